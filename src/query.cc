@@ -1,0 +1,210 @@
+// The query driver.
+#include "query.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "tcp.h"
+
+namespace {
+
+// The field number: up to two characters read as a decimal integer, with
+// leading blanks and a sign allowed ('h 5;', 'h-1;').
+int ParseFieldNumber(std::string_view digits) {
+  char text[3] = {0, 0, 0};
+  digits.copy(text, 2);
+  return std::atoi(text);
+}
+
+}  // namespace
+
+QueryArgument ParseQueryArgument(std::string_view text) {
+  QueryArgument arg;
+  arg.text = std::string(text);
+  if (!text.empty()) arg.letter = text[0];
+  if (text.size() > 1) arg.field = ParseFieldNumber(text.substr(1, 2));
+  if (text.size() > 3) {
+    arg.separator = text[3];
+    arg.has_separator = true;
+  }
+  if (text.size() > 4) {
+    arg.search = std::string(text.substr(4));
+    for (char& c : arg.search) c = LowerAscii(c);
+  }
+  return arg;
+}
+
+bool MatchesField(std::string_view text, int length, std::string_view needle) {
+  if (length < 0) length = 0;
+  if (text.size() > static_cast<size_t>(length)) text = text.substr(0, static_cast<size_t>(length));
+  if (needle.size() > text.size()) return false;
+  const size_t last_start = text.size() - needle.size();
+  const char first = needle[0];
+  for (size_t i = 0; i <= last_start; ++i) {
+    if (LowerAscii(text[i]) != first) continue;
+    size_t j = 1;
+    while (j < needle.size() && LowerAscii(text[i + j]) == needle[j]) ++j;
+    if (j == needle.size()) return true;
+  }
+  return false;
+}
+
+void Output::Flush() {
+  size_t done = 0;
+  while (done < buffer_.size()) {
+    ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // nobody reads the output any more: nothing useful to do
+    done += static_cast<size_t>(n);
+  }
+  buffer_.clear();
+}
+
+// ---- Start-up
+
+Status Query::Start(const std::string& form_path, const std::vector<std::string>& arguments) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    arguments_.push_back(ParseQueryArgument(arguments[i]));
+    if (!arguments_.back().search.empty()) last_searched_ = static_cast<int>(i);
+  }
+  Status s = LoadForm(form_path, &form_);
+  if (!s.ok()) return s;
+  if (!(s = formulas_.Load(form_, &warnings_)).ok()) return s;
+  std::string trace = "ABIERTO E INICIALIZADO FORM " + form_path + " " +
+                      std::to_string(form_.header_count) + " " + std::to_string(form_.line_count) +
+                      " " + std::to_string(form_.field_count);
+  dbgr(1, trace.c_str());
+
+  if (!(s = lookups_.Load(form_)).ok()) return s;
+  if (!(s = store_.Open(form_)).ok()) return s;
+  if (!store_.warning().empty()) warnings_.push_back(store_.warning());
+  values_.Init(form_);
+  pointers_.reserve(static_cast<size_t>(form_.line_count));
+  WarnAboutFieldNumbers();
+  first_record_ = 0;
+  end_record_ = store_.record_count();
+  ApplyKeyShortcut();
+  return Status::Ok();
+}
+
+// An argument whose field number its part does not have reads as empty text
+// of length 0: it prints nothing and its search text never matches.
+void Query::WarnAboutFieldNumbers() {
+  for (const QueryArgument& arg : arguments_) {
+    if (arg.IsHeader() && (arg.field < 0 || arg.field >= form_.header_count)) {
+      warnings_.push_back("argument '" + arg.text + "' names header field " +
+                          std::to_string(arg.field) + ", but the form has " +
+                          std::to_string(form_.header_count) +
+                          " header fields; it reads as empty text");
+    } else if (arg.IsDetail() && (arg.field < 0 || arg.field >= form_.field_count)) {
+      warnings_.push_back("argument '" + arg.text + "' names detail field " +
+                          std::to_string(arg.field) + ", but the form has " +
+                          std::to_string(form_.field_count) +
+                          " fields per detail line; it reads as empty text");
+    }
+  }
+}
+
+// When only the first argument carries a search text, the header index may
+// narrow the run to the one record whose key equals it.
+void Query::ApplyKeyShortcut() {
+  if (arguments_.empty() || arguments_[0].search.empty() || last_searched_ != 0) return;
+  if (form_.header_count == 0) return;
+  const int key_length = form_.ph[0].length;
+  std::string probe = arguments_[0].search;
+  if (probe.size() < static_cast<size_t>(key_length)) probe.resize(static_cast<size_t>(key_length), ' ');
+  int64_t found = FindInHeaderIndex("H", probe, key_length, store_.record_count());
+  if (found >= 0) {
+    first_record_ = found;
+    end_record_ = found + 1;
+  }
+}
+
+// ---- The record loop
+
+Status Query::Run(Output* out) {
+  for (int64_t n = first_record_; n < end_record_; ++n) {
+    bool has_detail = false;
+    Status s = ReadRecord(n, &has_detail);
+    if (!s.ok()) return s;
+    if (has_detail) {
+      PrintLines(out);
+    } else if (AcceptsHeaderOnly()) {
+      PrintLine(-1, out);
+    }
+  }
+  return Status::Ok();
+}
+
+Status Query::ReadRecord(int64_t n, bool* has_detail) {
+  store_.ReadHeader(n, &values_);
+  Status s = lookups_.ResolveHeader(&values_);
+  if (!s.ok()) return s;
+  formulas_.ComputeHeader(&values_);
+  store_.ReadPointers(&pointers_);
+  *has_detail = false;
+  for (int line = 0; line < form_.line_count; ++line) {
+    int64_t& pointer = pointers_[static_cast<size_t>(line)];
+    if (pointer < 0) continue;
+    if (!store_.ReadDetailLine(line, pointer, &values_)) {
+      pointer = -1;
+      continue;
+    }
+    *has_detail = true;
+    if (!(s = lookups_.ResolveLine(line, &values_)).ok()) return s;
+    formulas_.ComputeLine(line, &values_);
+  }
+  return Status::Ok();
+}
+
+bool Query::AcceptsHeaderOnly() const {
+  if (arguments_.empty()) return true;
+  if (!arguments_[0].search.empty() && arguments_[0].search[0] == '*') return true;
+  for (const QueryArgument& arg : arguments_) {
+    if (arg.search.empty()) continue;
+    int length = arg.field >= 0 && arg.field < form_.header_count ? form_.ph[arg.field].length : 0;
+    if (!MatchesField(values_.HeaderText(arg.field), length, arg.search)) return false;
+  }
+  return true;
+}
+
+bool Query::AcceptsLine(int line) const {
+  if (arguments_.empty()) return true;
+  if (!arguments_[0].search.empty() && arguments_[0].search[0] == '*') return true;
+  for (const QueryArgument& arg : arguments_) {
+    if (arg.search.empty()) continue;
+    bool matched = false;
+    if (arg.IsHeader()) {
+      int length = arg.field >= 0 && arg.field < form_.header_count ? form_.ph[arg.field].length : 0;
+      matched = MatchesField(values_.HeaderText(arg.field), length, arg.search);
+    } else if (arg.IsDetail()) {
+      int length = arg.field >= 0 && arg.field < form_.field_count
+                       ? form_.detail(line, arg.field).length
+                       : 0;
+      matched = MatchesField(values_.DetailText(line, arg.field), length, arg.search);
+    }
+    if (!matched) return false;
+  }
+  return true;
+}
+
+void Query::PrintLines(Output* out) {
+  for (int line = 0; line < form_.line_count; ++line) {
+    if (pointers_[static_cast<size_t>(line)] >= 0 && AcceptsLine(line)) PrintLine(line, out);
+  }
+}
+
+// Prints one output line; `line` is the detail line, or -1 in header-only mode.
+void Query::PrintLine(int line, Output* out) {
+  for (const QueryArgument& arg : arguments_) {
+    if (arg.IsHeader()) {
+      out->Append(values_.HeaderText(arg.field));
+    } else if (arg.IsDetail() && line >= 0) {
+      out->Append(values_.DetailText(line, arg.field));
+    }
+    if (arg.has_separator) out->Put(arg.separator);
+  }
+  out->Put('\n');
+}

@@ -1,0 +1,258 @@
+// Reading the record store: record count, header records, detail pointers
+// and detail lines, all through large positioned-read buffers.
+#include "store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kHeadBlock = 1 << 20;
+constexpr size_t kDocBlock = 1 << 18;
+
+bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Opens a store file without blocking on FIFOs; only regular files pass.
+int OpenRegular(const std::string& path, int flags, std::string* why) {
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+ssize_t ReadFully(int fd, char* out, size_t n, int64_t offset) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = pread(fd, out + done, n - done, offset + static_cast<int64_t>(done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// Reads a long integer the way "%ld" does: blanks, an optional sign, digits.
+bool ParseLong(const char* text, int64_t* value) {
+  while (IsSpace(static_cast<unsigned char>(*text))) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  if (*text < '0' || *text > '9') return false;
+  int64_t v = 0;
+  while (*text >= '0' && *text <= '9') v = v * 10 + (*text++ - '0');  // at most 12 bytes
+  *value = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
+void FieldBuffer::Assign(const char* bytes, size_t n) {
+  n = std::min<size_t>(n, capacity);
+  const void* nul = std::memchr(bytes, '\0', n);
+  if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - bytes);
+  std::memmove(data, bytes, n);
+  size = static_cast<uint32_t>(n);
+}
+
+// ---- RecordValues
+
+namespace {
+
+uint32_t CapacityOf(const FieldDef& def, const Form& form, bool header) {
+  uint32_t cap = static_cast<uint32_t>(std::max<int>(def.length, 0));
+  if (def.type == kCalculatedType) cap += kCalculatedCapacity;
+  if (header && IsKeyType(def.type)) {
+    const TableDesc* t = form.table(KeyTable(def.type));
+    if (t != nullptr) cap += 1 + static_cast<uint32_t>(std::max(t->description_size, 0));
+  }
+  return cap;
+}
+
+}  // namespace
+
+void RecordValues::Init(const Form& form) {
+  line_count_ = form.line_count;
+  field_count_ = form.field_count;
+  head_.assign(form.ph.size(), FieldBuffer());
+  doc_.assign(form.pd.size(), FieldBuffer());
+  size_t total = 0;
+  for (size_t f = 0; f < head_.size(); ++f) total += head_[f].capacity = CapacityOf(form.ph[f], form, true);
+  for (size_t i = 0; i < doc_.size(); ++i) total += doc_[i].capacity = CapacityOf(form.pd[i], form, false);
+  arena_.assign(total + 1, '\0');
+  char* next = arena_.data();
+  for (FieldBuffer& b : head_) { b.data = next; next += b.capacity; }
+  for (FieldBuffer& b : doc_) { b.data = next; next += b.capacity; }
+}
+
+// ---- BlockReader
+
+BlockReader::~BlockReader() {
+  if (fd_ >= 0) close(fd_);
+}
+
+Status BlockReader::Open(const std::string& path, size_t block_size) {
+  std::string why;
+  fd_ = OpenRegular(path, O_RDONLY, &why);
+  if (fd_ < 0) return Status::Error(path + " cannot be opened for reading: " + why);
+  buffer_.resize(block_size);
+  return Status::Ok();
+}
+
+bool BlockReader::Fill() {
+  if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
+  if (position_ >= known_end_ || position_ < 0 || fd_ < 0) return false;
+  ssize_t n = ReadFully(fd_, buffer_.data(), buffer_.size(), position_);
+  window_start_ = position_;
+  window_size_ = std::max<ssize_t>(n, 0);
+  if (static_cast<size_t>(window_size_) < buffer_.size()) known_end_ = position_ + window_size_;
+  return window_size_ > 0;
+}
+
+size_t BlockReader::ReadField(char* out, size_t max, bool* at_end) {
+  size_t copied = 0;
+  *at_end = false;
+  while (copied < max) {
+    if (!Fill()) {
+      *at_end = copied == 0;
+      break;
+    }
+    const char* p = buffer_.data() + (position_ - window_start_);
+    size_t n = std::min<size_t>(window_start_ + window_size_ - position_, max - copied);
+    const void* nl = std::memchr(p, '\n', n);
+    if (nl != nullptr) n = static_cast<size_t>(static_cast<const char*>(nl) - p) + 1;
+    std::memcpy(out + copied, p, n);
+    copied += n;
+    position_ += static_cast<int64_t>(n);
+    if (nl != nullptr) break;
+  }
+  return copied;
+}
+
+bool BlockReader::ScanInteger(int width, int64_t* value) {
+  int c;
+  while ((c = Peek()) >= 0 && IsSpace(c)) ++position_;
+  if (c < 0) return false;
+  bool negative = false;
+  int used = 0;
+  if (c == '+' || c == '-') {
+    negative = c == '-';
+    ++position_;
+    ++used;
+  }
+  int64_t v = 0;
+  int digits = 0;
+  while (used < width && (c = Peek()) >= '0' && c <= '9') {
+    v = v * 10 + (c - '0');
+    ++position_;
+    ++used;
+    ++digits;
+  }
+  if (digits == 0) return false;
+  *value = negative ? -v : v;
+  return true;
+}
+
+// ---- Store
+
+Status Store::Open(const Form& form) {
+  form_ = &form;
+  std::string why;
+  info_fd_ = OpenRegular("INFO", O_RDWR, &why);
+  if (info_fd_ < 0)
+    return Status::Error("INFO cannot be opened for reading and writing: " + why)
+        .WithStdout("No permission ... \r\n")
+        .WithPause(1);
+  Status s = head_file_.Open("HEAD", kHeadBlock);
+  if (!s.ok()) return s;
+  if (!(s = doc_file_.Open("DOC", kDocBlock)).ok()) return s;
+
+  char count_text[13];
+  ssize_t n = ReadFully(info_fd_, count_text, 12, 0);
+  count_text[std::max<ssize_t>(n, 0)] = '\0';
+  if (!ParseLong(count_text, &record_count_)) {
+    record_count_ = 0;
+    warning_ = "INFO holds no record count; the store is taken as empty";
+  } else if (record_count_ < 0) {
+    record_count_ = 0;
+  }
+  return Status::Ok();
+}
+
+void Store::ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end) {
+  size_t n = file->ReadField(out->data, static_cast<size_t>(def.length), at_end);
+  out->Assign(out->data, n);
+}
+
+void Store::ReadHeader(int64_t n, RecordValues* values) {
+  const int64_t length = form_->header_record_length;
+  head_file_.Seek(n > INT64_MAX / length ? INT64_MAX : n * length);
+  bool at_end;
+  for (int f = 0; f < form_->header_count; ++f) {
+    const FieldDef& def = form_->ph[f];
+    if (IsStoredType(def.type)) ReadStored(&head_file_, def, &values->head(f), &at_end);
+  }
+}
+
+void Store::ReadPointers(std::vector<int64_t>* pointers) {
+  pointers->resize(static_cast<size_t>(form_->line_count));
+  for (int64_t& p : *pointers) {
+    if (!head_file_.ScanInteger(6, &p)) p = -1;
+  }
+}
+
+bool Store::ReadDetailLine(int line, int64_t pointer, RecordValues* values) {
+  doc_file_.Seek(pointer * form_->detail_record_length);
+  bool field0_at_end = false;
+  for (int f = 0; f < form_->field_count; ++f) {
+    const FieldDef& def = form_->detail(line, f);
+    if (!IsStoredType(def.type)) continue;
+    bool at_end;
+    ReadStored(&doc_file_, def, &values->doc(line, f), &at_end);
+    if (f == 0) field0_at_end = at_end;
+  }
+  if (field0_at_end) return false;
+  std::string_view first = values->DetailText(line, 0);
+  return first.empty() || first[0] != ' ';
+}
+
+// ---- Header index
+
+int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int key_length,
+                          int64_t limit) {
+  if (key_length <= 0 || probe.size() < static_cast<size_t>(key_length)) return -1;
+  std::string why;
+  int fd = OpenRegular(path, O_RDONLY, &why);
+  if (fd < 0) return -1;
+  const size_t key = static_cast<size_t>(key_length);
+  std::vector<char> block(std::max<size_t>(key, (1 << 20) / key * key));
+  int64_t found = -1;
+  int64_t index = 0;
+  int64_t offset = 0;
+  while (found < 0 && index < limit) {
+    ssize_t n = ReadFully(fd, block.data(), block.size(), offset);
+    if (n <= 0) break;
+    offset += n;
+    size_t whole = static_cast<size_t>(n) / key;  // a short last key never equals a probe
+    for (size_t i = 0; i < whole && index < limit; ++i, ++index) {
+      if (std::memcmp(block.data() + i * key, probe.data(), key) == 0) {
+        found = index;
+        break;
+      }
+    }
+    if (static_cast<size_t>(n) < block.size()) break;
+  }
+  close(fd);
+  return found;
+}

@@ -1,0 +1,140 @@
+// The record store: `INFO`, `HEAD`, `DOC` and the header index `H` in the
+// current directory, and the value buffers that receive field text.
+//
+// Records are fixed-length and reached by offset; every read goes through a
+// large buffer of our own filled by positioned reads, so walking the store
+// costs no system call per field. Nothing is ever written to the store. The
+// file formats are written up in doc/store_format.md.
+#ifndef QUERY_STORE_H_
+#define QUERY_STORE_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "form.h"
+#include "status.h"
+
+// The text of one field value: NUL-free bytes in a buffer sized at start-up.
+struct FieldBuffer {
+  char* data = nullptr;
+  uint32_t size = 0;
+  uint32_t capacity = 0;
+
+  std::string_view text() const { return {data, size}; }
+  // Replaces the text; anything beyond the capacity or from a NUL on is cut.
+  void Assign(const char* bytes, size_t n);
+  void Clear() { size = 0; }
+};
+
+// Room for a calculated result: "%.2lf" of any double fits.
+constexpr uint32_t kCalculatedCapacity = 400;
+
+// The value buffers of the current record: one per header field (`head`) and
+// one per field of every detail line (`doc`). A buffer keeps its text until its
+// field is read or computed again, as the record loop relies on.
+class RecordValues {
+ public:
+  // Sizes every buffer for the longest text its field can receive.
+  void Init(const Form& form);
+
+  int header_count() const { return static_cast<int>(head_.size()); }
+  int line_count() const { return line_count_; }
+  int field_count() const { return field_count_; }
+
+  FieldBuffer& head(int field) { return head_[field]; }
+  FieldBuffer& doc(int line, int field) {
+    return doc_[static_cast<size_t>(line) * field_count_ + field];
+  }
+  // Text of a field, or empty text for a number the part does not have.
+  std::string_view HeaderText(int field) const {
+    return field >= 0 && field < header_count() ? head_[field].text() : std::string_view();
+  }
+  std::string_view DetailText(int line, int field) const {
+    return field >= 0 && field < field_count_
+               ? doc_[static_cast<size_t>(line) * field_count_ + field].text()
+               : std::string_view();
+  }
+
+ private:
+  std::vector<char> arena_;
+  std::vector<FieldBuffer> head_;
+  std::vector<FieldBuffer> doc_;
+  int line_count_ = 0;
+  int field_count_ = 0;
+};
+
+// Buffered positioned reads over one file, with the stream semantics the
+// record layout is read with: a field read stops after a line end, and a
+// pointer scan skips white space.
+class BlockReader {
+ public:
+  BlockReader() = default;
+  BlockReader(const BlockReader&) = delete;
+  BlockReader& operator=(const BlockReader&) = delete;
+  ~BlockReader();
+
+  // Opens `path` read-only; refuses anything but a regular file.
+  Status Open(const std::string& path, size_t block_size);
+  void Seek(int64_t position) { position_ = position; }
+
+  // Reads at most `max` bytes into `out`, stopping after a line end. Returns
+  // the count read; `at_end` is set when the end of the file came before any
+  // byte (with `max` above 0).
+  size_t ReadField(char* out, size_t max, bool* at_end);
+
+  // Skips white space and reads an optionally signed decimal integer of at
+  // most `width` characters, sign included. False when none can be read.
+  bool ScanInteger(int width, int64_t* value);
+
+ private:
+  // Makes the byte at `position_` available; false at the end of the file.
+  bool Fill();
+  int Peek() { return Fill() ? static_cast<unsigned char>(buffer_[position_ - window_start_]) : -1; }
+
+  int fd_ = -1;
+  std::vector<char> buffer_;
+  int64_t window_start_ = 0;
+  int64_t window_size_ = 0;
+  int64_t known_end_ = INT64_MAX;  // file size once a read has come up short
+  int64_t position_ = 0;
+};
+
+class Store {
+ public:
+  // Opens INFO (read-write, as the store's permission check), HEAD and DOC,
+  // and reads the record count. INFO that cannot be opened yields the
+  // system's "No permission ... \r\n" on standard output and a 1-second pause.
+  Status Open(const Form& form);
+
+  int64_t record_count() const { return record_count_; }
+  const std::string& warning() const { return warning_; }
+
+  // Reads the stored header fields of record n into `values`.
+  void ReadHeader(int64_t n, RecordValues* values);
+  // Reads the detail pointers that follow the header fields just read; a
+  // pointer that cannot be read is -1 (absent).
+  void ReadPointers(std::vector<int64_t>* pointers);
+  // Reads line `line` at DOC record `pointer`; false when the line is absent
+  // (its field 0 begins with a blank, or lies beyond the end of DOC).
+  bool ReadDetailLine(int line, int64_t pointer, RecordValues* values);
+
+ private:
+  void ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end);
+
+  const Form* form_ = nullptr;
+  int info_fd_ = -1;
+  BlockReader head_file_;
+  BlockReader doc_file_;
+  int64_t record_count_ = 0;
+  std::string warning_;
+};
+
+// Scans the header index `H` for the first of its keys, among the first
+// `limit`, equal to the first `key_length` bytes of `probe`. Returns the
+// record number, or -1 when H is missing or holds no such key.
+int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int key_length,
+                          int64_t limit);
+
+#endif  // QUERY_STORE_H_

@@ -1,0 +1,98 @@
+#include "store.h"
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+
+namespace {
+
+class BlockReaderTest : public ::testing::Test {
+ protected:
+  void Open(const std::string& bytes, size_t block = 4) {
+    dir_.Write("f", bytes);
+    ASSERT_TRUE(reader_.Open(dir_.File("f"), block).ok());
+  }
+  std::string Field(size_t max, bool* at_end) {
+    char buf[64];
+    size_t n = reader_.ReadField(buf, max, at_end);
+    return std::string(buf, n);
+  }
+  TempDir dir_;
+  BlockReader reader_;
+};
+
+TEST_F(BlockReaderTest, FieldReadsStopAfterALineEndAndAcrossBlocks) {
+  Open("abcdefgh\nxyz");
+  bool at_end;
+  EXPECT_EQ(Field(6, &at_end), "abcdef");
+  EXPECT_EQ(Field(6, &at_end), "gh\n");  // stops after the line end
+  EXPECT_EQ(Field(6, &at_end), "xyz");   // short at the end of the file
+  EXPECT_FALSE(at_end);
+  EXPECT_EQ(Field(6, &at_end), "");
+  EXPECT_TRUE(at_end);
+  EXPECT_EQ(Field(0, &at_end), "");
+  EXPECT_FALSE(at_end);  // a zero-length field is empty, not the end
+}
+
+TEST_F(BlockReaderTest, SeekBeyondTheEndReadsNothing) {
+  Open("abc");
+  bool at_end;
+  reader_.Seek(100);
+  EXPECT_EQ(Field(3, &at_end), "");
+  EXPECT_TRUE(at_end);
+  reader_.Seek(1);
+  EXPECT_EQ(Field(3, &at_end), "bc");
+}
+
+TEST_F(BlockReaderTest, IntegerScanSkipsWhiteSpaceAndReadsAtMostSixCharacters) {
+  Open("     3    -1\n  12345678+42 -x");
+  int64_t v = 0;
+  ASSERT_TRUE(reader_.ScanInteger(6, &v));
+  EXPECT_EQ(v, 3);
+  ASSERT_TRUE(reader_.ScanInteger(6, &v));
+  EXPECT_EQ(v, -1);
+  ASSERT_TRUE(reader_.ScanInteger(6, &v));
+  EXPECT_EQ(v, 123456);
+  ASSERT_TRUE(reader_.ScanInteger(6, &v));
+  EXPECT_EQ(v, 78);
+  ASSERT_TRUE(reader_.ScanInteger(6, &v));
+  EXPECT_EQ(v, 42);
+  EXPECT_FALSE(reader_.ScanInteger(6, &v));  // a sign without digits
+  EXPECT_FALSE(reader_.ScanInteger(6, &v));
+}
+
+TEST(FieldBufferTest, TextEndsAtTheFirstNulAndAtTheCapacity) {
+  char storage[8];
+  FieldBuffer b{storage, 0, 5};
+  b.Assign("ab\0cd", 5);
+  EXPECT_EQ(b.text(), "ab");
+  b.Assign("abcdefgh", 8);
+  EXPECT_EQ(b.text(), "abcde");
+}
+
+TEST(HeaderIndexTest, FindsTheFirstEqualKeyWithinTheLimit) {
+  TempDir dir;
+  dir.Write("H", "k00001k00002k00002k0");
+  EXPECT_EQ(FindInHeaderIndex(dir.File("H"), "k00002", 6, 100), 1);
+  EXPECT_EQ(FindInHeaderIndex(dir.File("H"), "k00002", 6, 1), -1);   // beyond the record count
+  EXPECT_EQ(FindInHeaderIndex(dir.File("H"), "k0    ", 6, 100), -1);  // a short last key never matches
+  EXPECT_EQ(FindInHeaderIndex(dir.File("H"), "k00001xyz", 6, 100), 0);
+  EXPECT_EQ(FindInHeaderIndex(dir.File("missing"), "k00001", 6, 100), -1);
+  EXPECT_EQ(FindInHeaderIndex(dir.File("H"), "", 0, 100), -1);  // no key length, no keys
+}
+
+TEST(RecordValuesTest, SizesKeyAndCalculatedFieldsForWhatTheyReceive) {
+  Form form;
+  ASSERT_TRUE(ParseFormDefinition("f", "3 1 2 0  1 1 6 50 t.db 80 6 30  1 1 4 30  1 1 0 35  1 1 3 0  1 1 2 30",
+                                  &form).ok());
+  RecordValues values;
+  values.Init(form);
+  EXPECT_EQ(values.head(0).capacity, 6u + 1 + 30);
+  EXPECT_EQ(values.head(1).capacity, 4u + kCalculatedCapacity);
+  EXPECT_EQ(values.head(2).capacity, 0u);
+  EXPECT_EQ(values.doc(0, 1).capacity, 2u + kCalculatedCapacity);
+  EXPECT_EQ(values.HeaderText(7), "");
+  EXPECT_EQ(values.DetailText(0, -1), "");
+}
+
+}  // namespace
