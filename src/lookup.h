@@ -1,20 +1,90 @@
 // Lookup tables: key fields and the derived fields fetched through them.
+//
+// A lookup table is a file of fixed-length records, each beginning with a key.
+// At start-up the keys of every table that a key field names are loaded, from
+// the packed key index file (the table's name less its last three characters)
+// when there is one, else from the table file itself. Each lookup then costs
+// one hash probe and returns the slot a front-to-back scan would find: the
+// first key equal to the text over the given length, stopping at a NUL in
+// either. Descriptions are read from the table file, held in memory when it
+// is small. The file formats are written up in doc/lookup_tables.md.
 #ifndef QUERY_LOOKUP_H_
 #define QUERY_LOOKUP_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "form.h"
 #include "status.h"
 #include "store.h"
 
+// The keys of one table, loaded once with the key length of the first key
+// field that names it.
+class KeyCache {
+ public:
+  void Assign(std::vector<char> slots, size_t key_length, int64_t count);
+  int64_t count() const { return count_; }
+  size_t key_length() const { return key_length_; }
+  // Key i as the comparison sees it: cut at its first NUL and at `length`.
+  std::string_view Key(int64_t i, size_t length) const;
+  // The first slot whose key equals `text` over `length`, or -1; a linear
+  // scan, the reference the index must agree with.
+  int64_t ScanFor(std::string_view text, size_t length) const;
+
+ private:
+  std::vector<char> slots_;  // count_ slots of key_length_ bytes, zero-filled
+  size_t key_length_ = 0;
+  int64_t count_ = 0;
+};
+
+// Hash index over a KeyCache for one comparison length.
+class KeyIndex {
+ public:
+  KeyIndex(const KeyCache& keys, size_t length);
+  // Same answer as keys.ScanFor(text, length), in constant time on average.
+  int64_t Find(std::string_view text) const;
+
+ private:
+  const KeyCache& keys_;
+  size_t length_;
+  std::vector<uint32_t> buckets_;  // slot + 1; 0 is an empty bucket
+  size_t mask_ = 0;
+};
+
+// Fills header key fields with "key|description" and derived fields with text
+// fetched from the record their key designates.
 class LookupTables {
  public:
-  // Loads the keys of every table a header or line-0 key field names.
+  LookupTables();
+  ~LookupTables();
+  // Loads the keys of every table a header or line-0 key field names. A table
+  // whose keys cannot be read is an error with the system's "rddbr" text.
   Status Load(const Form& form);
   // Rewrites the header key fields of the current record and fills the
   // derived fields they are the source of.
   Status ResolveHeader(RecordValues* values);
   // Fills the derived fields of present detail line `line`.
   Status ResolveLine(int line, RecordValues* values);
+
+ private:
+  struct Table;
+  struct DerivedPlan;
+  struct KeyPlan;
+  Status LoadKeys(int table, int key_length, bool header_field);
+  void PlanHeader();
+  void PlanLines();
+  const KeyIndex* IndexFor(int table, int length);
+  Status Fetch(int table, int64_t slot, int offset, int size, std::string_view* text);
+  Status ResolveDerived(const KeyPlan& key, bool missing, std::string_view key_text,
+                        RecordValues* values, int line);
+
+  const Form* form_ = nullptr;
+  std::vector<std::unique_ptr<Table>> tables_;  // by table number
+  std::vector<KeyPlan> header_plan_;
+  std::vector<std::vector<KeyPlan>> line_plans_;  // by detail line
 };
 
 #endif  // QUERY_LOOKUP_H_
