@@ -303,8 +303,15 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
       return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
                            ") cannot be opened to read a description: " + why);
     }
-    t.fd = fd;
     t.file_opened = true;
+    if (st.st_size <= kMaxTableInMemory) {
+      t.contents.resize(static_cast<size_t>(st.st_size));
+      ssize_t n = ReadAt(fd, t.contents.data(), t.contents.size(), 0);
+      t.contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
+      close(fd);
+    } else {
+      t.fd = fd;
+    }
   }
   const int64_t position = slot * t.desc->record_length + offset;
   size_t n;

@@ -14,6 +14,7 @@ namespace {
 
 constexpr size_t kHeadBlock = 1 << 20;
 constexpr size_t kDocBlock = 1 << 18;
+constexpr int kPointerWidth = 6;
 
 bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -140,28 +141,31 @@ size_t BlockReader::ReadField(char* out, size_t max, bool* at_end) {
   return copied;
 }
 
-bool BlockReader::ScanInteger(int width, int64_t* value) {
-  int c;
-  while ((c = Peek()) >= 0 && IsSpace(c)) ++position_;
-  if (c < 0) return false;
+bool BlockReader::ReadIntegerField(int width, int64_t* value) {
+  char field[16];
+  const size_t n = ReadRaw(field, static_cast<size_t>(width));
+  size_t i = 0;
+  while (i < n && IsSpace(static_cast<unsigned char>(field[i]))) ++i;
   bool negative = false;
-  int used = 0;
-  if (c == '+' || c == '-') {
-    negative = c == '-';
-    ++position_;
-    ++used;
-  }
+  if (i < n && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  const size_t digits = i;
   int64_t v = 0;
-  int digits = 0;
-  while (used < width && (c = Peek()) >= '0' && c <= '9') {
-    v = v * 10 + (c - '0');
-    ++position_;
-    ++used;
-    ++digits;
-  }
-  if (digits == 0) return false;
+  for (; i < n && field[i] >= '0' && field[i] <= '9'; ++i) v = v * 10 + (field[i] - '0');
+  if (i == digits) return false;
   *value = negative ? -v : v;
   return true;
+}
+
+size_t BlockReader::ReadRaw(char* out, size_t max) {
+  size_t copied = 0;
+  while (copied < max && Fill()) {
+    const char* p = buffer_.data() + (position_ - window_start_);
+    size_t n = std::min<size_t>(window_start_ + window_size_ - position_, max - copied);
+    std::memcpy(out + copied, p, n);
+    copied += n;
+    position_ += static_cast<int64_t>(n);
+  }
+  return copied;
 }
 
 // ---- Store
@@ -208,7 +212,7 @@ void Store::ReadHeader(int64_t n, RecordValues* values) {
 void Store::ReadPointers(std::vector<int64_t>* pointers) {
   pointers->resize(static_cast<size_t>(form_->line_count));
   for (int64_t& p : *pointers) {
-    if (!head_file_.ScanInteger(6, &p)) p = -1;
+    if (!head_file_.ReadIntegerField(kPointerWidth, &p)) p = -1;
   }
 }
 

@@ -84,14 +84,16 @@ class BlockReader {
   // byte (with `max` above 0).
   size_t ReadField(char* out, size_t max, bool* at_end);
 
-  // Skips white space and reads an optionally signed decimal integer of at
-  // most `width` characters, sign included. False when none can be read.
-  bool ScanInteger(int width, int64_t* value);
+  // Reads the next `width` bytes (fewer at the end of the file) as one
+  // field holding an optionally signed decimal integer after any white space.
+  // False when the field holds no digits.
+  bool ReadIntegerField(int width, int64_t* value);
 
  private:
   // Makes the byte at `position_` available; false at the end of the file.
   bool Fill();
-  int Peek() { return Fill() ? static_cast<unsigned char>(buffer_[position_ - window_start_]) : -1; }
+  // Copies up to `max` bytes from the current position.
+  size_t ReadRaw(char* out, size_t max);
 
   int fd_ = -1;
   std::vector<char> buffer_;
@@ -113,8 +115,8 @@ class Store {
 
   // Reads the stored header fields of record n into `values`.
   void ReadHeader(int64_t n, RecordValues* values);
-  // Reads the detail pointers that follow the header fields just read; a
-  // pointer that cannot be read is -1 (absent).
+  // Reads the detail pointers, one 6-byte field each, that follow the header
+  // fields just read; a pointer field without digits is -1 (absent).
   void ReadPointers(std::vector<int64_t>* pointers);
   // Reads line `line` at DOC record `pointer`; false when the line is absent
   // (its field 0 begins with a blank, or lies beyond the end of DOC).

@@ -44,21 +44,23 @@ TEST_F(BlockReaderTest, SeekBeyondTheEndReadsNothing) {
   EXPECT_EQ(Field(3, &at_end), "bc");
 }
 
-TEST_F(BlockReaderTest, IntegerScanSkipsWhiteSpaceAndReadsAtMostSixCharacters) {
-  Open("     3    -1\n  12345678+42 -x");
+TEST_F(BlockReaderTest, PointerFieldsAreReadSixBytesAtATime) {
+  // A negative pointer followed by a six-digit one must not run together.
+  Open("    -1100274     3  +42\n 12 ab     x  -");
   int64_t v = 0;
-  ASSERT_TRUE(reader_.ScanInteger(6, &v));
-  EXPECT_EQ(v, 3);
-  ASSERT_TRUE(reader_.ScanInteger(6, &v));
+  ASSERT_TRUE(reader_.ReadIntegerField(6, &v));
   EXPECT_EQ(v, -1);
-  ASSERT_TRUE(reader_.ScanInteger(6, &v));
-  EXPECT_EQ(v, 123456);
-  ASSERT_TRUE(reader_.ScanInteger(6, &v));
-  EXPECT_EQ(v, 78);
-  ASSERT_TRUE(reader_.ScanInteger(6, &v));
+  ASSERT_TRUE(reader_.ReadIntegerField(6, &v));
+  EXPECT_EQ(v, 100274);
+  ASSERT_TRUE(reader_.ReadIntegerField(6, &v));
+  EXPECT_EQ(v, 3);
+  ASSERT_TRUE(reader_.ReadIntegerField(6, &v));
   EXPECT_EQ(v, 42);
-  EXPECT_FALSE(reader_.ScanInteger(6, &v));  // a sign without digits
-  EXPECT_FALSE(reader_.ScanInteger(6, &v));
+  ASSERT_TRUE(reader_.ReadIntegerField(6, &v));  // "\n 12 a": white space includes the line end
+  EXPECT_EQ(v, 12);
+  EXPECT_FALSE(reader_.ReadIntegerField(6, &v));  // "b     ": no digits
+  EXPECT_FALSE(reader_.ReadIntegerField(6, &v));  // "x  -" at the end: no digits
+  EXPECT_FALSE(reader_.ReadIntegerField(6, &v));  // nothing left
 }
 
 TEST(FieldBufferTest, TextEndsAtTheFirstNulAndAtTheCapacity) {
