@@ -30,8 +30,13 @@ uint64_t HashBytes(std::string_view s) {
   }
   uint64_t w = 0;
   std::memcpy(&w, s.data() + i, s.size() - i);
-  h = (h ^ w) * 0x9E3779B97F4A7C15ull;
-  return h ^ (h >> 29);
+  h ^= w;
+  // Final avalanche, so that keys sharing their first bytes spread over all buckets.
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  return h ^ (h >> 33);
 }
 
 ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
@@ -87,27 +92,41 @@ int64_t KeyCache::ScanFor(std::string_view text, size_t length) const {
 
 // ---- KeyIndex
 
-KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : keys_(keys), length_(length) {
+KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length) {
   size_t size = 16;
   while (size < static_cast<size_t>(keys.count()) * 2) size *= 2;
-  buckets_.assign(size, 0);
+  buckets_.assign(size, Bucket());
   mask_ = size - 1;
   for (int64_t i = 0; i < keys.count(); ++i) {
     std::string_view key = keys.Key(i, length);
-    for (size_t b = HashBytes(key) & mask_;; b = (b + 1) & mask_) {
-      if (buckets_[b] == 0) {
-        buckets_[b] = static_cast<uint32_t>(i + 1);
+    const uint64_t h = HashBytes(key);
+    const uint32_t tag = static_cast<uint32_t>(h >> 32);
+    for (size_t b = h & mask_;; b = (b + 1) & mask_) {
+      Bucket& bucket = buckets_[b];
+      if (bucket.slot < 0) {
+        bucket.hash = tag;
+        bucket.size = static_cast<uint32_t>(key.size());
+        bucket.slot = i;
+        if (key.size() <= 8) {
+          bucket.key = Packed(key);
+        } else {
+          bucket.key = long_keys_.size();
+          long_keys_.append(key);
+        }
         break;
       }
-      if (keys.Key(buckets_[b] - 1, length) == key) break;  // the first slot keeps the key
+      if (bucket.hash == tag && Holds(bucket, key)) break;  // the first slot keeps the key
     }
   }
 }
 
 int64_t KeyIndex::Find(std::string_view text) const {
   text = text.substr(0, std::min(length_, text.size()));
-  for (size_t b = HashBytes(text) & mask_; buckets_[b] != 0; b = (b + 1) & mask_) {
-    if (keys_.Key(buckets_[b] - 1, length_) == text) return buckets_[b] - 1;
+  const uint64_t h = HashBytes(text);
+  const uint32_t tag = static_cast<uint32_t>(h >> 32);
+  for (size_t b = h & mask_; buckets_[b].slot >= 0; b = (b + 1) & mask_) {
+    const Bucket& bucket = buckets_[b];
+    if (bucket.hash == tag && Holds(bucket, text)) return bucket.slot;
   }
   return -1;
 }
@@ -334,12 +353,17 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
 // Fills the derived fields of one key. Only the first derived field of a
 // missing header key skips its lookup; a lookup that misses gives empty text,
 // never what an earlier record fetched from the table.
-Status LookupTables::ResolveDerived(const KeyPlan& key, bool missing, std::string_view key_text,
-                                    RecordValues* values, int line) {
+Status LookupTables::ResolveDerived(const KeyPlan& key, int64_t key_slot, bool reuse_slot,
+                                    std::string_view key_text, RecordValues* values, int line) {
+  bool missing = key_slot < 0;
   for (const DerivedPlan& d : key.derived) {
     std::string_view fetched;
     if (!missing) {
-      int64_t slot = d.index != nullptr ? d.index->Find(key_text) : -1;
+      // A derived field of the key's own table, compared over the same
+      // length, finds the slot the key lookup found.
+      int64_t slot = reuse_slot && d.index == key.index ? key_slot
+                     : d.index != nullptr               ? d.index->Find(key_text)
+                                                        : -1;
       if (slot >= 0) {
         Status s = Fetch(d.table, slot, d.offset, d.size, &fetched);
         if (!s.ok()) return s;
@@ -355,6 +379,7 @@ Status LookupTables::ResolveHeader(RecordValues* values) {
   for (const KeyPlan& key : header_plan_) {
     FieldBuffer& field = values->head(key.field);
     const int64_t slot = key.index != nullptr ? key.index->Find(field.text()) : -1;
+    const uint32_t field_size_before = field.size;
     const size_t size = static_cast<size_t>(std::max(key.description_size, 0));
     if (slot >= 0 && size > 0) {
       std::string_view description;
@@ -371,7 +396,10 @@ Status LookupTables::ResolveHeader(RecordValues* values) {
       std::memset(field.data + field.size, ' ', size);
       field.size += static_cast<uint32_t>(size);
     }
-    Status s = ResolveDerived(key, slot < 0, field.text(), values, -1);
+    // The rewrite only appends, so the compared prefix is unchanged when the
+    // key was read at its full length.
+    const bool reuse = field_size_before >= static_cast<uint32_t>(key.length);
+    Status s = ResolveDerived(key, slot, reuse, field.text(), values, -1);
     if (!s.ok()) return s;
   }
   return Status::Ok();
@@ -380,8 +408,8 @@ Status LookupTables::ResolveHeader(RecordValues* values) {
 Status LookupTables::ResolveLine(int line, RecordValues* values) {
   for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
     std::string_view text = values->doc(line, key.field).text();
-    const bool missing = key.index == nullptr || key.index->Find(text) < 0;
-    Status s = ResolveDerived(key, missing, text, values, line);
+    const int64_t slot = key.index != nullptr ? key.index->Find(text) : -1;
+    Status s = ResolveDerived(key, slot, /*reuse_slot=*/true, text, values, line);
     if (!s.ok()) return s;
   }
   return Status::Ok();

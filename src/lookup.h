@@ -12,6 +12,7 @@
 #define QUERY_LOOKUP_H_
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,7 +41,9 @@ class KeyCache {
   int64_t count_ = 0;
 };
 
-// Hash index over a KeyCache for one comparison length.
+// Hash index over a KeyCache for one comparison length. It keeps its own copy
+// of each distinct key as compared (cut at the length and at a NUL), with the
+// first slot that holds it.
 class KeyIndex {
  public:
   KeyIndex(const KeyCache& keys, size_t length);
@@ -48,9 +51,28 @@ class KeyIndex {
   int64_t Find(std::string_view text) const;
 
  private:
-  const KeyCache& keys_;
+  // One bucket per distinct key; keys of up to 8 bytes live in the bucket
+  // itself, so a lookup usually touches one cache line.
+  struct Bucket {
+    uint32_t hash = 0;   // high bits of the key's hash
+    uint32_t size = 0;   // key length as compared
+    int64_t slot = -1;   // first slot holding the key; -1 marks an empty bucket
+    uint64_t key = 0;    // the key bytes when size <= 8, else its offset in `long_keys_`
+  };
+  static uint64_t Packed(std::string_view key) {
+    uint64_t v = 0;
+    std::memcpy(&v, key.data(), key.size());
+    return v;
+  }
+  bool Holds(const Bucket& b, std::string_view key) const {
+    if (b.size != key.size()) return false;
+    if (key.size() <= 8) return b.key == Packed(key);
+    return std::memcmp(long_keys_.data() + b.key, key.data(), key.size()) == 0;
+  }
+
   size_t length_;
-  std::vector<uint32_t> buckets_;  // slot + 1; 0 is an empty bucket
+  std::vector<Bucket> buckets_;
+  std::string long_keys_;
   size_t mask_ = 0;
 };
 
@@ -78,8 +100,8 @@ class LookupTables {
   void PlanLines();
   const KeyIndex* IndexFor(int table, int length);
   Status Fetch(int table, int64_t slot, int offset, int size, std::string_view* text);
-  Status ResolveDerived(const KeyPlan& key, bool missing, std::string_view key_text,
-                        RecordValues* values, int line);
+  Status ResolveDerived(const KeyPlan& key, int64_t key_slot, bool reuse_slot,
+                        std::string_view key_text, RecordValues* values, int line);
 
   const Form* form_ = nullptr;
   std::vector<std::unique_ptr<Table>> tables_;  // by table number

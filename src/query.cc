@@ -39,13 +39,15 @@ QueryArgument ParseQueryArgument(std::string_view text) {
 bool MatchesField(std::string_view text, int length, std::string_view needle) {
   if (length < 0) length = 0;
   if (text.size() > static_cast<size_t>(length)) text = text.substr(0, static_cast<size_t>(length));
-  if (needle.size() > text.size()) return false;
-  const size_t last_start = text.size() - needle.size();
-  const char first = needle[0];
-  for (size_t i = 0; i <= last_start; ++i) {
-    if (LowerAscii(text[i]) != first) continue;
+  if (needle.empty() || needle.size() > text.size()) return false;
+  // Candidates start with the needle's first character in either case.
+  const char lower = needle[0];
+  const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 32) : lower;
+  const char* const last = text.data() + (text.size() - needle.size());
+  for (const char* p = text.data(); p <= last; ++p) {
+    if (*p != lower && *p != upper) continue;
     size_t j = 1;
-    while (j < needle.size() && LowerAscii(text[i + j]) == needle[j]) ++j;
+    while (j < needle.size() && LowerAscii(p[j]) == needle[j]) ++j;
     if (j == needle.size()) return true;
   }
   return false;
@@ -69,6 +71,9 @@ Status Query::Start(const std::string& form_path, const std::vector<std::string>
     arguments_.push_back(ParseQueryArgument(arguments[i]));
     if (!arguments_.back().search.empty()) last_searched_ = static_cast<int>(i);
   }
+  accept_all_ = !arguments_.empty() && !arguments_[0].search.empty() && arguments_[0].search[0] == '*';
+  for (const QueryArgument& arg : arguments_)
+    if (!arg.search.empty()) searched_.push_back(&arg);
   Status s = LoadForm(form_path, &form_);
   if (!s.ok()) return s;
   if (!(s = formulas_.Load(form_, &warnings_)).ok()) return s;
@@ -160,10 +165,9 @@ Status Query::ReadRecord(int64_t n, bool* has_detail) {
 }
 
 bool Query::AcceptsHeaderOnly() const {
-  if (arguments_.empty()) return true;
-  if (!arguments_[0].search.empty() && arguments_[0].search[0] == '*') return true;
-  for (const QueryArgument& arg : arguments_) {
-    if (arg.search.empty()) continue;
+  if (accept_all_) return true;
+  for (const QueryArgument* searched : searched_) {
+    const QueryArgument& arg = *searched;
     int length = arg.field >= 0 && arg.field < form_.header_count ? form_.ph[arg.field].length : 0;
     if (!MatchesField(values_.HeaderText(arg.field), length, arg.search)) return false;
   }
@@ -171,10 +175,9 @@ bool Query::AcceptsHeaderOnly() const {
 }
 
 bool Query::AcceptsLine(int line) const {
-  if (arguments_.empty()) return true;
-  if (!arguments_[0].search.empty() && arguments_[0].search[0] == '*') return true;
-  for (const QueryArgument& arg : arguments_) {
-    if (arg.search.empty()) continue;
+  if (accept_all_) return true;
+  for (const QueryArgument* searched : searched_) {
+    const QueryArgument& arg = *searched;
     bool matched = false;
     if (arg.IsHeader()) {
       int length = arg.field >= 0 && arg.field < form_.header_count ? form_.ph[arg.field].length : 0;

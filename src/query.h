@@ -88,6 +88,8 @@ class Query {
   std::vector<std::string> warnings_;
   std::vector<int64_t> pointers_;  // detail pointers of the current record; -1 absent
   int last_searched_ = 0;          // largest argument index with a search text, else 0
+  bool accept_all_ = false;        // the first search text begins with '*'
+  std::vector<const QueryArgument*> searched_;  // arguments with a search text
   int64_t first_record_ = 0;
   int64_t end_record_ = 0;
 };

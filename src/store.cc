@@ -121,7 +121,7 @@ bool BlockReader::Fill() {
   return window_size_ > 0;
 }
 
-size_t BlockReader::ReadField(char* out, size_t max, bool* at_end) {
+size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, bool* at_end) {
   size_t copied = 0;
   *at_end = false;
   while (copied < max) {
@@ -138,12 +138,23 @@ size_t BlockReader::ReadField(char* out, size_t max, bool* at_end) {
     position_ += static_cast<int64_t>(n);
     if (nl != nullptr) break;
   }
+  const void* nul = std::memchr(out, '\0', copied);
+  *text_length = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - out) : copied;
   return copied;
 }
 
 bool BlockReader::ReadIntegerField(int width, int64_t* value) {
-  char field[16];
-  const size_t n = ReadRaw(field, static_cast<size_t>(width));
+  char copy[16];
+  const char* field;
+  size_t n = static_cast<size_t>(width);
+  const int64_t offset = position_ - window_start_;
+  if (offset >= 0 && offset + width <= window_size_) {
+    field = buffer_.data() + offset;  // the usual case: no copy
+    position_ += width;
+  } else {
+    n = ReadRaw(copy, n);
+    field = copy;
+  }
   size_t i = 0;
   while (i < n && IsSpace(static_cast<unsigned char>(field[i]))) ++i;
   bool negative = false;
@@ -195,8 +206,9 @@ Status Store::Open(const Form& form) {
 }
 
 void Store::ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end) {
-  size_t n = file->ReadField(out->data, static_cast<size_t>(def.length), at_end);
-  out->Assign(out->data, n);
+  size_t text_length;
+  file->ReadField(out->data, static_cast<size_t>(def.length), &text_length, at_end);
+  out->size = static_cast<uint32_t>(text_length);
 }
 
 void Store::ReadHeader(int64_t n, RecordValues* values) {

@@ -80,9 +80,19 @@ class BlockReader {
   void Seek(int64_t position) { position_ = position; }
 
   // Reads at most `max` bytes into `out`, stopping after a line end. Returns
-  // the count read; `at_end` is set when the end of the file came before any
-  // byte (with `max` above 0).
-  size_t ReadField(char* out, size_t max, bool* at_end);
+  // the count read; `text_length` is the count before the first NUL byte, and
+  // `at_end` is set when the end of the file came before any byte (with `max`
+  // above 0).
+  size_t ReadField(char* out, size_t max, size_t* text_length, bool* at_end) {
+    const int64_t offset = position_ - window_start_;
+    if (offset >= 0 && static_cast<uint64_t>(offset) + max <= static_cast<uint64_t>(window_size_)) {
+      *at_end = false;
+      size_t n = CopyField(buffer_.data() + offset, out, max, text_length);
+      position_ += static_cast<int64_t>(n);
+      return n;
+    }
+    return ReadFieldSlowly(out, max, text_length, at_end);
+  }
 
   // Reads the next `width` bytes (fewer at the end of the file) as one
   // field holding an optionally signed decimal integer after any white space.
@@ -90,6 +100,22 @@ class BlockReader {
   bool ReadIntegerField(int width, int64_t* value);
 
  private:
+  // Copies a field that lies wholly in memory; see ReadField.
+  static size_t CopyField(const char* in, char* out, size_t max, size_t* text_length) {
+    size_t nul = max;
+    size_t i = 0;
+    while (i < max) {
+      const char c = in[i];
+      out[i++] = c;
+      if (static_cast<unsigned char>(c) <= '\n') {
+        if (c == '\n') break;
+        if (c == '\0' && nul == max) nul = i - 1;
+      }
+    }
+    *text_length = nul < i ? nul : i;
+    return i;
+  }
+  size_t ReadFieldSlowly(char* out, size_t max, size_t* text_length, bool* at_end);
   // Makes the byte at `position_` available; false at the end of the file.
   bool Fill();
   // Copies up to `max` bytes from the current position.

@@ -14,8 +14,9 @@ class BlockReaderTest : public ::testing::Test {
   }
   std::string Field(size_t max, bool* at_end) {
     char buf[64];
-    size_t n = reader_.ReadField(buf, max, at_end);
-    return std::string(buf, n);
+    size_t text_length;
+    size_t n = reader_.ReadField(buf, max, &text_length, at_end);
+    return std::string(buf, n).substr(0, text_length);
   }
   TempDir dir_;
   BlockReader reader_;
@@ -32,6 +33,20 @@ TEST_F(BlockReaderTest, FieldReadsStopAfterALineEndAndAcrossBlocks) {
   EXPECT_TRUE(at_end);
   EXPECT_EQ(Field(0, &at_end), "");
   EXPECT_FALSE(at_end);  // a zero-length field is empty, not the end
+}
+
+TEST_F(BlockReaderTest, FieldTextEndsAtANulInMemoryAndAcrossBlocks) {
+  Open(std::string("ab\0cdefg\0h", 11), 64);
+  bool at_end;
+  EXPECT_EQ(Field(5, &at_end), "ab");
+  EXPECT_EQ(Field(6, &at_end), "efg");
+  BlockReader small;
+  dir_.Write("g", std::string("abcde\0fg", 8));
+  ASSERT_TRUE(small.Open(dir_.File("g"), 4).ok());
+  char buf[16];
+  size_t text_length;
+  EXPECT_EQ(small.ReadField(buf, 8, &text_length, &at_end), 8u);
+  EXPECT_EQ(text_length, 5u);
 }
 
 TEST_F(BlockReaderTest, SeekBeyondTheEndReadsNothing) {
