@@ -101,7 +101,8 @@ class Formulas {
  public:
   // Reads `<form>.c0`; a missing file means no formulas. A file that exists
   // but is not a regular file or cannot be read is an error naming it. Odd
-  // lines are reported in `warnings`, one message each, naming file and line.
+  // lines are reported in `warnings`, one message each, naming file and line
+  // (at most 20, then a count of the rest); they are still read as laid out.
   Status Load(const Form& form, std::vector<std::string>* warnings);
   // The same from file text; `name` is used in the warnings.
   void LoadText(const Form& form, const std::string& name, std::string_view text,
