@@ -1,5 +1,496 @@
+// Calculated fields: reading the formula file, compiling each formula into
+// literal pieces and field references, and evaluating it for each record.
 #include "formula.h"
 
-Status Formulas::Load(const Form&, std::vector<std::string>*) { return Status::Ok(); }
-void Formulas::ComputeHeader(RecordValues*) {}
-void Formulas::ComputeLine(int, RecordValues*) {}
+#include <charconv>
+#include <limits>
+
+#include "text_file.h"
+
+namespace {
+
+// White space as a decimal scan skips it.
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsNumberChar(char c) { return IsDigit(c) || c == '.'; }
+bool IsArithmetic(char c) { return c == '+' || c == '-' || c == '*' || c == '/'; }
+
+// The field number of a reference: the characters after the reference letter
+// (at most two) read as a decimal integer, leading white space and a sign
+// allowed, reading stopping at the first non-digit ('h0x' names field 0).
+int ReferenceNumber(std::string_view chars) {
+  size_t i = 0;
+  while (i < chars.size() && IsSpace(chars[i])) ++i;
+  bool negative = false;
+  if (i < chars.size() && (chars[i] == '+' || chars[i] == '-')) negative = chars[i++] == '-';
+  int value = 0;
+  while (i < chars.size() && IsDigit(chars[i])) value = value * 10 + (chars[i++] - '0');
+  return negative ? -value : value;
+}
+
+bool IsTwoDigits(std::string_view chars) {
+  return chars.size() == 2 && IsDigit(chars[0]) && IsDigit(chars[1]);
+}
+
+// Shows bytes in a message: control characters as \r, \t or \xNN.
+std::string Visible(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 32 || u >= 127) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Collects the assembled text instead of evaluating it.
+struct TextSink {
+  std::string* text;
+  void Feed(std::string_view piece) { text->append(piece); }
+  bool stopped() const { return false; }
+};
+
+constexpr int kMaxTargets = 100;  // a target is at most two digits
+constexpr int kMaxWarnings = 20;  // beyond this a broken file only gets a count
+
+}  // namespace
+
+// ---- Reading the file
+
+std::vector<FormulaLine> ReadFormulaLines(std::string_view text) {
+  std::vector<FormulaLine> lines;
+  const size_t n = text.size();
+  size_t pos = 0;
+  int line_number = 1;
+  while (pos < n) {
+    FormulaLine entry;
+    entry.line_number = line_number;
+    entry.section = text[pos++];
+    if (entry.section == '\n') ++line_number;  // an empty line: its line feed is the letter
+
+    // The target: white space (line ends too) skipped, then a decimal integer
+    // of at most two characters, a sign counting as one.
+    const size_t target_start = pos;
+    while (pos < n && IsSpace(text[pos])) {
+      if (text[pos] == '\n') ++line_number;
+      ++pos;
+    }
+    const size_t width_start = pos;
+    bool negative = false;
+    if (pos < n && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+    int value = 0;
+    while (pos < n && pos - width_start < 2 && IsDigit(text[pos])) {
+      value = value * 10 + (text[pos++] - '0');
+      entry.has_target = true;
+    }
+    entry.target = negative ? -value : value;
+    entry.target_text = std::string(text.substr(target_start, pos - target_start));
+    // Where the text starts; a scan that ran to the end of the file took in no line.
+    entry.text_line_number = pos < n ? line_number : entry.line_number;
+
+    // The formula: the rest of the line; the line feed is consumed, not kept.
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = n;
+    std::string_view formula = text.substr(pos, end - pos);
+    size_t nul = formula.find('\0');
+    if (nul != std::string_view::npos) {
+      formula = formula.substr(0, nul);
+      entry.had_nul = true;
+    }
+    while (!formula.empty() && formula.back() == ' ') formula.remove_suffix(1);
+    entry.text = std::string(formula);
+    if (end < n) {
+      pos = end + 1;
+      ++line_number;
+    } else {
+      pos = n;
+    }
+    lines.push_back(std::move(entry));
+  }
+  return lines;
+}
+
+// ---- The evaluator
+
+void PostfixEvaluator::Feed(std::string_view text) {
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n && !divided_by_zero_) {
+    const char c = text[i];
+    if (IsNumberChar(c)) {
+      size_t j = i + 1;
+      while (j < n && IsNumberChar(text[j])) ++j;
+      if (j < n && number_.empty()) {
+        Push(text.data() + i, text.data() + j);  // the whole token lies in this piece
+      } else {
+        number_.append(text.data() + i, j - i);  // it may go on in the next piece
+      }
+      i = j;
+      continue;
+    }
+    EndNumber();
+    if (c != ' ') Operator(c);
+    ++i;
+  }
+}
+
+void PostfixEvaluator::EndNumber() {
+  if (number_.empty()) return;
+  Push(number_.data(), number_.data() + number_.size());
+  number_.clear();
+}
+
+// Pushes the value of the longest leading decimal number of the token
+// [first, last), which holds only digits and '.'. It is read as strtod reads
+// it: correctly rounded, infinity past the largest double, 0 below the
+// smallest.
+void PostfixEvaluator::Push(const char* first, const char* last) {
+  double value = 0.0;
+  std::from_chars_result r = std::from_chars(first, last, value, std::chars_format::fixed);
+  if (r.ec == std::errc::invalid_argument) {
+    value = 0.0;  // no leading number, as in a lone '.'
+  } else if (r.ec == std::errc::result_out_of_range) {
+    // Out of range only when the result would be infinite or zero; a number of
+    // 1 or more cannot underflow.
+    bool at_least_one = false;
+    for (const char* p = first; p < r.ptr && *p != '.'; ++p) at_least_one |= *p != '0';
+    value = at_least_one ? std::numeric_limits<double>::infinity() : 0.0;
+  }
+  if (depth_ == slots_.size()) {
+    slots_.push_back(value);
+  } else {
+    slots_[depth_] = value;
+  }
+  ++depth_;
+}
+
+void PostfixEvaluator::Operator(char op) {
+  const bool arithmetic = IsArithmetic(op);
+  if (depth_ < (arithmetic ? 2u : 1u)) return;  // too few values: ignored
+  --depth_;
+  const double upper = slots_[depth_];
+  if (arithmetic) {
+    double& lower = slots_[depth_ - 1];
+    switch (op) {
+      case '+': lower += upper; break;
+      case '-': lower -= upper; break;
+      case '*': lower *= upper; break;
+      default:
+        if (upper == 0.0) {  // true for -0.0 too
+          divided_by_zero_ = true;
+          return;
+        }
+        lower /= upper;
+        break;
+    }
+  }
+  slots_[depth_] = 0.0;  // also what the result reads when the stack is now empty
+}
+
+int PostfixEvaluator::Finish(FieldBuffer* result) {
+  if (divided_by_zero_) {
+    result->Assign("/BY0", 4);
+    return 1;
+  }
+  EndNumber();
+  char text[kCalculatedCapacity];
+  result->Assign(text, FormatResult(slots_[0], text));
+  return 0;
+}
+
+size_t FormatResult(double value, char* out) {
+  std::to_chars_result r =
+      std::to_chars(out, out + kCalculatedCapacity, value, std::chars_format::fixed, 2);
+  return r.ec == std::errc() ? static_cast<size_t>(r.ptr - out) : 0;
+}
+
+int EvaluatePostfix(std::string_view assembled, FieldBuffer* result) {
+  PostfixEvaluator evaluator;
+  evaluator.Reset();
+  evaluator.Feed(assembled);
+  return evaluator.Finish(result);
+}
+
+// ---- Loading
+
+Status Formulas::Load(const Form& form, std::vector<std::string>* warnings) {
+  const std::string name = form.path + ".c0";
+  std::string text;
+  ReadResult r = ReadWholeFile(name, &text);
+  if (r == ReadResult::kMissing) {
+    text.clear();  // no formula file: no formulas
+  } else if (r != ReadResult::kOk) {
+    return Status::Error("formula file '" + name + "' " + DescribeReadFailure(r));
+  }
+  LoadText(form, name, text, warnings);
+  return Status::Ok();
+}
+
+void Formulas::LoadText(const Form& form, const std::string& name, std::string_view text,
+                        std::vector<std::string>* warnings) {
+  name_ = name;
+  warnings_ = warnings;
+  warning_count_ = 0;
+  lines_ = ReadFormulaLines(text);
+  Compile(form);
+  if (warning_count_ > kMaxWarnings && warnings_ != nullptr) {
+    warnings_->push_back(name_ + ": " + std::to_string(warning_count_ - kMaxWarnings) +
+                         " more warnings not shown");
+  }
+  warnings_ = nullptr;
+}
+
+void Formulas::Warn(const std::string& message) {
+  if (warnings_ != nullptr && ++warning_count_ <= kMaxWarnings) {
+    warnings_->push_back(name_ + " " + message);
+  }
+}
+
+// Decides, once, which line computes each calculated field (the last line
+// naming it), compiles those lines, and reports odd lines.
+void Formulas::Compile(const Form& form) {
+  std::vector<int> last_header(kMaxTargets, -1), last_detail(kMaxTargets, -1);
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const FormulaLine& l = lines_[i];
+    if (!l.has_target || l.target < 0 || l.target >= kMaxTargets) continue;
+    if (l.section == 'h') last_header[l.target] = static_cast<int>(i);
+    if (l.section == 'd') last_detail[l.target] = static_cast<int>(i);
+  }
+  std::vector<bool> detail_calculated(static_cast<size_t>(form.field_count), false);
+  for (int s = 0; s < form.line_count; ++s) {
+    for (int f = 0; f < form.field_count; ++f) {
+      if (form.detail(s, f).type == kCalculatedType) detail_calculated[f] = true;
+    }
+  }
+  cr_lines_left_ = 0;
+  for (const FormulaLine& l : lines_) {
+    if ((l.section == 'h' || l.section == 'd') && l.text.find('\r') != std::string::npos)
+      ++cr_lines_left_;
+  }
+
+  // Lines that compute some field, in file order, so warnings come in order.
+  std::vector<int> compiled_of(lines_.size(), -1);
+  compiled_.clear();
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const FormulaLine& l = lines_[i];
+    bool applies = false;
+    if (l.has_target && l.target >= 0 && l.target < kMaxTargets) {
+      if (l.section == 'h') {
+        applies = last_header[l.target] == static_cast<int>(i) && l.target < form.header_count &&
+                  form.ph[l.target].type == kCalculatedType;
+      } else if (l.section == 'd') {
+        applies = last_detail[l.target] == static_cast<int>(i) && l.target < form.field_count &&
+                  detail_calculated[l.target];
+      }
+    }
+    CheckLayout(form, detail_calculated, l);
+    if (!applies) continue;
+    compiled_of[i] = static_cast<int>(compiled_.size());
+    compiled_.push_back(CompileLine(form, static_cast<int>(i)));
+  }
+
+  header_targets_.clear();
+  for (int f = 0; f < form.header_count; ++f) {
+    if (form.ph[f].type != kCalculatedType) continue;
+    int line = f < kMaxTargets ? last_header[f] : -1;
+    header_targets_.push_back({f, line < 0 ? -1 : compiled_of[line]});
+  }
+  line_targets_.clear();
+  line_begin_.assign(1, 0);
+  for (int s = 0; s < form.line_count; ++s) {
+    for (int f = 0; f < form.field_count; ++f) {
+      if (form.detail(s, f).type != kCalculatedType) continue;
+      int line = f < kMaxTargets ? last_detail[f] : -1;
+      line_targets_.push_back({f, line < 0 ? -1 : compiled_of[line]});
+    }
+    line_begin_.push_back(static_cast<uint32_t>(line_targets_.size()));
+  }
+}
+
+// Reports a line that breaks the layout of a formula line, or whose target
+// is no calculated field of its section.
+void Formulas::CheckLayout(const Form& form, const std::vector<bool>& detail_calculated,
+                           const FormulaLine& l) {
+  const std::string where = "line " + std::to_string(l.line_number) + ": ";
+  const std::string taken_in =
+      l.text_line_number > l.line_number
+          ? "; line " + std::to_string(l.text_line_number) + " is read as part of it"
+          : "";
+  if (l.section == '\n') {
+    if (l.text_line_number > l.line_number) {
+      Warn(where + "empty line; line " + std::to_string(l.text_line_number) +
+           " after it is read as part of an inert entry and never applies");
+    } else {
+      Warn(where + "empty line");
+    }
+    return;
+  }
+  if (IsSpace(l.section)) {
+    Warn(where + "begins with white space, so it is an inert entry and never applies" + taken_in);
+    return;
+  }
+  if (l.section != 'h' && l.section != 'd') return;  // inert by choice, as 'H' or '#'
+  if (l.had_nul) Warn(where + "a NUL byte ends the formula text");
+  // Said once for a file saved with CR LF line ends, not once per line.
+  if (cr_lines_left_ > 0 && l.text.find('\r') != std::string::npos) {
+    const int others = cr_lines_left_ - 1;
+    cr_lines_left_ = 0;
+    Warn(where + "the formula holds a carriage return" +
+         (others > 0 ? " (as do " + std::to_string(others) + " more lines)" : std::string()) +
+         "; it is an operator that discards the value on top of the stack");
+  }
+  const std::string letter(1, l.section);
+  if (!l.has_target) {
+    Warn(where + "no target field number after '" + letter + "'; the line never applies" +
+         taken_in);
+    return;
+  }
+  if (!IsTwoDigits(l.target_text)) {
+    Warn(where + "the target '" + Visible(l.target_text) + "' after '" + letter +
+         "' is not two digits; it is read as field " + std::to_string(l.target) + taken_in);
+  }
+  if (l.section == 'h' && (l.target < 0 || l.target >= form.header_count ||
+                           form.ph[l.target].type != kCalculatedType)) {
+    Warn(where + "header field " + std::to_string(l.target) +
+         " is not a calculated field; the line never applies");
+  } else if (l.section == 'd' && (l.target < 0 || l.target >= form.field_count ||
+                                  !detail_calculated[l.target])) {
+    Warn(where + "detail field " + std::to_string(l.target) +
+         " is not a calculated field on any detail line; the line never applies");
+  }
+}
+
+// Splits a formula into literal text and references. The header rule knows
+// only 'h' references, and a header value beginning with '-' enters as zero
+// minus its magnitude; the detail rule knows 'h' and 'd' and appends values
+// unchanged. A reference letter and the two characters after it are consumed
+// whatever they hold.
+Formulas::Compiled Formulas::CompileLine(const Form& form, int index) {
+  const FormulaLine& l = lines_[static_cast<size_t>(index)];
+  const bool header_rule = l.section == 'h';
+  const std::string where = "line " + std::to_string(l.text_line_number) + ": ";
+  Compiled compiled;
+  compiled.line_index = index;
+  const std::string_view text = l.text;
+  size_t literal = 0;  // start of the literal text not yet made a piece
+  auto flush = [&](size_t end) {
+    if (end > literal) {
+      compiled.pieces.push_back({Piece::kLiteral, static_cast<uint32_t>(literal),
+                                 static_cast<uint32_t>(end - literal), 0});
+    }
+  };
+  size_t i = 0;
+  while (i < text.size()) {
+    const char c = text[i];
+    if (c != 'h' && (header_rule || c != 'd')) {
+      ++i;
+      continue;
+    }
+    flush(i);
+    const std::string_view chars = text.substr(i + 1, 2);
+    const std::string shown = Visible(text.substr(i, 1 + chars.size()));
+    const bool of_header = c == 'h';
+    const int field = ReferenceNumber(chars);
+    const int count = of_header ? form.header_count : form.field_count;
+    const char* part = of_header ? "header" : "detail";
+    if (chars.empty()) {
+      Warn(where + "reference letter '" + shown + "' at the end of the formula; it adds nothing");
+    } else {
+      if (!IsTwoDigits(chars)) {
+        Warn(where + "reference '" + shown + "' is not followed by two digits; it is read as " +
+             part + " field " + std::to_string(field));
+      }
+      if (field < 0 || field >= count) {
+        Warn(where + "reference '" + shown + "' names " + part + " field " +
+             std::to_string(field) + ", which the form does not have; it adds nothing");
+      }
+      Piece::Kind kind = !of_header ? Piece::kDetail
+                         : header_rule ? Piece::kHeaderSigned
+                                       : Piece::kHeader;
+      compiled.pieces.push_back({kind, 0, 0, field});
+    }
+    i += 1 + chars.size();
+    literal = i;
+  }
+  flush(text.size());
+  return compiled;
+}
+
+// ---- Computing
+
+template <typename Sink>
+void Formulas::Walk(const Compiled& formula, int line, const RecordValues& values,
+                    Sink* sink) const {
+  const std::string_view text = lines_[static_cast<size_t>(formula.line_index)].text;
+  for (const Piece& p : formula.pieces) {
+    switch (p.kind) {
+      case Piece::kLiteral:
+        sink->Feed(text.substr(p.begin, p.size));
+        break;
+      case Piece::kHeaderSigned: {
+        std::string_view value = values.HeaderText(p.field);
+        if (!value.empty() && value[0] == '-') {
+          sink->Feed(" 0 ");
+          sink->Feed(value.substr(1));
+          sink->Feed(" - ");
+        } else {
+          sink->Feed(value);
+        }
+        break;
+      }
+      case Piece::kHeader:
+        sink->Feed(values.HeaderText(p.field));
+        break;
+      case Piece::kDetail:
+        sink->Feed(values.DetailText(line, p.field));
+        break;
+    }
+    if (sink->stopped()) return;
+  }
+}
+
+void Formulas::Compute(const Target& target, int line, RecordValues* values, FieldBuffer* out) {
+  evaluator_.Reset();
+  if (target.formula >= 0) Walk(compiled_[static_cast<size_t>(target.formula)], line, *values, &evaluator_);
+  evaluator_.Finish(out);  // with no formula line, the empty formula: "0.00"
+}
+
+void Formulas::ComputeHeader(RecordValues* values) {
+  for (const Target& t : header_targets_) Compute(t, -1, values, &values->head(t.field));
+}
+
+void Formulas::ComputeLine(int line, RecordValues* values) {
+  if (line < 0 || static_cast<size_t>(line) + 1 >= line_begin_.size()) return;
+  for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
+    const Target& t = line_targets_[i];
+    Compute(t, line, values, &values->doc(line, t.field));
+  }
+}
+
+std::string Formulas::Assembled(int line, int field, const RecordValues& values) const {
+  std::string text;
+  TextSink sink{&text};
+  if (line < 0) {
+    for (const Target& t : header_targets_) {
+      if (t.field == field && t.formula >= 0) Walk(compiled_[static_cast<size_t>(t.formula)], line, values, &sink);
+    }
+  } else if (static_cast<size_t>(line) + 1 < line_begin_.size()) {
+    for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
+      const Target& t = line_targets_[i];
+      if (t.field == field && t.formula >= 0) Walk(compiled_[static_cast<size_t>(t.formula)], line, values, &sink);
+    }
+  }
+  return text;
+}

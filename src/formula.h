@@ -1,23 +1,163 @@
-// Calculated fields: the formula file and the postfix evaluator.
+// Calculated fields: the formula file `<form>.c0`, formula assembly and the
+// postfix evaluator.
+//
+// A calculated field (type 30) stores nothing in the record store. For every
+// record examined, each header calculated field gets the result of the last
+// 'h' formula line naming it, and each calculated field of a present detail
+// line the result of the last 'd' formula line naming it, in increasing field
+// order. A formula is postfix text in which a reference ('h' and two
+// characters, and in detail formulas also 'd' and two characters) stands for
+// the current text of that field. Results are "%.2lf" text, or "/BY0" after a
+// division by zero; they are not fitted to the field's length.
+//
+// The value buffers are never cleared between records, so a reference to the
+// target itself or to a later calculated field sees the previous record's
+// result. The file format and the evaluation rules are written up in
+// doc/formula_format.md.
 #ifndef QUERY_FORMULA_H_
 #define QUERY_FORMULA_H_
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "form.h"
 #include "status.h"
 #include "store.h"
 
+// One line of a formula file as the reading steps take it apart.
+struct FormulaLine {
+  char section = '\0';      // 'h' header, 'd' detail; anything else is inert
+  bool has_target = false;  // false when no target number could be read
+  int target = 0;           // -9 to 99
+  std::string target_text;  // what the target scan consumed (white space included)
+  std::string text;         // the formula, trailing blanks dropped, cut at a NUL
+  bool had_nul = false;     // a NUL byte cut the text short
+  int line_number = 0;      // line of the file holding the section letter, from 1
+  int text_line_number = 0; // line holding the formula text (later when the scan crossed lines)
+};
+
+// Splits formula file text into lines by the reading steps: one character of
+// section letter, a target read as a decimal integer of at most two characters
+// after white space (line ends included), then the rest up to the line feed.
+// Never fails: every byte of `text` ends up in some line.
+std::vector<FormulaLine> ReadFormulaLines(std::string_view text);
+
+// The postfix evaluator, fed the assembled formula in pieces. A number token
+// may run across pieces ("1" then "2.5" is the token 12.5). Its working
+// storage is kept from one evaluation to the next, so evaluating allocates
+// only when a formula needs more room than any before it.
+//
+// Tokens: digits and '.' build a number token, a blank ends one, and every
+// other character ends one and is an operator of its own. A number token
+// pushes the value of its longest leading decimal number (0 when it has none,
+// as for a lone '.'). '+', '-', '*' and '/' combine the two top values; any
+// other operator discards the top value; an operator that finds fewer values
+// than it needs is ignored. Division by zero (of either sign) ends the
+// evaluation with "/BY0". The result is the bottom value, 0 when none was
+// ever pushed.
+class PostfixEvaluator {
+ public:
+  PostfixEvaluator() : slots_(32, 0.0) {}
+
+  // Starts a new formula.
+  void Reset() {
+    depth_ = 0;
+    slots_[0] = 0.0;
+    number_.clear();
+    divided_by_zero_ = false;
+  }
+  // Feeds the next piece of the assembled formula.
+  void Feed(std::string_view text);
+  // True once a division by zero has ended the evaluation; later pieces are
+  // ignored.
+  bool stopped() const { return divided_by_zero_; }
+  // Ends the formula and writes its result into `result` (which must have
+  // room for kCalculatedCapacity bytes). Returns 0 after a number, 1 after a
+  // division by zero.
+  int Finish(FieldBuffer* result);
+
+ private:
+  void EndNumber();
+  void Push(const char* first, const char* last);
+  void Operator(char op);
+
+  std::vector<double> slots_;  // the value stack, slot 0 at the bottom; grows as needed
+  size_t depth_ = 0;           // number of the next free slot
+  std::string number_;         // a number token still being built across pieces
+  bool divided_by_zero_ = false;
+};
+
+// Evaluates a whole assembled formula; see PostfixEvaluator. Returns 0 after a
+// number, 1 after a division by zero ("/BY0").
+int EvaluatePostfix(std::string_view assembled, FieldBuffer* result);
+
+// Writes `value` exactly as "%.2lf" does into `out` (room for
+// kCalculatedCapacity bytes) and returns the length.
+size_t FormatResult(double value, char* out);
+
 class Formulas {
  public:
-  // Reads `<form>.c0`; a missing file means no formulas. Odd lines are
-  // reported in `warnings`, one message each.
+  // Reads `<form>.c0`; a missing file means no formulas. A file that exists
+  // but is not a regular file or cannot be read is an error naming it. Odd
+  // lines are reported in `warnings`, one message each, naming file and line
+  // (at most 20, then a count of the rest); they are still read as laid out.
   Status Load(const Form& form, std::vector<std::string>* warnings);
+  // The same from file text; `name` is used in the warnings.
+  void LoadText(const Form& form, const std::string& name, std::string_view text,
+                std::vector<std::string>* warnings);
+
   // Computes every header calculated field of the current record.
   void ComputeHeader(RecordValues* values);
   // Computes every calculated field of present detail line `line`.
   void ComputeLine(int line, RecordValues* values);
+
+  // The assembled formula text that computes header field `field` (`line`
+  // -1) or field `field` of detail line `line`, from the buffers as they
+  // stand; empty when no formula line applies. For tests and diagnosis.
+  std::string Assembled(int line, int field, const RecordValues& values) const;
+
+  const std::vector<FormulaLine>& lines() const { return lines_; }
+
+ private:
+  // One step of a compiled formula: literal formula text or a reference.
+  struct Piece {
+    enum Kind : uint8_t { kLiteral, kHeader, kHeaderSigned, kDetail } kind;
+    uint32_t begin = 0;  // kLiteral: the text's bytes [begin, begin + size)
+    uint32_t size = 0;
+    int field = 0;       // references: the field named
+  };
+  // kHeaderSigned is a header reference under the header rule, where a value
+  // beginning with '-' enters as " 0 <rest> - ".
+  struct Compiled {
+    int line_index = 0;  // into lines_
+    std::vector<Piece> pieces;
+  };
+  struct Target {
+    int field;    // the calculated field
+    int formula;  // index into compiled_, or -1 when no line applies
+  };
+
+  void Compile(const Form& form);
+  void CheckLayout(const Form& form, const std::vector<bool>& detail_calculated,
+                   const FormulaLine& line);
+  Compiled CompileLine(const Form& form, int index);
+  void Warn(const std::string& message);
+  void Compute(const Target& target, int line, RecordValues* values, FieldBuffer* out);
+  template <typename Sink>
+  void Walk(const Compiled& formula, int line, const RecordValues& values, Sink* sink) const;
+
+  std::string name_;                     // file name for warnings
+  std::vector<std::string>* warnings_ = nullptr;
+  int warning_count_ = 0;
+  int cr_lines_left_ = 0;                // lines holding a carriage return, until reported
+  std::vector<FormulaLine> lines_;       // every line of the file, inert ones included
+  std::vector<Compiled> compiled_;       // one per line that applies to some field
+  std::vector<Target> header_targets_;   // header calculated fields, in field order
+  std::vector<Target> line_targets_;     // detail calculated fields, line by line
+  std::vector<uint32_t> line_begin_;     // line s's targets: [line_begin_[s], line_begin_[s+1])
+  PostfixEvaluator evaluator_;           // reused by every computation
 };
 
 #endif  // QUERY_FORMULA_H_

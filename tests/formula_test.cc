@@ -1,0 +1,459 @@
+// Unit tests of the formula module: the reading of formula files, assembly
+// and the postfix evaluator, on value buffers filled by hand.
+#include "formula.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Eval(std::string_view formula, int* code = nullptr) {
+  char storage[kCalculatedCapacity];
+  FieldBuffer out{storage, 0, kCalculatedCapacity};
+  int r = EvaluatePostfix(formula, &out);
+  if (code != nullptr) *code = r;
+  return std::string(out.text());
+}
+
+std::string Printf(double v) {
+  char b[kCalculatedCapacity];
+  std::snprintf(b, sizeof b, "%.2lf", v);
+  return b;
+}
+
+std::string Formatted(double v) {
+  char b[kCalculatedCapacity];
+  return std::string(b, FormatResult(v, b));
+}
+
+// The tokens of an assembled formula, for comparison with hand-written lists:
+// runs of digits and '.', and single other characters; blanks separate.
+std::vector<std::string> Tokens(std::string_view text) {
+  std::vector<std::string> tokens;
+  bool in_number = false;
+  for (char c : text) {
+    bool number_char = (c >= '0' && c <= '9') || c == '.';
+    if (number_char && in_number) {
+      tokens.back() += c;
+    } else if (number_char) {
+      tokens.emplace_back(1, c);
+    } else if (c != ' ') {
+      tokens.emplace_back(1, c);
+    }
+    in_number = number_char;
+  }
+  return tokens;
+}
+
+// Header: 0 code (6), 1 and 2 unused, 3 (4), 4 (4), 5 (5), 6 calculated,
+// 7 (1), 8 and 9 calculated, 10 stored (8). Three detail lines of 0 (4),
+// 1 (4), 2 (5), 3 (5), 4 (4), 5 calculated; line 2's field 4 is calculated
+// too, and its field 5 is not.
+constexpr char kForm[] =
+    "11 3 6 0\n"
+    "1 1 6 0\n1 1 1 0\n1 1 1 0\n1 1 4 3\n1 1 4 0\n1 1 5 3\n1 1 8 30\n1 1 1 0\n"
+    "1 1 4 30\n1 1 8 30\n1 1 8 0\n"
+    "2 1 4 0\n2 1 4 0\n2 1 5 0\n2 1 5 0\n2 1 4 0\n2 1 8 30\n"
+    "3 1 4 0\n3 1 4 0\n3 1 5 0\n3 1 5 0\n3 1 4 0\n3 1 8 30\n"
+    "4 1 4 0\n4 1 4 0\n4 1 5 0\n4 1 5 0\n4 1 4 30\n4 1 8 0\n";
+
+// Header field 6 computes to -2.50 from its own line, so that the worked
+// examples see a negative value produced by another calculated field.
+constexpr char kMinusLine[] = "h06 0 2.50 -\n";
+
+class FormulaTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Status s = ParseFormDefinition("t", kForm, &form_);
+    ASSERT_TRUE(s.ok()) << s.message();
+    values_.Init(form_);
+    SetHead(3, "2.50");
+    SetHead(4, "4   ");
+    SetHead(5, "10.00");
+    SetHead(7, "0");
+    for (int line = 0; line < 3; ++line) {
+      SetDoc(line, 2, "3    ");
+      SetDoc(line, 3, "1.5  ");
+    }
+  }
+  void SetHead(int f, const std::string& text) { values_.head(f).Assign(text.data(), text.size()); }
+  void SetDoc(int line, int f, const std::string& text) {
+    values_.doc(line, f).Assign(text.data(), text.size());
+  }
+  std::string Head(int f) { return std::string(values_.head(f).text()); }
+  std::string Doc(int line, int f) { return std::string(values_.doc(line, f).text()); }
+  void Load(const std::string& text) {
+    warnings_.clear();
+    formulas_.LoadText(form_, "t.c0", text, &warnings_);
+  }
+  // Loads `file`, computes the header and line 0, and returns header field 8.
+  std::string H08(const std::string& file) {
+    Load(file);
+    formulas_.ComputeHeader(&values_);
+    formulas_.ComputeLine(0, &values_);
+    return Head(8);
+  }
+
+  Form form_;
+  RecordValues values_;
+  Formulas formulas_;
+  std::vector<std::string> warnings_;
+};
+
+TEST_F(FormulaTest, WorkedExamples) {
+  struct Row {
+    const char* line;
+    std::vector<std::string> tokens;
+    const char* result;
+  };
+  const Row rows[] = {
+      {"h08 h03 h04 *", {"2.50", "4", "*"}, "10.00"},
+      {"h08 h06 h04 *", {"0", "2.50", "-", "4", "*"}, "-10.00"},
+      {"h08 h05 h04 -", {"10.00", "4", "-"}, "6.00"},
+      {"h08 h05 h04 /", {"10.00", "4", "/"}, "2.50"},
+      {"h08 h03 h04 h05 + *", {"2.50", "4", "10.00", "+", "*"}, "35.00"},
+      {"h08 h03 h04 * 100 /", {"2.50", "4", "*", "100", "/"}, "0.10"},
+      {"h08 h03 h07 /", {"2.50", "0", "/"}, "/BY0"},
+      {"h08 h03 h04 %", {"2.50", "4", "%"}, "2.50"},
+      {"h08 h03 h04", {"2.50", "4"}, "2.50"},
+      {"h08 h03", {"2.50"}, "2.50"},
+      {"h08 h04h03 *", {"4", "2.50", "*"}, "10.00"},
+      {"h08 h07 h06 *", {"0", "0", "2.50", "-", "*"}, "-0.00"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line);
+    EXPECT_EQ(H08(std::string(kMinusLine) + row.line + "\n"), row.result);
+    EXPECT_EQ(Tokens(formulas_.Assembled(-1, 8, values_)), row.tokens);
+    EXPECT_EQ(warnings_, std::vector<std::string>());
+  }
+  Load("d05 d02 d03 * h05 +\n");
+  formulas_.ComputeHeader(&values_);
+  formulas_.ComputeLine(0, &values_);
+  EXPECT_EQ(Doc(0, 5), "14.50");
+  EXPECT_EQ(Tokens(formulas_.Assembled(0, 5, values_)),
+            (std::vector<std::string>{"3", "1.5", "*", "10.00", "+"}));
+}
+
+TEST_F(FormulaTest, ShortFormulasAndOperatorsWithoutBlanks) {
+  EXPECT_EQ(H08("h08 1 3 /"), "0.33");
+  EXPECT_EQ(H08("h08 2 3"), "2.00");
+  EXPECT_EQ(H08("h08 5"), "5.00");
+  EXPECT_EQ(H08("h08 h03 h04*"), "10.00");
+  EXPECT_EQ(H08("h08 h03 h07 / h04 *"), "/BY0");
+}
+
+TEST_F(FormulaTest, LastLineForATargetWinsAndOtherLettersAreInert) {
+  EXPECT_EQ(H08("h08 1\nh08 2\n"), "2.00");
+  EXPECT_EQ(H08("h08 1\nH08 2\n"), "1.00");  // case-sensitive
+  EXPECT_EQ(H08("h08 1\nd08 2\n"), "1.00");  // a detail line does not reach the header
+  EXPECT_EQ(warnings_, std::vector<std::string>{
+                           "t.c0 line 2: detail field 8 is not a calculated field on any detail "
+                           "line; the line never applies"});
+  EXPECT_EQ(formulas_.lines().size(), 2u);
+}
+
+TEST_F(FormulaTest, HeaderRuleRewritesOnlyALeadingMinusAndDetailRuleNone) {
+  SetHead(10, "3-2");
+  EXPECT_EQ(H08("h08 h10"), "3.00");  // '-' not first: an operator with one value, ignored
+  EXPECT_EQ(formulas_.Assembled(-1, 8, values_), " 3-2");
+  // In a detail formula a negative value enters unchanged: '-' then 2.50.
+  Load(std::string(kMinusLine) + "d05 10 h06 +\n");
+  formulas_.ComputeHeader(&values_);
+  formulas_.ComputeLine(0, &values_);
+  EXPECT_EQ(formulas_.Assembled(0, 5, values_), " 10 -2.50 +");
+  EXPECT_EQ(Doc(0, 5), "12.50");  // '-' finds one value and is ignored; then 10 + 2.50
+  // In a header formula 'd' is an ordinary character: an operator discarding 4.
+  EXPECT_EQ(H08("h08 h03 h04 d02"), "2.50");
+}
+
+TEST_F(FormulaTest, CalculatedFieldsGoInFieldOrderAndSeeEarlierRecordsOtherwise) {
+  const std::string file = "h09 h08 2 *\nh08 h09 1 +\nh06 h06 1 +\n";
+  Load(file);
+  formulas_.ComputeHeader(&values_);
+  // h08 saw h09 still empty: " 1 +" is 1 with '+' ignored; h09 then saw this h08.
+  EXPECT_EQ(Head(8), "1.00");
+  EXPECT_EQ(Head(9), "2.00");
+  EXPECT_EQ(Head(6), "1.00");  // its own empty text plus 1
+  formulas_.ComputeHeader(&values_);
+  EXPECT_EQ(Head(8), "3.00");  // the previous record's h09 + 1
+  EXPECT_EQ(Head(9), "6.00");
+  EXPECT_EQ(Head(6), "2.00");
+}
+
+TEST_F(FormulaTest, DetailFormulasFollowEachLinesOwnTypesAndSeeTheirOwnLine) {
+  SetDoc(1, 2, "7");
+  SetDoc(2, 2, "9");
+  SetDoc(2, 5, "kept");
+  Load("d05 h03 d02 *\nd04 d02 1 +\n");
+  formulas_.ComputeHeader(&values_);
+  for (int line = 0; line < 3; ++line) formulas_.ComputeLine(line, &values_);
+  EXPECT_EQ(Doc(0, 5), "7.50");
+  EXPECT_EQ(Doc(1, 5), "17.50");
+  EXPECT_EQ(Doc(2, 5), "kept");  // not a calculated field on line 2
+  EXPECT_EQ(Doc(2, 4), "10.00");  // calculated on line 2 only
+  EXPECT_EQ(Doc(0, 4), "");
+}
+
+TEST_F(FormulaTest, FieldWithoutAnApplyingLineGetsZero) {
+  SetHead(8, "stale");
+  SetHead(9, "stale");
+  EXPECT_EQ(H08("h09 7\n"), "0.00");
+  EXPECT_EQ(Head(9), "7.00");
+  Load("");
+  formulas_.ComputeHeader(&values_);
+  EXPECT_EQ(Head(9), "0.00");
+  EXPECT_EQ(warnings_, std::vector<std::string>());
+}
+
+TEST_F(FormulaTest, ResultsAreNotFittedToTheFieldLength) {
+  EXPECT_EQ(H08("h08 250"), "250.00");  // field 8 is 4 characters long
+  EXPECT_EQ(H08("h08 1000000000000000000000 1000000000 *"), "1000000000000000019884624838656.00");
+}
+
+TEST_F(FormulaTest, CarriageReturnIsAnOperatorAndIsReportedOnce) {
+  EXPECT_EQ(H08("h08 h03 h04 *\r\nh09 1\r\n"), "0.00");
+  EXPECT_EQ(Head(9), "0.00");
+  EXPECT_EQ(warnings_, std::vector<std::string>{
+                           "t.c0 line 1: the formula holds a carriage return (as do 1 more lines); "
+                           "it is an operator that discards the value on top of the stack"});
+}
+
+TEST_F(FormulaTest, ReferencesOutsideThePartAddNothingAndAreReported) {
+  EXPECT_EQ(H08("h08 2 h50 3 *"), "6.00");
+  EXPECT_EQ(H08("h08 2 3 *h"), "6.00");
+  EXPECT_EQ(H08("h08 4 h3"), "4.00");  // one character left: header field 3
+  EXPECT_EQ(H08("h08 4 h3 *"), "10.00");  // 'h3 ' reads as 3, the blank consumed
+  Load("d05 d25 2 +\nh08 1 h-1 +\nh09 h0x\nh06 5h\n");
+  EXPECT_EQ(warnings_,
+            (std::vector<std::string>{
+                "t.c0 line 1: reference 'd25' names detail field 25, which the form does not "
+                "have; it adds nothing",
+                "t.c0 line 2: reference 'h-1' is not followed by two digits; it is read as "
+                "header field -1",
+                "t.c0 line 2: reference 'h-1' names header field -1, which the form does not "
+                "have; it adds nothing",
+                "t.c0 line 3: reference 'h0x' is not followed by two digits; it is read as "
+                "header field 0",
+                "t.c0 line 4: reference letter 'h' at the end of the formula; it adds nothing"}));
+  formulas_.ComputeHeader(&values_);
+  formulas_.ComputeLine(0, &values_);
+  EXPECT_EQ(Doc(0, 5), "2.00");
+  EXPECT_EQ(Head(8), "1.00");
+  EXPECT_EQ(Head(6), "5.00");
+}
+
+// ---- Reading formula files
+
+TEST(ReadFormulaLinesTest, SplitsLetterTargetAndText) {
+  std::vector<FormulaLine> lines = ReadFormulaLines("h08 h03 h04 *   \nd04 1 2\r\nH12 x");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].section, 'h');
+  EXPECT_EQ(lines[0].target, 8);
+  EXPECT_EQ(lines[0].text, " h03 h04 *");  // trailing blanks dropped, the leading one kept
+  EXPECT_EQ(lines[1].text, " 1 2\r");      // a carriage return stays in the text
+  EXPECT_EQ(lines[2].section, 'H');
+  EXPECT_EQ(lines[2].target, 12);
+  EXPECT_EQ(lines[2].text, " x");  // the last line needs no line feed
+  EXPECT_EQ(lines[2].line_number, 3);
+}
+
+TEST(ReadFormulaLinesTest, TargetIsAtMostTwoCharactersAfterWhiteSpace) {
+  std::vector<FormulaLine> lines = ReadFormulaLines("h123 4\nh 7 1\nh-5\nhx 1\nh\n09 2\n");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0].target, 12);
+  EXPECT_EQ(lines[0].text, "3 4");
+  EXPECT_EQ(lines[1].target, 7);
+  EXPECT_EQ(lines[1].text, " 1");
+  EXPECT_EQ(lines[2].target, -5);
+  EXPECT_FALSE(lines[3].has_target);
+  EXPECT_EQ(lines[3].text, "x 1");
+  // The target scan skips line ends too: line 5's letter takes its target from line 6.
+  EXPECT_EQ(lines[4].target, 9);
+  EXPECT_EQ(lines[4].text, " 2");
+  EXPECT_EQ(lines[4].line_number, 5);
+  EXPECT_EQ(lines[4].text_line_number, 6);
+}
+
+TEST(ReadFormulaLinesTest, EmptyLineSwallowsTheNextLineIntoAnInertEntry) {
+  std::vector<FormulaLine> lines = ReadFormulaLines("h08 1\n\nh09 2\nh06 3\n");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].section, '\n');
+  EXPECT_FALSE(lines[1].has_target);
+  EXPECT_EQ(lines[1].text, "h09 2");
+  EXPECT_EQ(lines[2].section, 'h');
+  EXPECT_EQ(lines[2].target, 6);
+  EXPECT_EQ(lines[2].line_number, 4);
+}
+
+TEST(ReadFormulaLinesTest, NulEndsTheText) {
+  std::vector<FormulaLine> lines = ReadFormulaLines(std::string_view("h08 1 2\0 +\nh09 3\n", 17));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].text, " 1 2");
+  EXPECT_TRUE(lines[0].had_nul);
+  EXPECT_EQ(lines[1].target, 9);
+}
+
+TEST_F(FormulaTest, OddLinesAreReportedWithFileAndLine) {
+  Load("h08 1\n\nh09 2\nh8 3\nh\n");
+  EXPECT_EQ(warnings_,
+            (std::vector<std::string>{
+                "t.c0 line 2: empty line; line 3 after it is read as part of an inert entry and "
+                "never applies",
+                "t.c0 line 4: the target '8' after 'h' is not two digits; it is read as field 8",
+                "t.c0 line 5: no target field number after 'h'; the line never applies"}));
+  formulas_.ComputeHeader(&values_);
+  EXPECT_EQ(Head(8), "3.00");
+  EXPECT_EQ(Head(9), "0.00");  // its line was swallowed
+  Load("h07 1\nh99 1\n \nh08 1\n");
+  EXPECT_EQ(warnings_,
+            (std::vector<std::string>{
+                "t.c0 line 1: header field 7 is not a calculated field; the line never applies",
+                "t.c0 line 2: header field 99 is not a calculated field; the line never applies",
+                "t.c0 line 3: begins with white space, so it is an inert entry and never "
+                "applies; line 4 is read as part of it"}));
+}
+
+TEST_F(FormulaTest, ManyOddLinesGiveACountAfterTwenty) {
+  std::string file;
+  for (int i = 0; i < 25; ++i) file += "h07 1\n";
+  Load(file);
+  ASSERT_EQ(warnings_.size(), 21u);
+  EXPECT_EQ(warnings_.back(), "t.c0: 5 more warnings not shown");
+}
+
+// ---- The evaluator
+
+TEST(EvaluatePostfixTest, ReturnsOneOnlyForDivisionByZeroOfEitherSign) {
+  int code = -1;
+  EXPECT_EQ(Eval("1 3 /", &code), "0.33");
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(Eval("2 0 /", &code), "/BY0");
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(Eval("2 0 0 1 - * /", &code), "/BY0");  // 0 * -1 is -0
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(Eval("2 0.00 / 1 1 1 1 1", &code), "/BY0");
+  EXPECT_EQ(Eval("0 0 1 - *"), "-0.00");
+  EXPECT_EQ(Eval("0 0.001 -"), "-0.00");
+}
+
+TEST(EvaluatePostfixTest, OperatorsFindingTooFewValuesAreIgnored) {
+  EXPECT_EQ(Eval(""), "0.00");
+  EXPECT_EQ(Eval("+ - * / %"), "0.00");
+  EXPECT_EQ(Eval("5 +"), "5.00");
+  EXPECT_EQ(Eval("- 5"), "5.00");
+  EXPECT_EQ(Eval("1 2 - - - 3 +"), "2.00");
+  EXPECT_EQ(Eval("1 2 + + + + * /"), "3.00");
+  EXPECT_EQ(Eval("5 %"), "0.00");      // the only value discarded: slot 0 holds 0
+  EXPECT_EQ(Eval("5 % % % 7"), "7.00");
+  EXPECT_EQ(Eval("5 % 0 /"), "0.00");  // '/' finds one value: no division at all
+}
+
+TEST(EvaluatePostfixTest, EveryOtherCharacterIsAnOperatorThatDiscards) {
+  EXPECT_EQ(Eval("2 3\t"), "2.00");
+  EXPECT_EQ(Eval("2 3\r"), "2.00");
+  EXPECT_EQ(Eval("2,5"), "5.00");  // ',' discards 2, then 5 takes slot 0
+  EXPECT_EQ(Eval("2 3\xe9"), "2.00");
+  EXPECT_EQ(Eval("2 3 4 /BY0"), "0.00");  // a "/BY0" value: '/', then 'B' and 'Y' discard
+  EXPECT_EQ(Eval("7 1.5e3 *"), "21.00");   // 'e' discards 1.5; then 7 * 3
+}
+
+TEST(EvaluatePostfixTest, NumberTokensReadTheirLongestLeadingNumber) {
+  EXPECT_EQ(Eval("1.2.3"), "1.20");
+  EXPECT_EQ(Eval(".5 2 *"), "1.00");
+  EXPECT_EQ(Eval("5. 2 *"), "10.00");
+  EXPECT_EQ(Eval(". 3 +"), "3.00");  // a lone '.' pushes 0
+  EXPECT_EQ(Eval("..5 1 +"), "1.00");
+  EXPECT_EQ(Eval("0.125"), "0.12");  // halfway cases round as printf rounds
+  EXPECT_EQ(Eval("0.375"), "0.38");
+  const std::string digits = "123456789012345678901234567890.987654321";
+  EXPECT_EQ(Eval(digits), Printf(std::strtod(digits.c_str(), nullptr)));
+  EXPECT_EQ(Eval("1" + std::string(400, '0')), "inf");
+  volatile double infinity = HUGE_VAL;  // computed at run time, as the evaluator does
+  EXPECT_EQ(Eval("1" + std::string(400, '0') + " 0 *"), Printf(infinity * 0.0));
+  EXPECT_EQ(Eval("0." + std::string(400, '0') + "1 1 +"), "1.00");
+  EXPECT_EQ(Eval("1 0." + std::string(400, '0') + "1 /"), "/BY0");  // underflows to 0
+}
+
+TEST(EvaluatePostfixTest, LongFormulasHaveNoFixedLimits) {
+  std::string formula;
+  for (int i = 0; i < 200; ++i) formula += "1 ";
+  for (int i = 0; i < 199; ++i) formula += "+ ";
+  EXPECT_EQ(Eval(formula), "200.00");
+  // Values stacked beyond the old depth keep their own slots.
+  formula.clear();
+  for (int i = 1; i <= 60; ++i) formula += std::to_string(i) + " ";
+  for (int i = 0; i < 58; ++i) formula += "% ";
+  formula += "-";
+  EXPECT_EQ(Eval(formula), "-1.00");
+}
+
+TEST(EvaluatePostfixTest, NumberTokensRunAcrossPieces) {
+  PostfixEvaluator e;
+  char storage[kCalculatedCapacity];
+  FieldBuffer out{storage, 0, kCalculatedCapacity};
+  for (int round = 0; round < 2; ++round) {  // the second round reuses the storage
+    e.Reset();
+    for (std::string_view piece : {"1", "", "2.", "5", " 2", "*"}) e.Feed(piece);
+    EXPECT_EQ(e.Finish(&out), 0);
+    EXPECT_EQ(out.text(), "25.00");
+  }
+  e.Reset();
+  e.Feed("4 0 /");
+  EXPECT_TRUE(e.stopped());
+  e.Feed("9");
+  EXPECT_EQ(e.Finish(&out), 1);
+  EXPECT_EQ(out.text(), "/BY0");
+  e.Reset();
+  e.Feed("3");
+  EXPECT_EQ(e.Finish(&out), 0);
+  EXPECT_EQ(out.text(), "3.00");
+}
+
+// Assembling into text and evaluating it must give what evaluating piece by
+// piece gives, whatever the field texts hold.
+TEST_F(FormulaTest, StreamedEvaluationMatchesTheAssembledText) {
+  std::mt19937 random(12345);
+  const std::string alphabet = "0123456789. .-+*/%h";
+  auto pick = [&](int length) {
+    std::string s;
+    for (int i = 0; i < length; ++i) s += alphabet[random() % alphabet.size()];
+    return s;
+  };
+  for (int round = 0; round < 300; ++round) {
+    for (int f : {3, 4, 5, 7, 10}) SetHead(f, pick(static_cast<int>(random() % 6)));
+    std::string file = "h08 " + pick(static_cast<int>(random() % 10)) + " h03" +
+                       pick(static_cast<int>(random() % 4)) + "h04h05 h10 " +
+                       pick(static_cast<int>(random() % 6)) + "h07\n";
+    Load(file);
+    std::string assembled = formulas_.Assembled(-1, 8, values_);
+    formulas_.ComputeHeader(&values_);
+    ASSERT_EQ(Head(8), Eval(assembled)) << file << " -> " << assembled;
+  }
+}
+
+TEST(FormatResultTest, MatchesPrintf) {
+  const double tricky[] = {0.0,   -0.0,   -0.004, 0.004, 0.005, 0.015, 0.125, 0.375, 2.675,
+                           1.005, -1.005, 1e300,  -1e300, 1e-300, 5e-324,
+                           std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
+                           HUGE_VAL, -HUGE_VAL, std::nan(""), -std::nan("")};
+  for (double v : tricky) EXPECT_EQ(Formatted(v), Printf(v)) << v;
+  std::mt19937_64 random(42);
+  for (int i = 0; i < 20000; ++i) {
+    double v;
+    uint64_t bits = random();
+    std::memcpy(&v, &bits, sizeof v);
+    ASSERT_EQ(Formatted(v), Printf(v)) << bits;
+    double cents = static_cast<double>(static_cast<int64_t>(random() % 2000001) - 1000000) / 1000;
+    ASSERT_EQ(Formatted(cents), Printf(cents)) << cents;
+  }
+}
+
+}  // namespace
