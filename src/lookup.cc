@@ -131,6 +131,11 @@ int64_t KeyIndex::Find(std::string_view text) const {
   return -1;
 }
 
+void KeyIndex::Prefetch(std::string_view text) const {
+  text = text.substr(0, std::min(length_, text.size()));
+  __builtin_prefetch(&buckets_[HashBytes(text) & mask_]);
+}
+
 // ---- LookupTables
 
 struct LookupTables::Table {
@@ -413,4 +418,24 @@ Status LookupTables::ResolveLine(int line, RecordValues* values) {
     if (!s.ok()) return s;
   }
   return Status::Ok();
+}
+
+void LookupTables::PrefetchKeys(int line, const RecordValues& values) const {
+  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
+    if (key.index != nullptr) key.index->Prefetch(values.DetailText(line, key.field));
+  }
+}
+
+void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
+  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
+    if (key.index == nullptr || key.derived.empty()) continue;
+    const int64_t slot = key.index->Find(values.DetailText(line, key.field));
+    if (slot < 0) continue;
+    for (const DerivedPlan& d : key.derived) {
+      const Table& t = *tables_[d.table];
+      const int64_t position = slot * t.desc->record_length + d.offset;
+      if (d.index == key.index && position < static_cast<int64_t>(t.contents.size()))
+        __builtin_prefetch(t.contents.data() + position);
+    }
+  }
 }

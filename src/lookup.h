@@ -49,6 +49,8 @@ class KeyIndex {
   KeyIndex(const KeyCache& keys, size_t length);
   // Same answer as keys.ScanFor(text, length), in constant time on average.
   int64_t Find(std::string_view text) const;
+  // Starts loading the bucket `Find(text)` will look at first.
+  void Prefetch(std::string_view text) const;
 
  private:
   // One bucket per distinct key; keys of up to 8 bytes live in the bucket
@@ -90,6 +92,13 @@ class LookupTables {
   Status ResolveHeader(RecordValues* values);
   // Fills the derived fields of present detail line `line`.
   Status ResolveLine(int line, RecordValues* values);
+  // Performance hints, no effect on results: start loading what resolving
+  // line `line` will read, first the index buckets of its keys, then (once
+  // those have arrived) the table records they designate. Called for all the
+  // present lines of a record before any is resolved, so that the memory
+  // accesses of the lines overlap.
+  void PrefetchKeys(int line, const RecordValues& values) const;
+  void PrefetchRecords(int line, const RecordValues& values) const;
 
  private:
   struct Table;

@@ -149,6 +149,9 @@ Status Query::ReadRecord(int64_t n, bool* has_detail) {
   if (!s.ok()) return s;
   formulas_.ComputeHeader(&values_);
   store_.ReadPointers(&pointers_);
+  // Every present line is read before any is resolved. Lines touch only
+  // their own buffers, so the result is the same as resolving each line as
+  // it is read, and the lookups of all the lines can be fetched together.
   *has_detail = false;
   for (int line = 0; line < form_.line_count; ++line) {
     int64_t& pointer = pointers_[static_cast<size_t>(line)];
@@ -158,6 +161,14 @@ Status Query::ReadRecord(int64_t n, bool* has_detail) {
       continue;
     }
     *has_detail = true;
+    lookups_.PrefetchKeys(line, values_);
+  }
+  if (!*has_detail) return Status::Ok();
+  for (int line = 0; line < form_.line_count; ++line) {
+    if (pointers_[static_cast<size_t>(line)] >= 0) lookups_.PrefetchRecords(line, values_);
+  }
+  for (int line = 0; line < form_.line_count; ++line) {
+    if (pointers_[static_cast<size_t>(line)] < 0) continue;
     if (!(s = lookups_.ResolveLine(line, &values_)).ok()) return s;
     formulas_.ComputeLine(line, &values_);
   }
