@@ -49,7 +49,7 @@ for line in range(4):
 w("fac", "\n".join(form) + "\n")
 w("fac.0", "FACTURA  ______      CLIENTE ______ ____________\n")
 w("fac.1", "ARTICULO DESCRIPCION              CANT   PRECIO\n")
-w("fac.c0", "")
+w("fac.c0", "h06 h04 h04 h05 * 100 / -\nh07 h06 h08 /\nd04 d02 d03 *\n")
 
 # (number, client, date, amount, discount, boxes, lines); a line is None (absent),
 # "blank" (a deleted line whose article code is blank), or (article, quantity, price).
