@@ -29,7 +29,7 @@ uint64_t HashBytes(std::string_view s) {
     h ^= h >> 32;
   }
   uint64_t w = 0;
-  std::memcpy(&w, s.data() + i, s.size() - i);
+  if (i < s.size()) std::memcpy(&w, s.data() + i, s.size() - i);
   h ^= w;
   // Final avalanche, so that keys sharing their first bytes spread over all buckets.
   h ^= h >> 33;
@@ -56,7 +56,7 @@ void FillDerived(std::string_view text, int width, FieldBuffer* out) {
   size_t w = static_cast<size_t>(std::max(width, 0));
   w = std::min<size_t>(w, out->capacity);
   size_t n = std::min(text.size(), w);
-  std::memcpy(out->data, text.data(), n);
+  if (n > 0) std::memcpy(out->data, text.data(), n);  // empty text may have no data pointer
   std::memset(out->data + n, ' ', w - n);
   if (w > 0 && out->data[0] >= '0' && out->data[0] <= '9') {
     while (w > 0 && out->data[w - 1] == ' ') --w;
@@ -394,7 +394,7 @@ Status LookupTables::ResolveHeader(RecordValues* values) {
       char* p = field.data + field.size;
       *p++ = '|';
       size_t n = std::min(description.size(), size);
-      std::memcpy(p, description.data(), n);
+      if (n > 0) std::memcpy(p, description.data(), n);
       std::memset(p + n, ' ', size - n);
       field.size += static_cast<uint32_t>(1 + size);
     } else if (slot < 0 && size > 0 && field.size == static_cast<uint32_t>(key.length)) {
