@@ -1,0 +1,10 @@
+// libFuzzer entry: query arguments on the example store.
+#include <cstddef>
+#include <cstdint>
+
+#include "engine_targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzQueryArguments({reinterpret_cast<const char*>(data), size});
+  return 0;
+}
