@@ -29,7 +29,10 @@ class TokenReader {
     size_t digits = p;
     long v = 0;
     while (p < text_.size() && std::isdigit(static_cast<unsigned char>(text_[p]))) {
-      if (v > (LONG_MAX - 9) / 10) v = LONG_MAX / 10;  // saturate; range-checked by the caller
+      // Saturate below LONG_MAX, so that the next digit cannot overflow; the
+      // caller's range check then refuses the value.
+      constexpr long kSaturated = (LONG_MAX - 9) / 10;
+      if (v > kSaturated) v = kSaturated;
       v = v * 10 + (text_[p] - '0');
       ++p;
     }

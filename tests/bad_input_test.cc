@@ -1,0 +1,69 @@
+// The inventory of bad input (doc/bad_input.md): each way a file or argument
+// the query reads can be malformed, run through the built query on a copy of
+// the example store, with the exact message, output and exit status. Rows of
+// the inventory name the test that checks them.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "form.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A copy of examples/invoices; each test breaks one file of it.
+class BadInputTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const auto& entry : fs::directory_iterator(QUERY_EXAMPLES_DIR))
+      fs::copy_file(entry.path(), dir_.File(entry.path().filename().string()));
+  }
+  RunResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "fac");
+    return RunQueryIn(dir_.path(), args);
+  }
+  void Remove(const std::string& name) { fs::remove(dir_.File(name)); }
+  // Puts a directory where the file `name` belongs.
+  void MakeDirectory(const std::string& name) {
+    Remove(name);
+    fs::create_directory(dir_.File(name));
+  }
+  // The query's output on the untouched example store.
+  RunResult Baseline(std::vector<std::string> args) {
+    TempDir clean;
+    for (const auto& entry : fs::directory_iterator(QUERY_EXAMPLES_DIR))
+      fs::copy_file(entry.path(), clean.File(entry.path().filename().string()));
+    args.insert(args.begin(), "fac");
+    return RunQueryIn(clean.path(), args);
+  }
+  TempDir dir_;
+};
+
+std::string FormError(const std::string& text) {
+  Form form;
+  Status s = ParseFormDefinition("f", text, &form);
+  EXPECT_FALSE(s.ok()) << "accepted: " << text;
+  return s.message();
+}
+
+// ---- Form definition file
+
+TEST(BadFormTest, NumbersTooLongForAnyEntryAreOutOfRangeNotOverflowed) {
+  // Twenty digits exceed a long; reading them must neither overflow nor wrap
+  // into an acceptable value.
+  EXPECT_NE(FormError("99999999999999999999 0 0 0").find("header field count"), std::string::npos);
+  EXPECT_NE(FormError("1 0 0 0  1 1 -99999999999999999999 0").find("the length"), std::string::npos);
+  EXPECT_NE(FormError("1 0 0 0  1 1 6 50 t.db 99999999999999999999 0 0").find("table record length"),
+            std::string::npos);
+}
+
+}  // namespace
