@@ -121,6 +121,11 @@ bool BlockReader::Fill() {
   return window_size_ > 0;
 }
 
+int64_t BlockReader::FileSize() const {
+  struct stat st;
+  return fd_ >= 0 && fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
 size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, bool* at_end) {
   size_t copied = 0;
   *at_end = false;
@@ -201,6 +206,13 @@ Status Store::Open(const Form& form) {
     warning_ = "INFO holds no record count; the store is taken as empty";
   } else if (record_count_ < 0) {
     record_count_ = 0;
+  }
+  const int64_t length = form.header_record_length;
+  const int64_t in_head = (head_file_.FileSize() + length - 1) / length;
+  if (record_count_ > in_head) {
+    warning_ = "INFO counts " + std::to_string(record_count_) + " records, but HEAD holds " +
+               std::to_string(in_head) + "; the records beyond the end of HEAD are not read";
+    record_count_ = in_head;
   }
   return Status::Ok();
 }

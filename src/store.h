@@ -78,6 +78,8 @@ class BlockReader {
   // Opens `path` read-only; refuses anything but a regular file.
   Status Open(const std::string& path, size_t block_size);
   void Seek(int64_t position) { position_ = position; }
+  // The size of the file as it stands now; 0 when it cannot be told.
+  int64_t FileSize() const;
 
   // Reads at most `max` bytes into `out`, stopping after a line end. Returns
   // the count read; `text_length` is the count before the first NUL byte, and
@@ -134,6 +136,9 @@ class Store {
   // Opens INFO (read-write, as the store's permission check), HEAD and DOC,
   // and reads the record count. INFO that cannot be opened yields the
   // system's "No permission ... \r\n" on standard output and a 1-second pause.
+  // A count beyond the records HEAD holds (a last, short record included) is
+  // cut to them, with a warning: a corrupt count must not make the query walk
+  // up to a trillion records that are not there.
   Status Open(const Form& form);
 
   int64_t record_count() const { return record_count_; }

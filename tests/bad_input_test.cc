@@ -66,4 +66,27 @@ TEST(BadFormTest, NumbersTooLongForAnyEntryAreOutOfRangeNotOverflowed) {
             std::string::npos);
 }
 
+// ---- INFO
+
+TEST_F(BadInputTest, HugeRecordCountIsCutToTheRecordsInHead) {
+  // Twelve nines once made the query walk a trillion records beyond HEAD.
+  dir_.Write("INFO", "999999999999");
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Baseline({"h00;"}).out);
+  EXPECT_EQ(r.err,
+            "query: INFO counts 999999999999 records, but HEAD holds 12; the records beyond the "
+            "end of HEAD are not read\n");
+  // A last record cut short still counts: its fields hold what is there.
+  std::string head = dir_.Read("HEAD");
+  dir_.Write("HEAD", head.substr(0, head.size() - 60));
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("HEAD holds 12;"), std::string::npos);
+  dir_.Write("HEAD", "");
+  r = Run({"h00;"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("HEAD holds 0;"), std::string::npos);
+}
+
 }  // namespace
