@@ -50,6 +50,23 @@ ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
   return static_cast<ssize_t>(done);
 }
 
+// Opens a table file read-only without blocking on a FIFO; only a regular
+// file passes.
+int OpenRegularFile(const std::string& path, std::string* why) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Writes `text` into `out` left-aligned, blank-padded or cut to `width`;
 // text that then begins with a digit loses its trailing blanks.
 void FillDerived(std::string_view text, int width, FieldBuffer* out) {
@@ -238,26 +255,57 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
     }
   }
 
-  std::string bytes;
-  ReadResult r = ReadWholeFile(name, &bytes);
-  if (r != ReadResult::kOk) {
-    std::string where = "lookup table '" + name + "' (table " + std::to_string(number) + ") " +
-                        DescribeReadFailure(r);
+  std::string why;
+  const int fd = OpenRegularFile(name, &why);
+  if (fd < 0) {
+    std::string where = "lookup table '" + name + "' (table " + std::to_string(number) +
+                        ") cannot be opened: " + why;
     if (header_field)
       return Status::Error(where)
           .WithStdout("rddbr : Cannot open =" + name + "= " + std::to_string(number) + "\r\n")
           .WithPause(1);
     return Status::Error(where).WithStdout("rddbr : Cannot open " + name + "\r\n");
   }
-  int64_t count;
-  std::vector<char> slots =
-      SlotsFrom(bytes, static_cast<size_t>(t.desc->record_length), length, &count);
-  t.keys.Assign(std::move(slots), length, count);
-  if (static_cast<int64_t>(bytes.size()) <= kMaxTableInMemory) {
-    t.contents = std::move(bytes);
-    t.file_opened = true;
-  }
+  ReadKeysFromTable(fd, &t, length);
   return Status::Ok();
+}
+
+// Reads the key at the start of every record of the table file. A small file
+// is read whole and kept for its descriptions; a large one in blocks of
+// records, and stays open for positioned reads of descriptions.
+void LookupTables::ReadKeysFromTable(int fd, Table* t, size_t key_length) {
+  struct stat st;
+  const int64_t size = fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+  const size_t stride = static_cast<size_t>(t->desc->record_length);
+  int64_t count = 0;
+  if (size <= kMaxTableInMemory) {
+    t->contents.resize(static_cast<size_t>(size));
+    const ssize_t n = ReadAt(fd, t->contents.data(), t->contents.size(), 0);
+    t->contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    close(fd);
+    std::vector<char> slots = SlotsFrom(t->contents, stride, key_length, &count);
+    t->keys.Assign(std::move(slots), key_length, count);
+    t->file_opened = true;
+    return;
+  }
+  count = key_length == 0 ? 0 : (size + static_cast<int64_t>(stride) - 1) / static_cast<int64_t>(stride);
+  std::vector<char> slots(static_cast<size_t>(count) * key_length, '\0');
+  const size_t per_block = std::max<size_t>(1, kLoadBlock / stride);
+  std::vector<char> block(per_block * stride + key_length);
+  for (int64_t first = 0; first < count; first += static_cast<int64_t>(per_block)) {
+    const ssize_t got = ReadAt(fd, block.data(), block.size(), first * static_cast<int64_t>(stride));
+    if (got <= 0) break;
+    const int64_t in_block = std::min<int64_t>(static_cast<int64_t>(per_block), count - first);
+    for (int64_t j = 0; j < in_block; ++j) {
+      const size_t at = static_cast<size_t>(j) * stride;
+      if (at >= static_cast<size_t>(got)) break;
+      const size_t n = std::min(key_length, static_cast<size_t>(got) - at);
+      std::memcpy(slots.data() + static_cast<size_t>(first + j) * key_length, block.data() + at, n);
+    }
+  }
+  t->keys.Assign(std::move(slots), key_length, count);
+  t->fd = fd;
+  t->file_opened = true;
 }
 
 const KeyIndex* LookupTables::IndexFor(int number, int length) {
@@ -319,14 +367,13 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   Table& t = *tables_[number];
   const std::string& name = t.desc->file_name;
   if (!t.file_opened) {
-    int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      std::string why = fd < 0 ? std::strerror(errno) : "not a regular file";
-      if (fd >= 0) close(fd);
+    std::string why;
+    const int fd = OpenRegularFile(name, &why);
+    if (fd < 0)
       return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
                            ") cannot be opened to read a description: " + why);
-    }
+    struct stat st;
+    fstat(fd, &st);
     t.file_opened = true;
     if (st.st_size <= kMaxTableInMemory) {
       t.contents.resize(static_cast<size_t>(st.st_size));

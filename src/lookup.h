@@ -105,6 +105,7 @@ class LookupTables {
   struct DerivedPlan;
   struct KeyPlan;
   Status LoadKeys(int table, int key_length, bool header_field);
+  void ReadKeysFromTable(int fd, Table* table, size_t key_length);
   void PlanHeader();
   void PlanLines();
   const KeyIndex* IndexFor(int table, int length);
