@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "text_file.h"
@@ -18,6 +19,7 @@ namespace {
 // with one positioned read per description.
 constexpr int64_t kMaxTableInMemory = 64 << 20;
 constexpr size_t kLoadBlock = 1 << 20;
+constexpr int kPositionedReadsBeforeLoading = 64;
 
 uint64_t HashBytes(std::string_view s) {
   uint64_t h = 0x243F6A8885A308D3ull ^ s.size();
@@ -110,40 +112,56 @@ int64_t KeyCache::ScanFor(std::string_view text, size_t length) const {
 // ---- KeyIndex
 
 KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length) {
+  // Slots are kept as 32-bit numbers; no table that fits in memory comes near.
+  const int64_t count = std::min<int64_t>(keys.count(), UINT32_MAX - 1);
   size_t size = 16;
-  while (size < static_cast<size_t>(keys.count()) * 2) size *= 2;
+  while (size < static_cast<size_t>(count) * 2) size *= 2;
   buckets_.assign(size, Bucket());
   mask_ = size - 1;
-  for (int64_t i = 0; i < keys.count(); ++i) {
-    std::string_view key = keys.Key(i, length);
-    const uint64_t h = HashBytes(key);
-    const uint32_t tag = static_cast<uint32_t>(h >> 32);
-    for (size_t b = h & mask_;; b = (b + 1) & mask_) {
-      Bucket& bucket = buckets_[b];
-      if (bucket.slot < 0) {
-        bucket.hash = tag;
-        bucket.size = static_cast<uint32_t>(key.size());
-        bucket.slot = i;
-        if (key.size() <= 8) {
-          bucket.key = Packed(key);
-        } else {
-          bucket.key = long_keys_.size();
-          long_keys_.append(key);
-        }
-        break;
-      }
-      if (bucket.hash == tag && Holds(bucket, key)) break;  // the first slot keeps the key
+  // Keys go in by batches whose buckets are fetched together, in slot order
+  // so that the first slot of a repeated key keeps it.
+  constexpr int64_t kBatch = 16;
+  std::string_view batch[kBatch];
+  uint64_t hashes[kBatch];
+  for (int64_t first = 0; first < count; first += kBatch) {
+    const int64_t n = std::min(kBatch, count - first);
+    for (int64_t j = 0; j < n; ++j) {
+      batch[j] = keys.Key(first + j, length);
+      hashes[j] = HashBytes(batch[j]);
+      __builtin_prefetch(&buckets_[hashes[j] & mask_], 1);
     }
+    for (int64_t j = 0; j < n; ++j) Insert(batch[j], hashes[j], first + j);
+  }
+}
+
+void KeyIndex::Insert(std::string_view key, uint64_t hash, int64_t slot) {
+  const uint32_t tag = TagOf(hash, key);
+  for (size_t b = hash & mask_;; b = (b + 1) & mask_) {
+    Bucket& bucket = buckets_[b];
+    if (bucket.slot == 0) {
+      bucket.tag = tag;
+      bucket.slot = static_cast<uint32_t>(slot + 1);
+      if (key.size() <= 8) {
+        bucket.key = Packed(key);
+      } else {
+        bucket.key = long_keys_.size();
+        const uint32_t size = static_cast<uint32_t>(key.size());
+        long_keys_.append(reinterpret_cast<const char*>(&size), sizeof size);
+        long_keys_.append(key);
+      }
+      return;
+    }
+    if (bucket.tag == tag && Holds(bucket, key)) return;  // the first slot keeps the key
   }
 }
 
 int64_t KeyIndex::Find(std::string_view text) const {
   text = text.substr(0, std::min(length_, text.size()));
   const uint64_t h = HashBytes(text);
-  const uint32_t tag = static_cast<uint32_t>(h >> 32);
-  for (size_t b = h & mask_; buckets_[b].slot >= 0; b = (b + 1) & mask_) {
+  const uint32_t tag = TagOf(h, text);
+  for (size_t b = h & mask_; buckets_[b].slot != 0; b = (b + 1) & mask_) {
     const Bucket& bucket = buckets_[b];
-    if (bucket.hash == tag && Holds(bucket, text)) return bucket.slot;
+    if (bucket.tag == tag && Holds(bucket, text)) return static_cast<int64_t>(bucket.slot) - 1;
   }
   return -1;
 }
@@ -165,6 +183,7 @@ struct LookupTables::Table {
   bool file_opened = false;
   std::string contents;  // the whole file, when small
   int fd = -1;           // otherwise read per description
+  int positioned_reads = 0;
   std::vector<char> scratch;
 
   ~Table() {
@@ -372,16 +391,19 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
     if (fd < 0)
       return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
                            ") cannot be opened to read a description: " + why);
-    struct stat st;
-    fstat(fd, &st);
+    t.fd = fd;
     t.file_opened = true;
-    if (st.st_size <= kMaxTableInMemory) {
+  }
+  // A run that needs many descriptions from a small table is served from
+  // memory; one that needs a few (a single record, say) reads just those.
+  if (t.fd >= 0 && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
+    struct stat st;
+    if (fstat(t.fd, &st) == 0 && st.st_size <= kMaxTableInMemory) {
       t.contents.resize(static_cast<size_t>(st.st_size));
-      ssize_t n = ReadAt(fd, t.contents.data(), t.contents.size(), 0);
+      const ssize_t n = ReadAt(t.fd, t.contents.data(), t.contents.size(), 0);
       t.contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
-      close(fd);
-    } else {
-      t.fd = fd;
+      close(t.fd);
+      t.fd = -1;
     }
   }
   const int64_t position = slot * t.desc->record_length + offset;
