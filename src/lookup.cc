@@ -490,21 +490,29 @@ Status LookupTables::ResolveLine(int line, RecordValues* values) {
 }
 
 void LookupTables::PrefetchKeys(int line, const RecordValues& values) const {
-  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
-    if (key.index != nullptr) key.index->Prefetch(values.DetailText(line, key.field));
+  const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
+  for (const KeyPlan& key : plan) {
+    if (key.index == nullptr) continue;
+    key.index->Prefetch(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
   }
 }
 
 void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
-  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
-    if (key.index == nullptr || key.derived.empty()) continue;
-    const int64_t slot = key.index->Find(values.DetailText(line, key.field));
+  const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
+  for (const KeyPlan& key : plan) {
+    if (key.index == nullptr) continue;
+    const int64_t slot =
+        key.index->Find(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
     if (slot < 0) continue;
+    const Table& t = *tables_[key.table];
+    const int64_t length = static_cast<int64_t>(t.contents.size());
+    if (line < 0 && key.description_size > 0) {
+      const int64_t position = slot * t.desc->record_length + key.description_offset;
+      if (position < length) __builtin_prefetch(t.contents.data() + position);
+    }
     for (const DerivedPlan& d : key.derived) {
-      const Table& t = *tables_[d.table];
       const int64_t position = slot * t.desc->record_length + d.offset;
-      if (d.index == key.index && position < static_cast<int64_t>(t.contents.size()))
-        __builtin_prefetch(t.contents.data() + position);
+      if (d.index == key.index && position < length) __builtin_prefetch(t.contents.data() + position);
     }
   }
 }

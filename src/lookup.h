@@ -103,6 +103,7 @@ class LookupTables {
   // those have arrived) the table records they designate. Called for all the
   // present lines of a record before any is resolved, so that the memory
   // accesses of the lines overlap.
+  // `line` -1 names the header's key fields.
   void PrefetchKeys(int line, const RecordValues& values) const;
   void PrefetchRecords(int line, const RecordValues& values) const;
 
