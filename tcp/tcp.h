@@ -8,7 +8,8 @@
 // returning every key byte as itself.
 //
 // Output goes to the buffered standard output and only `mens` (so `coment`
-// and `dbgr`) flushes it. Keys come from the buffered standard input. The file
+// and `dbgr`) flushes it; the field editor `input` also flushes before it
+// waits for each key. Keys come from the buffered standard input. The file
 // format and a worked example are in doc/terminal_library.md.
 //
 // The query engine uses only the debug trace `dbgr`, which is silent while
@@ -33,6 +34,8 @@ extern char user[30];
 extern int fuser;
 // Debug switch read by dbgr; nothing in the library sets it.
 extern int debug;
+// While 0, the field editor draws four blanks after a numeric field.
+extern int ddoc;
 
 // ---------------------------------------------------------------------------
 // Entry numbers of the terminal table.
@@ -67,6 +70,9 @@ inline constexpr int KEY_LEFT = 21;
 inline constexpr int KEY_RIGHT = 6;
 inline constexpr int KEY_ESCAPE = 27;
 inline constexpr int KEY_EXTENDED_BASE = 180;  // entry n (22..39) gives n + 180
+
+// Bytes a punto output buffer needs: 20 characters and the terminating NUL.
+inline constexpr int PUNTO_OUTPUT_SIZE = 21;
 
 // ---------------------------------------------------------------------------
 // Terminal table and user file.
@@ -111,5 +117,28 @@ int dbgr(int flag, const char *message);
 // as -128..-1). End of input gives -1, and feof(stdin) is then set, which
 // tells it apart from a byte 0xFF.
 int getin1();
+
+// ---------------------------------------------------------------------------
+// Number display and field editing.
+
+// Writes into `output` the display form of the number in `text`: integer
+// digits grouped by '.', a leading '-', `decimals` decimals after ','
+// ("1234567.891", 2 gives "1.234.567,89"). An empty text gives an empty
+// output; a text that is no number shows as 0. Decimals below 0 count as 0,
+// above 4 as 4. A value too large for 11 integer digits, or infinite, shows as
+// a run of '*' as long as the longest number with those decimals; NaN shows
+// as 0. Never writes more than PUNTO_OUTPUT_SIZE (21) bytes, the NUL
+// included, so that is the size `output` needs. Returns 1.
+int punto(const char *text, char *output, int decimals);
+
+// Edits the field of `width` cells at (row, column) holding `text`, and
+// returns the key code that ended editing, or 101 when a date field (type 8
+// or 9) holds a date that is refused. `type` 0 is text, 1 to 5 a number with
+// type - 1 decimals, 8 and 9 a date stored as ddmmyyyy. `exit_key` is one more
+// key code that ends editing. `text` must hold width + 1 bytes, and 9 for a
+// date field. A width above 255 counts as 255, a negative one as 0; an
+// initial text longer than the width is kept whole and the field refuses
+// further characters. End of input ends editing as KEY_ESCAPE would.
+int input(int row, int column, int width, int type, char *text, int exit_key);
 
 #endif  // TCP_TCP_H_
