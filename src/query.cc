@@ -58,7 +58,10 @@ void Output::Flush() {
   while (done < buffer_.size()) {
     ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // nobody reads the output any more: nothing useful to do
+    if (n <= 0) {
+      if (write_error_ == 0) write_error_ = n < 0 ? errno : EIO;
+      break;
+    }
     done += static_cast<size_t>(n);
   }
   buffer_.clear();
