@@ -63,7 +63,10 @@ class TokenReader {
     while (end < text_.size() && end - start < 20 &&
            !std::isspace(static_cast<unsigned char>(text_[end])))
       ++end;
-    return "'" + text_.substr(start, end - start) + "'";
+    std::string quoted(1, '\'');
+    quoted.append(text_, start, end - start);
+    quoted += '\'';
+    return quoted;
   }
 
   const std::string& text_;

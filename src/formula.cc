@@ -3,6 +3,7 @@
 #include "formula.h"
 
 #include <charconv>
+#include <cstdint>
 #include <limits>
 
 #include "text_file.h"
@@ -124,6 +125,35 @@ std::vector<FormulaLine> ReadFormulaLines(std::string_view text) {
 
 // ---- The evaluator
 
+namespace {
+
+// Reads a token of digits and at most one '.', holding at most 15 digits, as
+// their integer divided by a power of ten. Both are exact doubles and one
+// division rounds correctly, so the value is the one strtod gives. False for
+// any other token, which takes the general path.
+bool FastDecimal(const char* first, const char* last, double* value) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = -1;  // digits after the point; -1 while no point was seen
+  for (const char* p = first; p < last; ++p) {
+    if (*p == '.') {
+      if (decimals >= 0) return false;  // a second point: "1.2.3" reads as 1.2
+      decimals = 0;
+      continue;
+    }
+    if (++digits > 15) return false;
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    if (decimals >= 0) ++decimals;
+  }
+  if (digits == 0) return false;
+  *value = static_cast<double>(mantissa) / kPowersOfTen[decimals < 0 ? 0 : decimals];
+  return true;
+}
+
+}  // namespace
+
 void PostfixEvaluator::Feed(std::string_view text) {
   const size_t n = text.size();
   size_t i = 0;
@@ -158,6 +188,10 @@ void PostfixEvaluator::EndNumber() {
 // smallest.
 void PostfixEvaluator::Push(const char* first, const char* last) {
   double value = 0.0;
+  if (FastDecimal(first, last, &value)) {
+    PushValue(value);
+    return;
+  }
   std::from_chars_result r = std::from_chars(first, last, value, std::chars_format::fixed);
   if (r.ec == std::errc::invalid_argument) {
     value = 0.0;  // no leading number, as in a lone '.'
@@ -168,6 +202,10 @@ void PostfixEvaluator::Push(const char* first, const char* last) {
     for (const char* p = first; p < r.ptr && *p != '.'; ++p) at_least_one |= *p != '0';
     value = at_least_one ? std::numeric_limits<double>::infinity() : 0.0;
   }
+  PushValue(value);
+}
+
+void PostfixEvaluator::PushValue(double value) {
   if (depth_ == slots_.size()) {
     slots_.push_back(value);
   } else {

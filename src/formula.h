@@ -81,6 +81,7 @@ class PostfixEvaluator {
  private:
   void EndNumber();
   void Push(const char* first, const char* last);
+  void PushValue(double value);
   void Operator(char op);
 
   std::vector<double> slots_;  // the value stack, slot 0 at the bottom; grows as needed

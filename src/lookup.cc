@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "text_file.h"
@@ -18,6 +19,7 @@ namespace {
 // with one positioned read per description.
 constexpr int64_t kMaxTableInMemory = 64 << 20;
 constexpr size_t kLoadBlock = 1 << 20;
+constexpr int kPositionedReadsBeforeLoading = 64;
 
 uint64_t HashBytes(std::string_view s) {
   uint64_t h = 0x243F6A8885A308D3ull ^ s.size();
@@ -48,6 +50,23 @@ ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
     done += static_cast<size_t>(r);
   }
   return static_cast<ssize_t>(done);
+}
+
+// Opens a table file read-only without blocking on a FIFO; only a regular
+// file passes.
+int OpenRegularFile(const std::string& path, std::string* why) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 // Writes `text` into `out` left-aligned, blank-padded or cut to `width`;
@@ -93,40 +112,56 @@ int64_t KeyCache::ScanFor(std::string_view text, size_t length) const {
 // ---- KeyIndex
 
 KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length) {
+  // Slots are kept as 32-bit numbers; no table that fits in memory comes near.
+  const int64_t count = std::min<int64_t>(keys.count(), UINT32_MAX - 1);
   size_t size = 16;
-  while (size < static_cast<size_t>(keys.count()) * 2) size *= 2;
+  while (size < static_cast<size_t>(count) * 2) size *= 2;
   buckets_.assign(size, Bucket());
   mask_ = size - 1;
-  for (int64_t i = 0; i < keys.count(); ++i) {
-    std::string_view key = keys.Key(i, length);
-    const uint64_t h = HashBytes(key);
-    const uint32_t tag = static_cast<uint32_t>(h >> 32);
-    for (size_t b = h & mask_;; b = (b + 1) & mask_) {
-      Bucket& bucket = buckets_[b];
-      if (bucket.slot < 0) {
-        bucket.hash = tag;
-        bucket.size = static_cast<uint32_t>(key.size());
-        bucket.slot = i;
-        if (key.size() <= 8) {
-          bucket.key = Packed(key);
-        } else {
-          bucket.key = long_keys_.size();
-          long_keys_.append(key);
-        }
-        break;
-      }
-      if (bucket.hash == tag && Holds(bucket, key)) break;  // the first slot keeps the key
+  // Keys go in by batches whose buckets are fetched together, in slot order
+  // so that the first slot of a repeated key keeps it.
+  constexpr int64_t kBatch = 16;
+  std::string_view batch[kBatch];
+  uint64_t hashes[kBatch];
+  for (int64_t first = 0; first < count; first += kBatch) {
+    const int64_t n = std::min(kBatch, count - first);
+    for (int64_t j = 0; j < n; ++j) {
+      batch[j] = keys.Key(first + j, length);
+      hashes[j] = HashBytes(batch[j]);
+      __builtin_prefetch(&buckets_[hashes[j] & mask_], 1);
     }
+    for (int64_t j = 0; j < n; ++j) Insert(batch[j], hashes[j], first + j);
+  }
+}
+
+void KeyIndex::Insert(std::string_view key, uint64_t hash, int64_t slot) {
+  const uint32_t tag = TagOf(hash, key);
+  for (size_t b = hash & mask_;; b = (b + 1) & mask_) {
+    Bucket& bucket = buckets_[b];
+    if (bucket.slot == 0) {
+      bucket.tag = tag;
+      bucket.slot = static_cast<uint32_t>(slot + 1);
+      if (key.size() <= 8) {
+        bucket.key = Packed(key);
+      } else {
+        bucket.key = long_keys_.size();
+        const uint32_t size = static_cast<uint32_t>(key.size());
+        long_keys_.append(reinterpret_cast<const char*>(&size), sizeof size);
+        long_keys_.append(key);
+      }
+      return;
+    }
+    if (bucket.tag == tag && Holds(bucket, key)) return;  // the first slot keeps the key
   }
 }
 
 int64_t KeyIndex::Find(std::string_view text) const {
   text = text.substr(0, std::min(length_, text.size()));
   const uint64_t h = HashBytes(text);
-  const uint32_t tag = static_cast<uint32_t>(h >> 32);
-  for (size_t b = h & mask_; buckets_[b].slot >= 0; b = (b + 1) & mask_) {
+  const uint32_t tag = TagOf(h, text);
+  for (size_t b = h & mask_; buckets_[b].slot != 0; b = (b + 1) & mask_) {
     const Bucket& bucket = buckets_[b];
-    if (bucket.hash == tag && Holds(bucket, text)) return bucket.slot;
+    if (bucket.tag == tag && Holds(bucket, text)) return static_cast<int64_t>(bucket.slot) - 1;
   }
   return -1;
 }
@@ -148,6 +183,7 @@ struct LookupTables::Table {
   bool file_opened = false;
   std::string contents;  // the whole file, when small
   int fd = -1;           // otherwise read per description
+  int positioned_reads = 0;
   std::vector<char> scratch;
 
   ~Table() {
@@ -238,26 +274,57 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
     }
   }
 
-  std::string bytes;
-  ReadResult r = ReadWholeFile(name, &bytes);
-  if (r != ReadResult::kOk) {
-    std::string where = "lookup table '" + name + "' (table " + std::to_string(number) + ") " +
-                        DescribeReadFailure(r);
+  std::string why;
+  const int fd = OpenRegularFile(name, &why);
+  if (fd < 0) {
+    std::string where = "lookup table '" + name + "' (table " + std::to_string(number) +
+                        ") cannot be opened: " + why;
     if (header_field)
       return Status::Error(where)
           .WithStdout("rddbr : Cannot open =" + name + "= " + std::to_string(number) + "\r\n")
           .WithPause(1);
     return Status::Error(where).WithStdout("rddbr : Cannot open " + name + "\r\n");
   }
-  int64_t count;
-  std::vector<char> slots =
-      SlotsFrom(bytes, static_cast<size_t>(t.desc->record_length), length, &count);
-  t.keys.Assign(std::move(slots), length, count);
-  if (static_cast<int64_t>(bytes.size()) <= kMaxTableInMemory) {
-    t.contents = std::move(bytes);
-    t.file_opened = true;
-  }
+  ReadKeysFromTable(fd, &t, length);
   return Status::Ok();
+}
+
+// Reads the key at the start of every record of the table file. A small file
+// is read whole and kept for its descriptions; a large one in blocks of
+// records, and stays open for positioned reads of descriptions.
+void LookupTables::ReadKeysFromTable(int fd, Table* t, size_t key_length) {
+  struct stat st;
+  const int64_t size = fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+  const size_t stride = static_cast<size_t>(t->desc->record_length);
+  int64_t count = 0;
+  if (size <= kMaxTableInMemory) {
+    t->contents.resize(static_cast<size_t>(size));
+    const ssize_t n = ReadAt(fd, t->contents.data(), t->contents.size(), 0);
+    t->contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    close(fd);
+    std::vector<char> slots = SlotsFrom(t->contents, stride, key_length, &count);
+    t->keys.Assign(std::move(slots), key_length, count);
+    t->file_opened = true;
+    return;
+  }
+  count = key_length == 0 ? 0 : (size + static_cast<int64_t>(stride) - 1) / static_cast<int64_t>(stride);
+  std::vector<char> slots(static_cast<size_t>(count) * key_length, '\0');
+  const size_t per_block = std::max<size_t>(1, kLoadBlock / stride);
+  std::vector<char> block(per_block * stride + key_length);
+  for (int64_t first = 0; first < count; first += static_cast<int64_t>(per_block)) {
+    const ssize_t got = ReadAt(fd, block.data(), block.size(), first * static_cast<int64_t>(stride));
+    if (got <= 0) break;
+    const int64_t in_block = std::min<int64_t>(static_cast<int64_t>(per_block), count - first);
+    for (int64_t j = 0; j < in_block; ++j) {
+      const size_t at = static_cast<size_t>(j) * stride;
+      if (at >= static_cast<size_t>(got)) break;
+      const size_t n = std::min(key_length, static_cast<size_t>(got) - at);
+      std::memcpy(slots.data() + static_cast<size_t>(first + j) * key_length, block.data() + at, n);
+    }
+  }
+  t->keys.Assign(std::move(slots), key_length, count);
+  t->fd = fd;
+  t->file_opened = true;
 }
 
 const KeyIndex* LookupTables::IndexFor(int number, int length) {
@@ -319,22 +386,24 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   Table& t = *tables_[number];
   const std::string& name = t.desc->file_name;
   if (!t.file_opened) {
-    int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      std::string why = fd < 0 ? std::strerror(errno) : "not a regular file";
-      if (fd >= 0) close(fd);
+    std::string why;
+    const int fd = OpenRegularFile(name, &why);
+    if (fd < 0)
       return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
                            ") cannot be opened to read a description: " + why);
-    }
+    t.fd = fd;
     t.file_opened = true;
-    if (st.st_size <= kMaxTableInMemory) {
+  }
+  // A run that needs many descriptions from a small table is served from
+  // memory; one that needs a few (a single record, say) reads just those.
+  if (t.fd >= 0 && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
+    struct stat st;
+    if (fstat(t.fd, &st) == 0 && st.st_size <= kMaxTableInMemory) {
       t.contents.resize(static_cast<size_t>(st.st_size));
-      ssize_t n = ReadAt(fd, t.contents.data(), t.contents.size(), 0);
+      const ssize_t n = ReadAt(t.fd, t.contents.data(), t.contents.size(), 0);
       t.contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
-      close(fd);
-    } else {
-      t.fd = fd;
+      close(t.fd);
+      t.fd = -1;
     }
   }
   const int64_t position = slot * t.desc->record_length + offset;
@@ -421,21 +490,29 @@ Status LookupTables::ResolveLine(int line, RecordValues* values) {
 }
 
 void LookupTables::PrefetchKeys(int line, const RecordValues& values) const {
-  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
-    if (key.index != nullptr) key.index->Prefetch(values.DetailText(line, key.field));
+  const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
+  for (const KeyPlan& key : plan) {
+    if (key.index == nullptr) continue;
+    key.index->Prefetch(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
   }
 }
 
 void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
-  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
-    if (key.index == nullptr || key.derived.empty()) continue;
-    const int64_t slot = key.index->Find(values.DetailText(line, key.field));
+  const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
+  for (const KeyPlan& key : plan) {
+    if (key.index == nullptr) continue;
+    const int64_t slot =
+        key.index->Find(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
     if (slot < 0) continue;
+    const Table& t = *tables_[key.table];
+    const int64_t length = static_cast<int64_t>(t.contents.size());
+    if (line < 0 && key.description_size > 0) {
+      const int64_t position = slot * t.desc->record_length + key.description_offset;
+      if (position < length) __builtin_prefetch(t.contents.data() + position);
+    }
     for (const DerivedPlan& d : key.derived) {
-      const Table& t = *tables_[d.table];
       const int64_t position = slot * t.desc->record_length + d.offset;
-      if (d.index == key.index && position < static_cast<int64_t>(t.contents.size()))
-        __builtin_prefetch(t.contents.data() + position);
+      if (d.index == key.index && position < length) __builtin_prefetch(t.contents.data() + position);
     }
   }
 }

@@ -54,23 +54,29 @@ class KeyIndex {
 
  private:
   // One bucket per distinct key; keys of up to 8 bytes live in the bucket
-  // itself, so a lookup usually touches one cache line.
+  // itself, so a lookup usually touches one cache line. Compared keys hold no
+  // NUL, so the zero-padded bytes of a short key identify it.
   struct Bucket {
-    uint32_t hash = 0;   // high bits of the key's hash
-    uint32_t size = 0;   // key length as compared
-    int64_t slot = -1;   // first slot holding the key; -1 marks an empty bucket
-    uint64_t key = 0;    // the key bytes when size <= 8, else its offset in `long_keys_`
+    uint32_t tag = 0;   // high bits of the key's hash; lowest bit set for a key over 8 bytes
+    uint32_t slot = 0;  // first slot holding the key, plus one; 0 marks an empty bucket
+    uint64_t key = 0;   // a short key's bytes, or a long key's offset in `long_keys_`
   };
   static uint64_t Packed(std::string_view key) {
     uint64_t v = 0;
     std::memcpy(&v, key.data(), key.size());
     return v;
   }
-  bool Holds(const Bucket& b, std::string_view key) const {
-    if (b.size != key.size()) return false;
-    if (key.size() <= 8) return b.key == Packed(key);
-    return std::memcmp(long_keys_.data() + b.key, key.data(), key.size()) == 0;
+  static uint32_t TagOf(uint64_t hash, std::string_view key) {
+    return (static_cast<uint32_t>(hash >> 32) & ~1u) | (key.size() > 8 ? 1u : 0u);
   }
+  bool Holds(const Bucket& b, std::string_view key) const {
+    if (key.size() <= 8) return b.key == Packed(key);
+    uint32_t size;
+    std::memcpy(&size, long_keys_.data() + b.key, sizeof size);
+    return size == key.size() &&
+           std::memcmp(long_keys_.data() + b.key + sizeof size, key.data(), key.size()) == 0;
+  }
+  void Insert(std::string_view key, uint64_t hash, int64_t slot);
 
   size_t length_;
   std::vector<Bucket> buckets_;
@@ -97,6 +103,7 @@ class LookupTables {
   // those have arrived) the table records they designate. Called for all the
   // present lines of a record before any is resolved, so that the memory
   // accesses of the lines overlap.
+  // `line` -1 names the header's key fields.
   void PrefetchKeys(int line, const RecordValues& values) const;
   void PrefetchRecords(int line, const RecordValues& values) const;
 
@@ -105,6 +112,7 @@ class LookupTables {
   struct DerivedPlan;
   struct KeyPlan;
   Status LoadKeys(int table, int key_length, bool header_field);
+  void ReadKeysFromTable(int fd, Table* table, size_t key_length);
   void PlanHeader();
   void PlanLines();
   const KeyIndex* IndexFor(int table, int length);

@@ -49,7 +49,12 @@ int RunQuery(const std::string& form, const std::vector<std::string>& arguments)
   Output out(STDOUT_FILENO);
   s = query.Run(&out);
   out.Flush();
-  return s.ok() ? 0 : Fail(s);
+  if (!s.ok()) return Fail(s);
+  if (out.write_error() != 0) {
+    std::fprintf(stderr, "query: cannot write the output: %s\n", std::strerror(out.write_error()));
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace

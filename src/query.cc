@@ -58,7 +58,10 @@ void Output::Flush() {
   while (done < buffer_.size()) {
     ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // nobody reads the output any more: nothing useful to do
+    if (n <= 0) {
+      if (write_error_ == 0) write_error_ = n < 0 ? errno : EIO;
+      break;
+    }
     done += static_cast<size_t>(n);
   }
   buffer_.clear();
@@ -143,16 +146,16 @@ Status Query::Run(Output* out) {
   return Status::Ok();
 }
 
+// Reads record n and resolves it. The header, its pointers and every present
+// line are read before anything is resolved: lookups and formulas touch only
+// value buffers, never the store, and each line only its own buffers, so the
+// results are those of resolving each part as soon as it is read, while the
+// lookups of the whole record can be fetched from memory together.
 Status Query::ReadRecord(int64_t n, bool* has_detail) {
   store_.ReadHeader(n, &values_);
-  Status s = lookups_.ResolveHeader(&values_);
-  if (!s.ok()) return s;
-  formulas_.ComputeHeader(&values_);
   store_.ReadPointers(&pointers_);
-  // Every present line is read before any is resolved. Lines touch only
-  // their own buffers, so the result is the same as resolving each line as
-  // it is read, and the lookups of all the lines can be fetched together.
   *has_detail = false;
+  lookups_.PrefetchKeys(-1, values_);
   for (int line = 0; line < form_.line_count; ++line) {
     int64_t& pointer = pointers_[static_cast<size_t>(line)];
     if (pointer < 0) continue;
@@ -163,10 +166,14 @@ Status Query::ReadRecord(int64_t n, bool* has_detail) {
     *has_detail = true;
     lookups_.PrefetchKeys(line, values_);
   }
-  if (!*has_detail) return Status::Ok();
+  lookups_.PrefetchRecords(-1, values_);
   for (int line = 0; line < form_.line_count; ++line) {
     if (pointers_[static_cast<size_t>(line)] >= 0) lookups_.PrefetchRecords(line, values_);
   }
+
+  Status s = lookups_.ResolveHeader(&values_);
+  if (!s.ok()) return s;
+  formulas_.ComputeHeader(&values_);
   for (int line = 0; line < form_.line_count; ++line) {
     if (pointers_[static_cast<size_t>(line)] < 0) continue;
     if (!(s = lookups_.ResolveLine(line, &values_)).ok()) return s;

@@ -52,11 +52,14 @@ class Output {
     buffer_.push_back(c);
   }
   void Flush();
+  // The error number of the first write that failed, 0 while none has.
+  int write_error() const { return write_error_; }
 
  private:
   static constexpr size_t kCapacity = 1 << 16;
   int fd_;
   std::string buffer_;
+  int write_error_ = 0;
 };
 
 class Query {

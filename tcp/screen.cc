@@ -1,10 +1,108 @@
 // Screen output and the debug trace.
+#include "screen.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "control_format.h"
 #include "tcp.h"
 
-int debug = 0;
+// Process-wide switch of the debug trace; nothing in the library sets it.
+int debug;
+
+namespace tcplib {
+
+std::string_view Entry(int entry) { return {tc[entry], strnlen(tc[entry], 9)}; }
+
+void WriteBlanks(long long count) {
+  for (; count > 0; --count) std::putchar(' ');
+}
+
+namespace {
+
+void WritePlain(int entry) {
+  std::string_view text = Entry(entry);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void WriteHorizontal(int row, int left, int right) {
+  pos(row, left);
+  for (long long k = static_cast<long long>(right) - left; k > 0; --k) WritePlain(TC_BOX_HORIZONTAL);
+}
+
+}  // namespace
+
+}  // namespace tcplib
+
+using tcplib::Entry;
+using tcplib::WritePlain;
+
+void pos(int row, int column) {
+  if (start != 0) {
+    row += 1;
+    column += 1;
+  } else if (cmpar != 0) {
+    row += cmpar;
+    column += cmpar;
+  }
+  const int coordinates[2] = {row, column};
+  tcplib::WriteControl(stdout, Entry(TC_CURSOR), coordinates);
+}
+
+// The line is a right-aligned empty field of 39 - h columns and the message
+// left-aligned in 39 + h columns, h being half the length rounded up. A
+// negative first width reads as a left-aligned field of its magnitude, so a
+// message of 79 or more characters still starts after blanks.
+int mens(const char *message, int row) {
+  long long length = static_cast<long long>(std::strlen(message));
+  long long half = (length + 1) / 2;
+  long long first = tcplib::kMessageWidth / 2 - half;
+  long long second = tcplib::kMessageWidth / 2 + half;
+  pos(row, 1);
+  tcplib::WriteControl(stdout, Entry(TC_MSG_ON), {});
+  tcplib::WriteBlanks(first < 0 ? -first : first);
+  std::fputs(message, stdout);
+  tcplib::WriteBlanks(second - length);
+  tcplib::WriteControl(stdout, Entry(TC_MSG_OFF), {});
+  std::fflush(stdout);
+  return 0;
+}
+
+void coment(const char *message) { mens(message, static_cast<signed char>(tc[TC_MSG_ROW][0])); }
+
+// The order is fixed: both horizontal runs, the top corners, the sides row by
+// row, the bottom corners.
+void box(int top, int left, int bottom, int right) {
+  WritePlain(TC_BOX_BEGIN);
+  tcplib::WriteHorizontal(top, left, right);
+  tcplib::WriteHorizontal(bottom, left, right);
+  pos(top, left);
+  WritePlain(TC_BOX_TOP_LEFT);
+  pos(top, right);
+  WritePlain(TC_BOX_TOP_RIGHT);
+  for (long long r = static_cast<long long>(top) + 1; r < bottom; ++r) {
+    pos(static_cast<int>(r), left);
+    WritePlain(TC_BOX_VERTICAL);
+    pos(static_cast<int>(r), right);
+    WritePlain(TC_BOX_VERTICAL);
+  }
+  pos(bottom, left);
+  WritePlain(TC_BOX_BOTTOM_LEFT);
+  pos(bottom, right);
+  WritePlain(TC_BOX_BOTTOM_RIGHT);
+  WritePlain(TC_BOX_END);
+}
 
 int dbgr(int flag, const char *message) {
-  (void)message;
   if (debug == 0 && flag != 0) return 0;
+  coment(message);
+  if (flag != 0) {
+    if (getin1() == KEY_ESCAPE) std::exit(1);
+  } else {
+    sleep(tcplib::kDebugPauseSeconds);
+  }
   return 0;
 }

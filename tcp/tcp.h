@@ -1,16 +1,144 @@
 // tcp: a small library for character terminals.
 //
 // Everything a terminal program needs goes through a per-terminal table of
-// control strings and key sequences; the library knows no terminal's codes of
-// its own. The query tool uses only the debug trace `dbgr`, which is silent
-// while `debug` is 0.
+// control strings and key sequences, loaded by `tcp` from the file "/tmp/"
+// followed by the terminal path of standard input; the library knows no
+// terminal's codes of its own and sets no terminal mode. Until `tcp` has run
+// the table is empty: every routine still works, writing no terminal codes and
+// returning every key byte as itself.
+//
+// Output goes to the buffered standard output and only `mens` (so `coment`
+// and `dbgr`) flushes it; the field editor `input` also flushes before it
+// waits for each key. Keys come from the buffered standard input. The file
+// format and a worked example are in doc/terminal_library.md.
+//
+// The query engine uses only the debug trace `dbgr`, which is silent while
+// `debug` is 0.
 #ifndef TCP_TCP_H_
 #define TCP_TCP_H_
 
-// Process-wide switch for the debug trace; 0 at start, nothing in the system sets it.
-extern int debug;
+// ---------------------------------------------------------------------------
+// Process-wide state, all zero when the process starts.
 
-// Debug trace. With `debug` 0 and a non-zero flag it does nothing and returns 0.
+// The terminal table: entry n is the zero-terminated string in tc[n].
+extern char tc[40][10];
+// One more than the highest entry number the key decoder scans (6..TICS-1).
+extern int TICS;
+// Non-zero: cursor positioning sends both coordinates one higher.
+extern int start;
+// With `start` 0: added to both coordinates by cursor positioning.
+extern int cmpar;
+// Name of the per-user file opened by tcp(1), e.g. "user/clerk  Dec  6".
+extern char user[30];
+// Descriptor of the per-user file; 0 when tcp(0) opened none.
+extern int fuser;
+// Debug switch read by dbgr; nothing in the library sets it.
+extern int debug;
+// While 0, the field editor draws four blanks after a numeric field.
+extern int ddoc;
+
+// ---------------------------------------------------------------------------
+// Entry numbers of the terminal table.
+
+inline constexpr int TC_CURSOR = 1;             // cursor address format (row, column)
+inline constexpr int TC_MSG_ON = 2;             // format written before a message
+inline constexpr int TC_MSG_OFF = 3;            // format written after a message
+inline constexpr int TC_MSG_ROW = 5;            // first byte: message row (signed)
+inline constexpr int TC_KEY_BACKSPACE = 6;      // key sequence for KEY_BACKSPACE
+inline constexpr int TC_KEY_CTRL_Z = 7;         // key sequence for KEY_CTRL_Z
+inline constexpr int TC_KEY_NEWLINE = 8;        // key sequence for KEY_NEWLINE
+inline constexpr int TC_KEY_LEFT = 9;           // key sequence for KEY_LEFT
+inline constexpr int TC_KEY_RIGHT = 10;         // key sequence for KEY_RIGHT
+inline constexpr int TC_BOX_BEGIN = 11;         // written before a box
+inline constexpr int TC_BOX_END = 12;           // written after a box
+inline constexpr int TC_BOX_TOP_RIGHT = 13;     // top-right corner
+inline constexpr int TC_BOX_TOP_LEFT = 14;      // top-left corner
+inline constexpr int TC_BOX_BOTTOM_LEFT = 15;   // bottom-left corner
+inline constexpr int TC_BOX_BOTTOM_RIGHT = 16;  // bottom-right corner
+inline constexpr int TC_BOX_VERTICAL = 17;      // piece of a side
+inline constexpr int TC_BOX_HORIZONTAL = 18;    // piece of the top or bottom
+inline constexpr int TC_KEY_ESCAPE = 21;        // key sequence for KEY_ESCAPE
+// Entries 22 to 39 hold extended key sequences, decoded as entry + 180.
+
+// ---------------------------------------------------------------------------
+// Key codes returned by getin1 besides plain bytes.
+
+inline constexpr int KEY_BACKSPACE = 8;
+inline constexpr int KEY_CTRL_Z = 26;
+inline constexpr int KEY_NEWLINE = 10;
+inline constexpr int KEY_LEFT = 21;
+inline constexpr int KEY_RIGHT = 6;
+inline constexpr int KEY_ESCAPE = 27;
+inline constexpr int KEY_EXTENDED_BASE = 180;  // entry n (22..39) gives n + 180
+
+// Bytes a punto output buffer needs: 20 characters and the terminating NUL.
+inline constexpr int PUNTO_OUTPUT_SIZE = 21;
+
+// ---------------------------------------------------------------------------
+// Terminal table and user file.
+
+// Loads the terminal table of the terminal on standard input (a missing,
+// unreadable or non-regular table file leaves the table as it was). With
+// `open_user_file` 0 sets `fuser` to 0; otherwise opens, creating it if need
+// be, the per-user file into `fuser`, positioned at its end. Ends the process
+// with status 2, silently, when that file can be neither opened nor created,
+// or when its name would hold a '/' or not fit in `user`.
+void tcp(int open_user_file);
+
+// ---------------------------------------------------------------------------
+// Screen output. Coordinates are row first, in the caller's numbering.
+
+// Writes entry 1 with the coordinates adjusted by `start` or `cmpar`.
+// Nothing is flushed.
+void pos(int row, int column);
+
+// Writes `message` centred in columns 1 to 78 of `row`, between entries 2 and
+// 3, and flushes standard output. Returns 0.
+int mens(const char *message, int row);
+
+// mens on the message row (first byte of entry 5).
+void coment(const char *message);
+
+// Draws a frame with corners at (top, left) and (bottom, right) from entries
+// 11 to 18. Nothing is flushed.
+void box(int top, int left, int bottom, int right);
+
+// Debug trace. With `debug` 0 and a non-zero flag: does nothing. Otherwise
+// shows the message on the message row; then with flag 0 pauses 2 seconds,
+// with a non-zero flag reads one key and ends the process with status 1 when
+// it is KEY_ESCAPE. Returns 0.
 int dbgr(int flag, const char *message);
+
+// ---------------------------------------------------------------------------
+// Keys.
+
+// Reads one key from standard input. A sequence from entries 6 to TICS-1
+// gives its key code; any other byte comes back as a signed byte (128..255
+// as -128..-1). End of input gives -1, and feof(stdin) is then set, which
+// tells it apart from a byte 0xFF.
+int getin1();
+
+// ---------------------------------------------------------------------------
+// Number display and field editing.
+
+// Writes into `output` the display form of the number in `text`: integer
+// digits grouped by '.', a leading '-', `decimals` decimals after ','
+// ("1234567.891", 2 gives "1.234.567,89"). An empty text gives an empty
+// output; a text that is no number shows as 0. Decimals below 0 count as 0,
+// above 4 as 4. A value too large for 11 integer digits, or infinite, shows as
+// a run of '*' as long as the longest number with those decimals; NaN shows
+// as 0. Never writes more than PUNTO_OUTPUT_SIZE (21) bytes, the NUL
+// included, so that is the size `output` needs. Returns 1.
+int punto(const char *text, char *output, int decimals);
+
+// Edits the field of `width` cells at (row, column) holding `text`, and
+// returns the key code that ended editing, or 101 when a date field (type 8
+// or 9) holds a date that is refused. `type` 0 is text, 1 to 5 a number with
+// type - 1 decimals, 8 and 9 a date stored as ddmmyyyy. `exit_key` is one more
+// key code that ends editing. `text` must hold width + 1 bytes, and 9 for a
+// date field. A width above 255 counts as 255, a negative one as 0; an
+// initial text longer than the width is kept whole and the field refuses
+// further characters. End of input ends editing as KEY_ESCAPE would.
+int input(int row, int column, int width, int type, char *text, int exit_key);
 
 #endif  // TCP_TCP_H_

@@ -2,7 +2,11 @@
 // compares its exact output and exit status.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -193,6 +197,16 @@ TEST_F(EndToEndTest, MalformedFormIsAFailureNamingTheField) {
   RunResult r = Run({"h00;"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "query: form 'inv', header field 1: expected a number for the length, found 'ten'\n");
+}
+
+TEST_F(EndToEndTest, OutputThatCannotBeWrittenIsAFailure) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  // The shell redirection makes every write fail with "No space left on device".
+  std::string command = std::string("cd '") + dir_.path() + "' && '" + QUERY_BINARY +
+                        "' inv 'h00;' > /dev/full 2> err";
+  int status = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(dir_.Read("err"), "query: cannot write the output: No space left on device\n");
 }
 
 TEST(CommandLineTest, UsageHelpAndVersion) {

@@ -456,4 +456,21 @@ TEST(FormatResultTest, MatchesPrintf) {
   }
 }
 
+TEST(EvaluatePostfixTest, NumberTokensReadExactlyAsStrtodReadsThem) {
+  std::mt19937 rng(11);
+  const char digits[] = "0123456789";
+  for (int round = 0; round < 20000; ++round) {
+    std::string token;
+    const int length = 1 + static_cast<int>(rng() % 24);
+    const int point = static_cast<int>(rng() % (length + 2)) - 1;  // sometimes none
+    for (int i = 0; i < length; ++i) token += i == point ? '.' : digits[rng() % 10];
+    if (rng() % 7 == 0) token += '.' + std::string(1, digits[rng() % 10]);  // a second point
+    char scratch[kCalculatedCapacity], expected[512];
+    FieldBuffer result{scratch, 0, kCalculatedCapacity};
+    EvaluatePostfix(token, &result);
+    std::snprintf(expected, sizeof expected, "%.2lf", std::strtod(token.c_str(), nullptr));
+    ASSERT_EQ(std::string(result.text()), expected) << "token " << token;
+  }
+}
+
 }  // namespace

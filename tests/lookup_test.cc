@@ -168,7 +168,7 @@ TEST_F(LookupEndToEndTest, MissingTableForAHeaderKeyStopsWithTheSystemMessage) {
   RunResult r = Run({"h01;"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "rddbr : Cannot open =clients.db= 1\r\n");
-  EXPECT_EQ(r.err, "query: lookup table 'clients.db' (table 1) cannot be opened: no such file\n");
+  EXPECT_EQ(r.err, "query: lookup table 'clients.db' (table 1) cannot be opened: No such file or directory\n");
 }
 
 TEST_F(LookupEndToEndTest, MissingTableForADetailKeyStopsWithTheSystemMessage) {
@@ -213,6 +213,27 @@ TEST_F(LookupEndToEndTest, TablesAboveElevenAndLongKeysWork) {
   dir_.Write("DOC", "");
   dir_.Write("INFO", "1");
   EXPECT_EQ(Run({"h00;"}).out, key + "|Described;\n");
+}
+
+TEST_F(LookupEndToEndTest, LargeTableFilesAreReadInBlocksAndByPosition) {
+  // A sparse 70 MB table: too large to hold whole, so keys are read in blocks
+  // and descriptions by positioned reads.
+  dir_.Write("f", "1 0 0 0\n1 1 6 50 huge.db 100 6 9\n");
+  const off_t records = 700000;
+  {
+    FILE* f = std::fopen(dir_.File("huge.db").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("K00001First    ", f);
+    std::fseek(f, (records - 1) * 100, SEEK_SET);
+    std::fputs("K00002Last     ", f);
+    std::fseek(f, records * 100 - 1, SEEK_SET);
+    std::fputc('\n', f);
+    std::fclose(f);
+  }
+  dir_.Write("HEAD", "K00002\nK00001\nK00003\n");
+  dir_.Write("DOC", "");
+  dir_.Write("INFO", "3");
+  EXPECT_EQ(Run({"h00;"}).out, "K00002|Last     ;\nK00001|First    ;\nK00003         ;\n");
 }
 
 }  // namespace

@@ -1,0 +1,54 @@
+// Terminal table and per-user file.
+//
+// `tcp` (declared in tcp.h) loads the table file of the terminal on standard
+// input into `tc`, `TICS`, `start` and `cmpar`, and may open the per-user
+// file into `fuser`. The table file is
+//
+//   byte 0, 1, 2   TICS, start, cmpar as signed bytes (missing: -1)
+//   then           entry 0, entry 1, ... each its bytes and a byte 0
+//   end            the first byte 0xFF, or the end of the file
+//
+// The file lives in world-writable /tmp, so the loader trusts nothing in it:
+// it opens only a regular file (without blocking on a planted FIFO or
+// device), stores at most 40 entries of at most 9 bytes each, and reads at
+// most kMaxTableBytes bytes. The pieces of `tcp` are exposed here so tests
+// can drive them with paths and names of their own.
+#ifndef TCP_TERMINAL_TABLE_H_
+#define TCP_TERMINAL_TABLE_H_
+
+#include <ctime>
+#include <string>
+
+namespace tcplib {
+
+inline constexpr int kEntries = 40;           // entries in the table
+inline constexpr int kEntrySize = 10;         // bytes per entry, terminator included
+inline constexpr int kMaxTableBytes = 4096;   // bytes of a table file read at most
+inline constexpr int kUserNameSize = 30;      // size of `user`
+
+// "/tmp/" followed by `tty_path`, or by "(null)" when it is null.
+std::string TablePath(const char *tty_path);
+
+// Loads the table file at `path` over the current table, from entry 0 on.
+// Entries the file does not reach keep what they held; bytes of an entry
+// past its ninth are dropped. Returns false, changing nothing, when the file
+// cannot be opened or is not a regular file.
+bool LoadTable(const char *path);
+
+// Builds the user file name for the login name `login` (null or "(null)"
+// when there is none), the value of REMOTE_ADDR `remote_addr` (may be null)
+// and the time `now`: "user/" + name part + " Mmm dd". Returns false, leaving
+// `name` unspecified, when the name part holds a '/' or the whole name would
+// not fit in `name` with its terminator.
+bool UserFileName(const char *login, const char *remote_addr, std::time_t now,
+                  char (&name)[kUserNameSize]);
+
+// Opens the file `name` read-write without truncating it, creating it with
+// mode 0666 less the umask when it does not exist, and positions it at its
+// end. Returns the descriptor, or -1 when it can be neither opened nor
+// created.
+int OpenUserFile(const char *name);
+
+}  // namespace tcplib
+
+#endif  // TCP_TERMINAL_TABLE_H_

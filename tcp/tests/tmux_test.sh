@@ -1,0 +1,95 @@
+#!/bin/sh
+# Runs an example program in a real 80x24 terminal under tmux, types keys
+# into it and checks the screen.
+#   tmux_test.sh tcp_demo|tcp_field_demo <path of the program>
+# Exits 77 (skipped) where tmux is not installed.
+set -u
+command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed: skipped"; exit 77; }
+which=$1
+program=$2
+examples=$(dirname "$0")/../examples
+socket="tcp-test-$$"
+table=""
+
+t() { tmux -L "$socket" -f /dev/null "$@"; }
+cleanup() {
+  t kill-server >/dev/null 2>&1
+  [ -n "$table" ] && rm -f "$table"
+  rmdir /tmp/dev/pts /tmp/dev 2>/dev/null
+  return 0
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $1"
+  echo "--- screen ---"
+  t capture-pane -p -t demo
+  exit 1
+}
+# Line $1 (counted from 0) of the screen, without trailing blanks.
+line() { t capture-pane -p -t demo | sed -n "$(($1 + 1))p" | sed 's/ *$//'; }
+# Waits up to 5 seconds for line $1 to read $2.
+expect_line() {
+  i=0
+  while [ "$(line "$1")" != "$2" ]; do
+    i=$((i + 1))
+    [ $i -gt 50 ] && fail "line $1 should read '$2' but reads '$(line "$1")'"
+    sleep 0.1
+  done
+}
+# Waits up to 5 seconds for some line to read $1.
+expect_somewhere() {
+  i=0
+  until t capture-pane -p -t demo | sed 's/ *$//' | grep -qx -e "$1"; do
+    i=$((i + 1))
+    [ $i -gt 50 ] && fail "no line reads '$1'"
+    sleep 0.1
+  done
+}
+blanks() { printf "%$1s" ""; }
+
+# The program waits for a line first, so that its table is in place before
+# it starts: the table is named after the terminal tmux gives it.
+t new-session -d -x 80 -y 24 -s demo sh -c 'read go; exec "$0"' "$program" || fail "no tmux session"
+t set-option -t demo remain-on-exit on >/dev/null
+tty=$(t display-message -p -t demo '#{pane_tty}')
+table="/tmp$tty"
+for attempt in 1 2 3 4 5; do
+  mkdir -p "${table%/*}" && sh "$examples/ansi_table.sh" "$table" 2>/dev/null && break
+done
+[ -f "$table" ] || fail "cannot write $table"
+t send-keys -t demo Enter
+
+case $which in
+tcp_demo)
+  expect_line 2 "$(blanks 10)+-------------------+"
+  expect_line 3 "$(blanks 10)| INSIDE THE BOX    |"
+  expect_line 4 "$(blanks 10)|                   |"
+  expect_line 5 "$(blanks 10)+-------------------+"
+  expect_line 8 "$(blanks 33)HELLO FROM TCP"
+  expect_line 23 "$(blanks 34)PRESS A KEY"
+  t send-keys -t demo Up
+  # The program has ended then, and tmux's notice may scroll the screen.
+  expect_somewhere "KEY 26"
+  ;;
+tcp_field_demo)
+  expect_line 4 "  AMOUNT    ____________"
+  t send-keys -t demo 1234567.891
+  expect_line 4 "  AMOUNT    1234567.891_"
+  t send-keys -t demo Enter
+  expect_line 4 "  AMOUNT    1.234.567,89"
+  expect_line 6 "  DATE      ________"
+  t send-keys -t demo 290201 Enter
+  expect_line 23 "$(blanks 20)ERROR EN CAMPO FECHA  -  NO ACEPTA DIA"
+  t send-keys -t demo x
+  t send-keys -t demo BSpace BSpace BSpace BSpace BSpace BSpace
+  expect_line 6 "  DATE      ________"
+  t send-keys -t demo 311299 Enter
+  expect_line 6 "  DATE      31/12/1999"
+  expect_line 10 "AMOUNT=1234567.891 DATE=31121999 KEYS=10,10"
+  t send-keys -t demo Enter
+  ;;
+*)
+  fail "unknown program $which"
+  ;;
+esac
+echo "PASS"
