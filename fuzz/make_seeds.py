@@ -109,3 +109,53 @@ for name, args in [("basic", ["h00;", "h01;", "d01;", "d04;"]),
                    ("directory_form", ["@.", "h00;"]),
                    ("none", [])]:
     write("arguments", name, "\0".join(args))
+
+# ---- the terminal library
+ANSI = (b"\x17\x01\x00" + b"\x1b[H\x1b[2J\x00" + b"\x1b[%d;%dH\x00" + b"\x1b[7m\x00" + b"\x1b[m\x00"
+        + b"\x00" + b"\x17\x00" + b"\x7f\x00" + b"\x1b[A\x00" + b"\x1b[B\x00" + b"\x1b[D\x00"
+        + b"\x1b[C\x00" + b"\x00\x00" + b"+\x00+\x00+\x00+\x00" + b"|\x00-\x00" + b"\x00\x00"
+        + b"\x1bOP\x00" + b"\x1bOQ\x00" + b"\xff")
+ODD_FORMATS = (b"\x28\x00\x05" + b"\x00" + b"%*d%2$5d\x00" + b"%s%n%%\x00" + b"%-+ #0'x\x00"
+               + b"\x00" + b"\xf0\x00" + b"ab\x00abc\x00a\x00" + b"0123456789ABC\x00")
+
+
+def sections(*parts):
+    return SEP.join(p if isinstance(p, bytes) else p.encode("latin-1") for p in parts)
+
+
+write("terminal_table", "ansi", sections(ANSI, "clerk", "-", b"\x05\x0a\x17\x02\x03\x04\x10"))
+write("terminal_table", "odd_formats", sections(ODD_FORMATS, "-", "10.0.0.7", b"\xff\x7f\x80\x01"))
+write("terminal_table", "short_header", sections(b"\x05", "a/b", "", b""))
+write("terminal_table", "no_end_byte", sections(b"\x03\x00\x02" + b"x" * 30 + b"\x00" * 50, "averyveryverylongloginname", "-"))
+write("terminal_table", "empty", b"")
+
+write("key_decoder", "ansi_arrows", sections(ANSI, b"ab\x1b[A\x1b[D\x1bOQ\x1b[Zx\x7f\x00\xff\x1b"))
+write("key_decoder", "overlapping", sections(ODD_FORMATS, b"abcaab\x00a\x00\x00xab"))
+write("key_decoder", "no_table", sections(b"", b"\x01\x02\x1b[A\xfe\xff"))
+
+for name, decimals, text in [("grouped", 2, "1234567.891"), ("negative", 1, "-1234.5"), ("zero_decimals", 0, "1.5"),
+                             ("eleven_digits", 0, "12345678901"), ("too_big", 2, "123456789012"),
+                             ("huge", 4, "1e300"), ("infinite", 2, "-inf"), ("nan", 3, "nan"),
+                             ("not_a_number", 2, "abc"), ("two_points", 2, "1234.5.6"), ("blanks", 0, "   "),
+                             ("many_decimals", 40, "3.14159"), ("negative_decimals", -3, "99.5"),
+                             ("empty", 2, ""), ("rounds_up", 2, "999.996"), ("negative_zero", 2, "-0.004")]:
+    write("punto", name, bytes([decimals & 0xff]) + text.encode())
+
+# field editor: width, type, exit key, ddoc %% initial text %% keys %% table
+def editor(width, type_, exit_key, initial, keys, table=b""):
+    head = bytes([(width // 2) & 0xff, type_, exit_key & 0xff, 0])
+    parts = [head, initial, keys] + ([table] if table else [])
+    return sections(*parts)
+
+
+write("field_editor", "text_accents", editor(20, 0, 0, "abc", b"\x15\x15~'e'x''::\\"))
+write("field_editor", "text_full", editor(6, 0, 0, "abcdef", b"gh\x08\x08xy\n"))
+write("field_editor", "number", editor(12, 3, 0, "1234567.891", b"\x08\x08.5-\n"))
+write("field_editor", "number_minus", editor(8, 1, 0, "", b"-12.3.4\x08\x08\x085\x1b"))
+write("field_editor", "date_ok", editor(8, 8, 0, "", b"311299\n"))
+write("field_editor", "date_refused", editor(8, 9, 0, "", b"290201\nx"))
+write("field_editor", "date_exit_17", editor(8, 8, 17, "3113", b"\x11"))
+write("field_editor", "long_initial", editor(4, 0, 0, "much longer than four", b"\x08\x08abc\x06\x06\n"))
+write("field_editor", "wide", editor(254, 2, 0, "", b"9" * 300 + b"\n"))
+write("field_editor", "with_table", editor(10, 0, 8, "xyz", b"\x1b[D\x1b[Dq\x7f\x1b[C\x1bOP", ANSI))
+write("field_editor", "end_of_input", editor(10, 5, 0, "1", b"23"))

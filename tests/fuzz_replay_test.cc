@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine_targets.h"
+#include "tcp_targets.h"
 
 namespace {
 
@@ -50,5 +51,9 @@ TEST(FuzzReplayTest, FormDefinitions) { Replay("form", FuzzFormDefinition); }
 TEST(FuzzReplayTest, FormulaFiles) { Replay("formula", FuzzFormulas); }
 TEST(FuzzReplayTest, WholeStores) { Replay("store", FuzzStoreQuery); }
 TEST(FuzzReplayTest, QueryArguments) { Replay("arguments", FuzzQueryArguments); }
+TEST(FuzzReplayTest, TerminalTables) { Replay("terminal_table", FuzzTerminalTable); }
+TEST(FuzzReplayTest, KeyDecoder) { Replay("key_decoder", FuzzKeyDecoder); }
+TEST(FuzzReplayTest, Punto) { Replay("punto", FuzzPunto); }
+TEST(FuzzReplayTest, FieldEditor) { Replay("field_editor", FuzzFieldEditor); }
 
 }  // namespace

@@ -1,0 +1,10 @@
+// libFuzzer entry: arbitrary bytes through the key decoder.
+#include <cstddef>
+#include <cstdint>
+
+#include "tcp_targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzKeyDecoder({reinterpret_cast<const char*>(data), size});
+  return 0;
+}
