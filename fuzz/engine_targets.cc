@@ -56,6 +56,7 @@ void FuzzFormDefinition(std::string_view data) {
   Status s = ParseFormDefinition("fuzz", std::string(data), &form);
   if (!s.ok()) {
     Check(s.message().rfind("form 'fuzz', ", 0) == 0, "a form error that does not name the file");
+    for (unsigned char c : s.message()) Check(c >= 32 && c < 127, "a raw byte in a form error message");
     return;
   }
   Check(form.header_count >= 0 && form.header_count <= kMaxHeaderFields, "header count");

@@ -63,8 +63,20 @@ class TokenReader {
     while (end < text_.size() && end - start < 20 &&
            !std::isspace(static_cast<unsigned char>(text_[end])))
       ++end;
+    // Control bytes and bytes above 126 are shown as \xNN: a NUL would
+    // otherwise cut the message short where it is printed.
     std::string quoted(1, '\'');
-    quoted.append(text_, start, end - start);
+    for (size_t i = start; i < end; ++i) {
+      const unsigned char c = static_cast<unsigned char>(text_[i]);
+      if (c >= 32 && c < 127) {
+        quoted += static_cast<char>(c);
+      } else {
+        static const char kHex[] = "0123456789abcdef";
+        quoted += "\\x";
+        quoted += kHex[c >> 4];
+        quoted += kHex[c & 15];
+      }
+    }
     quoted += '\'';
     return quoted;
   }

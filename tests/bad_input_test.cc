@@ -66,6 +66,20 @@ TEST(BadFormTest, NumbersTooLongForAnyEntryAreOutOfRangeNotOverflowed) {
             std::string::npos);
 }
 
+TEST_F(BadInputTest, ControlBytesInAFormAreShownNotPrintedRaw) {
+  dir_.Write("fac", std::string("9 4\0 5 0\n", 10));
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "query: form 'fac', the counts at the start: expected a number for the detail field "
+            "count, found '\\x00'\n");
+  dir_.Write("fac", "9 4 5 0\n1 1 \x1b[2J 0\n");
+  EXPECT_EQ(Run({"h00;"}).err,
+            "query: form 'fac', header field 0: expected a number for the length, found "
+            "'\\x1b[2J'\n");
+}
+
 // ---- INFO
 
 TEST_F(BadInputTest, HugeRecordCountIsCutToTheRecordsInHead) {
