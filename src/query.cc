@@ -97,8 +97,22 @@ Status Query::Start(const std::string& form_path, const std::vector<std::string>
   return Status::Ok();
 }
 
+namespace {
+
+// True when the argument holds two digits, or a blank and a digit, after its
+// letter: a field number as the usage has it.
+bool HasTwoDigitNumber(std::string_view text) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  return text.size() >= 3 && (text[1] == ' ' || digit(text[1])) && digit(text[2]);
+}
+
+}  // namespace
+
 // An argument whose field number its part does not have reads as empty text
-// of length 0: it prints nothing and its search text never matches.
+// of length 0: it prints nothing and its search text never matches. One whose
+// number characters are no two-digit number ('hxx;', 'h5;abc') is read all
+// the same, but said, since the field, separator and search text it gets are
+// likely not the ones meant.
 void Query::WarnAboutFieldNumbers() {
   for (const QueryArgument& arg : arguments_) {
     if (arg.IsHeader() && (arg.field < 0 || arg.field >= form_.header_count)) {
@@ -111,6 +125,13 @@ void Query::WarnAboutFieldNumbers() {
                           std::to_string(arg.field) + ", but the form has " +
                           std::to_string(form_.field_count) +
                           " fields per detail line; it reads as empty text");
+    } else if ((arg.IsHeader() || arg.IsDetail()) && !HasTwoDigitNumber(arg.text)) {
+      warnings_.push_back("argument '" + arg.text +
+                          "' has no two-digit field number after its letter; it reads as " +
+                          (arg.IsHeader() ? "header" : "detail") + " field " +
+                          std::to_string(arg.field) +
+                          (arg.has_separator ? std::string(" with the separator '") + arg.separator + "'"
+                                             : std::string(" without a separator")));
     }
   }
 }

@@ -103,4 +103,24 @@ TEST_F(BadInputTest, HugeRecordCountIsCutToTheRecordsInHead) {
   EXPECT_NE(r.err.find("HEAD holds 0;"), std::string::npos);
 }
 
+// ---- Query arguments
+
+TEST_F(BadInputTest, FieldNumbersThatAreNotTwoDigitsAreReadButSaid) {
+  // 'hxx;' reads as header field 0, 'h5;x' as field 5 with the separator 'x'
+  // and no search text: stdout as before, and stderr says what was read.
+  RunResult r = Run({"h00;000101", "hxx;", "h5;x"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Baseline({"h00;000101", "h00;", "h05x"}).out);
+  EXPECT_EQ(r.err,
+            "query: argument 'hxx;' has no two-digit field number after its letter; it reads as "
+            "header field 0 with the separator ';'\n"
+            "query: argument 'h5;x' has no two-digit field number after its letter; it reads as "
+            "header field 5 with the separator 'x'\n");
+  r = Run({"h00;000101", "d", "h 1;", "d04"});
+  EXPECT_EQ(r.out, Baseline({"h00;000101", "d00", "h01;", "d04"}).out);
+  EXPECT_EQ(r.err,
+            "query: argument 'd' has no two-digit field number after its letter; it reads as "
+            "detail field 0 without a separator\n");
+}
+
 }  // namespace
