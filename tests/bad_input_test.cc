@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <climits>
@@ -45,8 +46,24 @@ class BadInputTest : public ::testing::Test {
     args.insert(args.begin(), "fac");
     return RunQueryIn(clean.path(), args);
   }
+  // Replaces `bytes.size()` bytes of file `name` at `offset`.
+  void Patch(const std::string& name, size_t offset, const std::string& bytes) {
+    std::string content = dir_.Read(name);
+    content.replace(offset, bytes.size(), bytes);
+    dir_.Write(name, content);
+  }
+  void MakeFifo(const std::string& name) {
+    Remove(name);
+    ASSERT_EQ(mkfifo(dir_.File(name).c_str(), 0644), 0);
+  }
   TempDir dir_;
 };
+
+// The example store's layout: HEAD records of 64 bytes whose four detail
+// pointers start at byte 39; DOC records of 29 bytes.
+constexpr size_t kHeadLength = 64;
+constexpr size_t kPointers = 39;
+constexpr size_t kDocLength = 29;
 
 std::string FormError(const std::string& text) {
   Form form;
@@ -80,7 +97,204 @@ TEST_F(BadInputTest, ControlBytesInAFormAreShownNotPrintedRaw) {
             "'\\x1b[2J'\n");
 }
 
+
+// ---- Command line and the form's files
+
+TEST_F(BadInputTest, FormPathThatIsNoRegularFileIsRefusedWithoutBlocking) {
+  fs::create_directory(dir_.File("adir"));
+  ASSERT_EQ(mkfifo(dir_.File("afifo").c_str(), 0644), 0);
+  RunResult r = RunQueryIn(dir_.path(), {"adir", "h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "query: form 'adir' cannot be opened: not a regular file\n");
+  // A FIFO with no writer would block an open for reading: it is refused.
+  r = RunQueryIn(dir_.path(), {"afifo", "h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: form 'afifo' cannot be opened: not a regular file\n");
+  r = RunQueryIn(dir_.path(), {"", "h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: form '' cannot be opened: no such file\n");
+}
+
+TEST_F(BadInputTest, UnreadableFilesAreRefusedWhenPermissionsApply) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "running as root, which reads any file; the directory-in-place-of-a-file "
+                    "tests cover the same paths";
+  }
+  fs::permissions(dir_.File("fac"), fs::perms::none);
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: form 'fac' cannot be opened or read\n");
+  fs::permissions(dir_.File("fac"), fs::perms::owner_read);
+  fs::permissions(dir_.File("HEAD"), fs::perms::none);
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: HEAD cannot be opened for reading: Permission denied\n");
+  fs::permissions(dir_.File("HEAD"), fs::perms::owner_read);
+  fs::permissions(dir_.File("INFO"), fs::perms::owner_read);  // read-only fails the check
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "No permission ... \r\n");
+  EXPECT_EQ(r.err, "query: INFO cannot be opened for reading and writing: Permission denied\n");
+}
+
+TEST_F(BadInputTest, TruncatedOrEmptyFormNamesWhatIsMissing) {
+  const std::string form = dir_.Read("fac");
+  dir_.Write("fac", "");
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "query: form 'fac', the counts at the start: expected a number for the header field "
+            "count, found the end of the file\n");
+  dir_.Write("fac", form.substr(0, form.find("clients.db")));
+  EXPECT_EQ(Run({"h00;"}).err, "query: form 'fac', header field 1: missing the table file name\n");
+  dir_.Write("fac", form.substr(0, form.find("60 8 30") + 4));
+  EXPECT_EQ(Run({"h00;"}).err,
+            "query: form 'fac', detail line 0 field 0: expected a number for the description "
+            "size, found the end of the file\n");
+  dir_.Write("fac", form.substr(0, form.size() - 6));  // "10 52 12 30" cut to "10 52 "
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "query: form 'fac', detail line 3 field 4: expected a number for the length, found "
+            "the end of the file\n");
+}
+
+TEST_F(BadInputTest, OutOfRangeNumbersInAFormAreRefused) {
+  auto error_for = [&](const std::string& text) {
+    dir_.Write("fac", text);
+    RunResult r = Run({"h00;"});
+    EXPECT_EQ(r.status, 1) << text;
+    EXPECT_EQ(r.out, "");
+    return r.err;
+  };
+  EXPECT_EQ(error_for("1 0 0 0\n1 1 40000 0\n"),
+            "query: form 'fac', header field 0: the length 40000 is out of range (0 to 32767)\n");
+  EXPECT_EQ(error_for("1 0 0 0\n1 1 -3 0\n"),
+            "query: form 'fac', header field 0: the length -3 is out of range (0 to 32767)\n");
+  EXPECT_EQ(error_for("100001 0 0 0\n"),
+            "query: form 'fac', the counts at the start: header field count 100001 exceeds the "
+            "limit of 100000\n");
+  EXPECT_EQ(error_for("0 1000 1001 0\n"),
+            "query: form 'fac', the counts at the start: detail line count times field count "
+            "exceeds 1000000\n");
+  EXPECT_EQ(error_for("1 0 0 0\n1 1 6 50 t.db 0 0 0\n"),
+            "query: form 'fac', header field 0: the table record length 0 is out of range (1 to "
+            "2147483647)\n");
+  EXPECT_EQ(error_for("1 0 0 0\n1 1 6 40 0 -1 5\n"),
+            "query: form 'fac', header field 0: the offset -1 is out of range (0 to 32767)\n");
+  EXPECT_EQ(error_for("1 0 0 0\n1 1 6 99999 t.db 5 0 0\n"),
+            "query: form 'fac', header field 0: the type 99999 is out of range (-32768 to "
+            "32767)\n");
+}
+
+TEST_F(BadInputTest, FormLineEndsAndTrailingTokensAreWhiteSpaceAndIgnored) {
+  const std::string form = dir_.Read("fac");
+  std::string crlf;
+  for (char c : form) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  dir_.Write("fac", crlf + "these words follow the last definition 1 2 3\n");
+  const std::vector<std::string> args = {"h00;", "h01;", "h02;", "h06;", "d00;", "d01;", "d04;"};
+  RunResult r = Run(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, Baseline(args).out);
+}
+
+TEST_F(BadInputTest, DerivedFieldWhoseSourceIsNoKeyStaysEmpty) {
+  // Header field 2 (the client's city) derived through field 0, which is no
+  // key, or through a field the form does not have.
+  const std::string form = dir_.Read("fac");
+  std::string no_key = form;
+  no_key.replace(no_key.find("2 10 12 40 1 36 20"), 18, "2 10 12 40 0 36 20");
+  dir_.Write("fac", no_key);
+  RunResult r = Run({"h00;000101", "h02;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "000101;;\n000101;;\n000101;;\n");
+  std::string missing = form;
+  missing.replace(missing.find("2 10 12 40 1 36 20"), 18, "2 10 12 40 999 36 20");
+  dir_.Write("fac", missing);
+  EXPECT_EQ(Run({"h00;000101", "h02;"}).out, "000101;;\n000101;;\n000101;;\n");
+}
+
+TEST_F(BadInputTest, MasksThatAreMissingOrNoFilesAreIgnored) {
+  Remove("fac.0");
+  MakeDirectory("fac.1");
+  const std::vector<std::string> args = {"h00;", "h01;", "d01;"};
+  RunResult r = Run(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, Baseline(args).out);
+}
+
+TEST_F(BadInputTest, ShortTableNameHasNoKeyIndex) {
+  // "cdb" has no key index name: the keys come from the table file itself,
+  // whatever a file "clients" holds.
+  std::string form = dir_.Read("fac");
+  form.replace(form.find("clients.db"), 10, "cdb");
+  dir_.Write("fac", form);
+  fs::rename(dir_.File("clients.db"), dir_.File("cdb"));
+  dir_.Write("clients", "nothing useful");
+  const std::vector<std::string> args = {"h00;", "h01;", "h02;"};
+  RunResult r = Run(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Baseline(args).out);
+}
+
+// ---- Formula file
+
+TEST_F(BadInputTest, FormulaFileThatIsNoRegularFileStopsTheQuery) {
+  MakeDirectory("fac.c0");
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "query: formula file 'fac.c0' cannot be opened: not a regular file\n");
+  MakeFifo("fac.c0");
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: formula file 'fac.c0' cannot be opened: not a regular file\n");
+}
+
+TEST_F(BadInputTest, FormulaResultsOutOfRangeOrDividedByZero) {
+  // A number past the largest double is infinite; a NUL byte ends its line.
+  dir_.Write("fac.c0", "h06 " + std::string(400, '9') + "\nh07 h04 0 /\n" +
+                           std::string("d04 1 2 3\0 4\n", 14));
+  RunResult r = Run({"h00;000101", "h06;", "h07;", "d04;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "000101;inf;/BY0;1.00;\n000101;inf;/BY0;1.00;\n000101;inf;/BY0;1.00;\n");
+  EXPECT_EQ(r.err, "query: fac.c0 line 3: a NUL byte ends the formula text\n");
+}
+
 // ---- INFO
+
+TEST_F(BadInputTest, InfoThatIsNoRegularFileFailsThePermissionCheck) {
+  MakeDirectory("INFO");
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "No permission ... \r\n");
+  EXPECT_EQ(r.err, "query: INFO cannot be opened for reading and writing: Is a directory\n");
+  MakeFifo("INFO");
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "No permission ... \r\n");
+  EXPECT_EQ(r.err, "query: INFO cannot be opened for reading and writing: not a regular file\n");
+}
+
+TEST_F(BadInputTest, InfoWithoutANumberIsAnEmptyStore) {
+  for (const std::string info : {"", "   ", "abc", "x12"}) {
+    dir_.Write("INFO", info);
+    RunResult r = Run({"h00;"});
+    EXPECT_EQ(r.status, 0) << info;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "query: INFO holds no record count; the store is taken as empty\n");
+  }
+  dir_.Write("INFO", "          -5");
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
 
 TEST_F(BadInputTest, HugeRecordCountIsCutToTheRecordsInHead) {
   // Twelve nines once made the query walk a trillion records beyond HEAD.
