@@ -317,6 +317,118 @@ TEST_F(BadInputTest, HugeRecordCountIsCutToTheRecordsInHead) {
   EXPECT_NE(r.err.find("HEAD holds 0;"), std::string::npos);
 }
 
+// ---- HEAD and DOC
+
+TEST_F(BadInputTest, HeadOrDocThatIsMissingOrNoRegularFileStopsTheQuery) {
+  struct Case {
+    std::string file;
+    bool directory;
+    std::string err;
+  };
+  for (const Case& c : {Case{"HEAD", false, "query: HEAD cannot be opened for reading: No such file or directory\n"},
+                        Case{"HEAD", true, "query: HEAD cannot be opened for reading: not a regular file\n"},
+                        Case{"DOC", true, "query: DOC cannot be opened for reading: not a regular file\n"}}) {
+    const std::string saved = dir_.Read(c.file);
+    if (c.directory) {
+      MakeDirectory(c.file);
+    } else {
+      Remove(c.file);
+    }
+    RunResult r = Run({"h00;"});
+    EXPECT_EQ(r.status, 1) << c.file;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    fs::remove_all(dir_.File(c.file));
+    dir_.Write(c.file, saved);
+  }
+  MakeFifo("DOC");
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: DOC cannot be opened for reading: not a regular file\n");
+}
+
+TEST_F(BadInputTest, LineEndInsideAFieldEndsThatFieldOnly) {
+  // A line end in the middle of header field 1 of record 0 and of field 0 of
+  // DOC record 3: each of those fields ends there, every other field is read
+  // at its own offset, and no output line is split.
+  Patch("HEAD", 8, "\n");
+  Patch("DOC", 3 * kDocLength + 2, "\n");
+  const std::vector<std::string> args = {"h00;", "h01;", "h03;", "h04;", "d00;", "d02;"};
+  RunResult r = Run(args);
+  EXPECT_EQ(r.status, 0);
+  std::string expected = Baseline(args).out;
+  expected.replace(expected.find("C00001|ACME S.A.                     "), 37, "C0");
+  expected.replace(expected.find("C00001|ACME S.A.                     "), 37, "C0");
+  expected.replace(expected.find("C00001|ACME S.A.                     "), 37, "C0");
+  expected.replace(expected.find("A0000005"), 8, "A0");
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST_F(BadInputTest, NulInsideAFieldEndsItsText) {
+  Patch("HEAD", 9, std::string(1, '\0'));  // client code "C00\0" + "01"
+  RunResult r = Run({"h00;000101", "h01;", "h02;"});
+  EXPECT_EQ(r.status, 0);
+  // "C00" is no client: no description, and as a key cut short it gets no blank fill.
+  EXPECT_EQ(r.out, "000101;C00;            ;\n000101;C00;            ;\n000101;C00;            ;\n");
+}
+
+TEST_F(BadInputTest, PointerFieldsThatAreBlankNegativeHugeOrSignedWork) {
+  // Record 0's four pointers: blank, negative, beyond DOC, and "+3".
+  Patch("HEAD", kPointers, "          -7999999    +3");
+  RunResult r = Run({"h00;000101", "d00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "000101;A0000005;\n");
+  // All absent: the record has no detail and prints once, in header-only mode.
+  Patch("HEAD", kPointers, "    -1      abcdef     -");  // "-0" would be record 0
+  EXPECT_EQ(Run({"h00;000101", "d00;"}).out, "000101;;\n");
+}
+
+TEST_F(BadInputTest, TruncatedHeadAndDocReadWhatIsThere) {
+  // The last HEAD record cut after its date: its amount is what was there and
+  // its pointers are absent, so it prints once without detail.
+  const std::string head = dir_.Read("HEAD");
+  dir_.Write("HEAD", head.substr(0, 11 * kHeadLength + 22));
+  RunResult r = Run({"h00;000112", "h01;", "h04;", "d00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "000112;C00001|ACME S.A.                     ;  ;;\n");
+  // DOC cut inside record 3: its article code is cut short, later records are gone.
+  dir_.Write("HEAD", head);
+  const std::string doc = dir_.Read("DOC");
+  dir_.Write("DOC", doc.substr(0, 3 * kDocLength + 4));
+  r = Run({"h00;", "d00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("000102;A000;\n"), std::string::npos);
+  dir_.Write("DOC", "");
+  r = Run({"h00;", "d00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.find("A000"), std::string::npos);  // every line absent
+  EXPECT_NE(r.out.find("000101;;\n"), std::string::npos);
+}
+
+// ---- The header index H
+
+TEST_F(BadInputTest, HeaderIndexThatIsMissingEmptyShortOrWrongMeansAFullScan) {
+  const std::vector<std::string> args = {"h00;000107", "d01;"};
+  const std::string expected = Baseline(args).out;
+  const std::string h = dir_.Read("H");
+  for (const std::string& variant :
+       {std::string(), h.substr(0, 40), std::string(h.rbegin(), h.rend()), std::string(72, '\0')}) {
+    dir_.Write("H", variant);
+    RunResult r = Run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
+  }
+  MakeDirectory("H");
+  EXPECT_EQ(Run(args).out, expected);
+  // An index whose key names another record: that record is read, and not
+  // printed, since its own field does not hold the search text.
+  fs::remove(dir_.File("H"));
+  dir_.Write("H", "000107" + h.substr(6));
+  EXPECT_EQ(Run(args).out, "");
+}
+
 // ---- Query arguments
 
 TEST_F(BadInputTest, FieldNumbersThatAreNotTwoDigitsAreReadButSaid) {
