@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,6 +66,13 @@ class BadInputTest : public ::testing::Test {
 constexpr size_t kHeadLength = 64;
 constexpr size_t kPointers = 39;
 constexpr size_t kDocLength = 29;
+
+std::string ReadPath(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
 
 std::string FormError(const std::string& text) {
   Form form;
@@ -429,6 +438,74 @@ TEST_F(BadInputTest, HeaderIndexThatIsMissingEmptyShortOrWrongMeansAFullScan) {
   EXPECT_EQ(Run(args).out, "");
 }
 
+// ---- Lookup tables and key index files
+
+TEST_F(BadInputTest, TableThatIsNoRegularFileStopsTheQuery) {
+  // Without a key index the keys come from the table: the system's message.
+  fs::rename(dir_.File("clients"), dir_.File("clients.saved"));
+  MakeDirectory("clients.db");
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "rddbr : Cannot open =clients.db= 1\r\n");
+  EXPECT_EQ(r.err, "query: lookup table 'clients.db' (table 1) cannot be opened: not a regular file\n");
+  // With a key index, the keys load and the first description fails.
+  fs::rename(dir_.File("clients.saved"), dir_.File("clients"));
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "query: lookup table 'clients.db' (table 1) cannot be opened to read a description: "
+            "not a regular file\n");
+  // A detail table: the system's message without the pause.
+  fs::remove_all(dir_.File("clients.db"));
+  fs::copy_file(fs::path(QUERY_EXAMPLES_DIR) / "clients.db", dir_.File("clients.db"));
+  MakeFifo("articles.db");
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "rddbr : Cannot open articles.db\r\n");
+  EXPECT_EQ(r.err, "query: lookup table 'articles.db' (table 2) cannot be opened: not a regular file\n");
+}
+
+TEST_F(BadInputTest, KeyIndexThatIsNoRegularFileIsIgnored) {
+  MakeDirectory("clients");
+  MakeFifo("articles");
+  const std::vector<std::string> args = {"h00;", "h01;", "h02;", "d01;"};
+  RunResult r = Run(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, Baseline(args).out);
+}
+
+TEST_F(BadInputTest, EmptyTruncatedOrShortTablesMissOrShowWhatIsThere) {
+  const std::vector<std::string> args = {"h00;000101", "h01;", "d00;", "d01;"};
+  // An empty table has no keys: every lookup misses (blanks).
+  dir_.Write("articles.db", "");
+  RunResult r = Run(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "000101;C00001|ACME S.A.                     ;A0000001;                        ;\n"
+            "000101;C00001|ACME S.A.                     ;A0000002;                        ;\n"
+            "000101;C00001|ACME S.A.                     ;A0000004;                        ;\n");
+  // A table cut inside record 1's description: record 0 whole, record 1 what
+  // is there, later records missing.
+  const std::string articles = ReadPath(fs::path(QUERY_EXAMPLES_DIR) / "articles.db");
+  dir_.Write("articles.db", articles.substr(0, 60 + 8 + 5));  // "Tuerc" of record 1
+  r = Run(args);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "000101;C00001|ACME S.A.                     ;A0000001;Tornillo 4x20 zincado   ;\n"
+            "000101;C00001|ACME S.A.                     ;A0000002;Tuerc                   ;\n"
+            "000101;C00001|ACME S.A.                     ;A0000004;                        ;\n");
+  // A NUL byte ends a description; a key index cut inside its last key
+  // loses that key.
+  Patch("clients.db", 9, std::string(1, '\0'));
+  dir_.Write("clients", dir_.Read("clients").substr(0, 6 * 5 + 3));
+  r = Run({"h00;", "h01;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("000101;C00001|ACM                           ;\n"), std::string::npos);
+  EXPECT_NE(r.out.find("000108;C00006                              ;\n"), std::string::npos);
+}
+
 // ---- Query arguments
 
 TEST_F(BadInputTest, FieldNumbersThatAreNotTwoDigitsAreReadButSaid) {
@@ -447,6 +524,25 @@ TEST_F(BadInputTest, FieldNumbersThatAreNotTwoDigitsAreReadButSaid) {
   EXPECT_EQ(r.err,
             "query: argument 'd' has no two-digit field number after its letter; it reads as "
             "detail field 0 without a separator\n");
+}
+
+
+TEST_F(BadInputTest, UnusualArgumentsCompleteNormally) {
+  // A search text of 100,000 characters matches nothing.
+  RunResult r = Run({"h00;" + std::string(100000, 'a')});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  // 2,000 arguments: one output line per match, each 2,000 fields long.
+  r = Run(std::vector<std::string>(2000, "h00;"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.size(), 23u * (2000 * 7 + 1));
+  // An empty argument prints nothing, not even a separator; bytes above 127
+  // and control bytes in a search text are compared as they are.
+  r = Run({"h00;000101", "", "h01;\xe9\x01"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Run({"h00;000101", ""}).out, "000101;\n000101;\n000101;\n");
 }
 
 }  // namespace
