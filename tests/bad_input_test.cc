@@ -140,6 +140,11 @@ TEST_F(BadInputTest, UnreadableFilesAreRefusedWhenPermissionsApply) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "query: HEAD cannot be opened for reading: Permission denied\n");
   fs::permissions(dir_.File("HEAD"), fs::perms::owner_read);
+  fs::permissions(dir_.File("fac.c0"), fs::perms::none);
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: formula file 'fac.c0' cannot be opened or read\n");
+  fs::permissions(dir_.File("fac.c0"), fs::perms::owner_read);
   fs::permissions(dir_.File("INFO"), fs::perms::owner_read);  // read-only fails the check
   r = Run({"h00;"});
   EXPECT_EQ(r.status, 1);
@@ -224,11 +229,17 @@ TEST_F(BadInputTest, DerivedFieldWhoseSourceIsNoKeyStaysEmpty) {
   missing.replace(missing.find("2 10 12 40 1 36 20"), 18, "2 10 12 40 999 36 20");
   dir_.Write("fac", missing);
   EXPECT_EQ(Run({"h00;000101", "h02;"}).out, "000101;;\n000101;;\n000101;;\n");
+  // A negative size fetches nothing: the field is all blanks.
+  std::string negative = form;
+  negative.replace(negative.find("2 10 12 40 1 36 20"), 18, "2 10 12 40 1 36 -5");
+  dir_.Write("fac", negative);
+  EXPECT_EQ(Run({"h00;000101", "h02;"}).out, "000101;            ;\n000101;            ;\n"
+                                                 "000101;            ;\n");
 }
 
-TEST_F(BadInputTest, MasksThatAreMissingOrNoFilesAreIgnored) {
-  Remove("fac.0");
+TEST_F(BadInputTest, MasksThatAreMissingOrNoFilesOrHugeAreIgnored) {
   MakeDirectory("fac.1");
+  dir_.Write("fac.0", std::string(1 << 20, '_'));  // far beyond a screen
   const std::vector<std::string> args = {"h00;", "h01;", "d01;"};
   RunResult r = Run(args);
   EXPECT_EQ(r.status, 0);
