@@ -91,8 +91,8 @@ void RecordValues::Init(const Form& form) {
   size_t total = 0;
   for (size_t f = 0; f < head_.size(); ++f) total += head_[f].capacity = CapacityOf(form.ph[f], form, true);
   for (size_t i = 0; i < doc_.size(); ++i) total += doc_[i].capacity = CapacityOf(form.pd[i], form, false);
-  arena_.assign(total + 1, '\0');
-  char* next = arena_.data();
+  arena_ = std::make_unique_for_overwrite<char[]>(total + 1);
+  char* next = arena_.get();
   for (FieldBuffer& b : head_) { b.data = next; next += b.capacity; }
   for (FieldBuffer& b : doc_) { b.data = next; next += b.capacity; }
 }

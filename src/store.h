@@ -9,6 +9,7 @@
 #define QUERY_STORE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,7 +59,10 @@ class RecordValues {
   }
 
  private:
-  std::vector<char> arena_;
+  // The buffers' bytes, left uninitialized: a form may give its fields room
+  // for gigabytes that no record fills, and untouched pages cost nothing.
+  // A buffer's bytes are read only below its size, after they are written.
+  std::unique_ptr<char[]> arena_;
   std::vector<FieldBuffer> head_;
   std::vector<FieldBuffer> doc_;
   int line_count_ = 0;

@@ -4,6 +4,7 @@
 // the inventory name the test that checks them.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -106,6 +107,24 @@ TEST_F(BadInputTest, ControlBytesInAFormAreShownNotPrintedRaw) {
             "'\\x1b[2J'\n");
 }
 
+
+TEST(BadFormTest, HugeFieldLengthsCostNoMemoryUntilFilled) {
+  // 100,000 header fields of 32,767 bytes: 3.2 GB of field room, from a form
+  // of 1.2 MB. Only what a record fills may be touched.
+  TempDir dir;
+  std::string form = "100000 0 0 0\n";
+  for (int f = 0; f < 100000; ++f) form += "0 0 32767 0\n";
+  dir.Write("f", form);
+  dir.Write("INFO", "1");
+  dir.Write("HEAD", "abc\n");
+  dir.Write("DOC", "");
+  RunResult r = RunQueryIn(dir.path(), {"f", "h00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "abc;\n");
+  struct rusage usage;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 512 * 1024) << "kilobytes at most, of the largest child";
+}
 
 // ---- Command line and the form's files
 
