@@ -43,6 +43,7 @@ struct Options {
   std::string awk = "mawk";
   std::string query = QUERY_BINARY;
   std::string script = JOIN_AWK;
+  std::string engine;  // how to name the engine measured; empty: ask git
   bool check_only = false;
 };
 
@@ -343,14 +344,22 @@ std::string CpuModel() {
 
 void PrintMachine(const Options& o) {
   // The engine is src/: name the last commit that changed it.
-  std::string commit = CommandOutput("git -C '" SOURCE_DIR "' log -1 --format=%h -- src 2>/dev/null");
-  if (commit.empty()) commit = "unknown";
-  if (!CommandOutput("git -C '" SOURCE_DIR "' status --porcelain -uno -- src 2>/dev/null").empty())
-    commit += " plus uncommitted changes";
+  std::string engine = o.engine;
+  if (engine.empty() && o.query == QUERY_BINARY) {
+    engine = CommandOutput("git -C '" SOURCE_DIR "' log -1 --format=%h -- src 2>/dev/null");
+    if (engine.empty()) engine = "unknown";
+    engine = "src/ as of commit " + engine;
+    if (!CommandOutput("git -C '" SOURCE_DIR "' status --porcelain -uno -- src 2>/dev/null").empty())
+      engine += " plus uncommitted changes";
+    engine += ", " BUILD_TYPE " build";
+  }
   std::string awk_version = CommandOutput("'" + o.awk + "' -W version 2>/dev/null | head -1");
   if (awk_version.empty()) awk_version = CommandOutput("'" + o.awk + "' --version 2>/dev/null | head -1");
-  std::printf("- engine: src/ as of commit %s, %s build, %s\n", commit.c_str(), BUILD_TYPE,
-              o.query.c_str());
+  if (engine.empty()) {
+    std::printf("- engine: %s\n", o.query.c_str());
+  } else {
+    std::printf("- engine: %s, %s\n", engine.c_str(), o.query.c_str());
+  }
   std::printf("- awk: %s (%s) running %s\n", o.awk.c_str(),
               awk_version.empty() ? "version unknown" : awk_version.c_str(), o.script.c_str());
   std::printf("- machine: %ld cores, %s; load average at start %s\n", sysconf(_SC_NPROCESSORS_ONLN),
@@ -412,6 +421,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->awk = v;
     } else if (a == "--query" && value(&v)) {
       o->query = v;
+    } else if (a == "--engine" && value(&v)) {
+      o->engine = v;
     } else if (a == "--check-only") {
       o->check_only = true;
     } else {
@@ -427,11 +438,13 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fputs(
-        "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH] [--check-only]\n"
+        "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]\n"
+        "                 [--check-only]\n"
         "  --runs N      timed runs per measurement (default 5); medians are reported\n"
         "  --data DIR    where the stores are written and reused (default " BENCH_DATA_DIR ")\n"
         "  --awk PROGRAM the awk that runs bench/join.awk (default mawk)\n"
         "  --query PATH  the query binary to measure (default the one built beside this)\n"
+        "  --engine TEXT how to name that binary's engine in the report (a commit, say)\n"
         "  --check-only  only check that the query and awk print the same bytes\n",
         stderr);
     return 2;
