@@ -44,6 +44,7 @@ struct Options {
   std::string query = QUERY_BINARY;
   std::string script = JOIN_AWK;
   std::string engine;  // how to name the engine measured; empty: ask git
+  std::string yardstick_dir, yardstick_awk;  // another store and its awk join, optional
   bool check_only = false;
 };
 
@@ -226,6 +227,15 @@ Job KeyAwk(const Options& o, const Store& s) {
   return {s.dir, {o.awk, "-v", "mode=key", "-v", "key=" + LastKey(s), "-f", o.script}};
 }
 
+// Another invoice store with its own awk join, such as the yardstick the
+// performance issue names.
+Job YardstickQuery(const Options& o) {
+  return {o.yardstick_dir, {o.query, "fac", "h00;", "h02;", "d01;", "d04;", "d01;tornillo"}};
+}
+Job YardstickAwk(const Options& o) {
+  return {o.yardstick_dir, {o.awk, "-v", "want=tornillo", "-f", o.yardstick_awk}};
+}
+
 // ---- Output check
 
 // Compares two files line by line; empty when equal, else where they part.
@@ -259,6 +269,23 @@ int64_t CountLines(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) ++n;
   return n;
+}
+
+// Describes a store another program wrote: documents from INFO, lines from
+// the form, present lines counted by the query itself ('d00;' prints the
+// bare separator for a record without present lines).
+bool DescribeStore(const Options& o, const std::string& dir, Store* s) {
+  s->dir = dir;
+  std::ifstream info(dir + "/INFO"), form(dir + "/fac");
+  int64_t fields = 0;
+  if (!(info >> s->params.documents) || !(form >> fields >> s->params.lines)) return false;
+  const std::string out = o.data_dir + "/present-lines.out";
+  if (RunOnce({dir, {o.query, "fac", "d00;"}}, out).status != 0) return false;
+  std::ifstream in(out);
+  s->stats.present_lines = 0;
+  for (std::string line; std::getline(in, line);) s->stats.present_lines += line != ";";
+  std::remove(out.c_str());
+  return true;
 }
 
 // Runs the query and the awk join once each and compares their outputs.
@@ -423,6 +450,12 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->query = v;
     } else if (a == "--engine" && value(&v)) {
       o->engine = v;
+    } else if (a == "--yardstick" && value(&o->yardstick_dir) && value(&o->yardstick_awk)) {
+      if (o->yardstick_awk[0] != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        o->yardstick_awk = std::string(cwd != nullptr ? cwd : ".") + "/" + o->yardstick_awk;
+        std::free(cwd);
+      }
     } else if (a == "--check-only") {
       o->check_only = true;
     } else {
@@ -439,12 +472,15 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &o)) {
     std::fputs(
         "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]\n"
-        "                 [--check-only]\n"
+        "                 [--yardstick DIR AWKFILE] [--check-only]\n"
         "  --runs N      timed runs per measurement (default 5); medians are reported\n"
         "  --data DIR    where the stores are written and reused (default " BENCH_DATA_DIR ")\n"
         "  --awk PROGRAM the awk that runs bench/join.awk (default mawk)\n"
         "  --query PATH  the query binary to measure (default the one built beside this)\n"
         "  --engine TEXT how to name that binary's engine in the report (a commit, say)\n"
+        "  --yardstick DIR AWKFILE\n"
+        "                also time, on the invoice store in DIR, query fac 'h00;' 'h02;' 'd01;'\n"
+        "                'd04;' 'd01;tornillo' against AWKFILE run with -v want=tornillo\n"
         "  --check-only  only check that the query and awk print the same bytes\n",
         stderr);
     return 2;
@@ -490,6 +526,15 @@ int main(int argc, char** argv) {
   same &= Check(o, "per-line", HeaderQuery(o, main_store), HeaderAwk(o, main_store));
   same &= Check(o, "shortcut", KeyQuery(o, million), KeyAwk(o, million));
   same &= Check(o, "start-up", KeyQuery(o, main_store), KeyAwk(o, main_store));
+  Store yardstick;
+  if (!o.yardstick_dir.empty()) {
+    if (!DescribeStore(o, o.yardstick_dir, &yardstick)) {
+      std::fprintf(stderr, "bench_run: %s does not hold a store the query reads\n",
+                   o.yardstick_dir.c_str());
+      return 2;
+    }
+    same &= Check(o, "yardstick", YardstickQuery(o), YardstickAwk(o));
+  }
   if (o.check_only) return same ? 0 : 1;
 
   std::printf("\n## Whole-process timings\n\n");
@@ -506,6 +551,10 @@ int main(int argc, char** argv) {
   headline("key shortcut, last key", million, KeyQuery(o, million), KeyAwk(o, million), false);
   headline("start-up (shortcut, last key)", main_store, KeyQuery(o, main_store),
            KeyAwk(o, main_store), false);
+  if (!o.yardstick_dir.empty()) {
+    headline("yardstick join (" + o.yardstick_awk.substr(o.yardstick_awk.rfind('/') + 1) + ")",
+             yardstick, YardstickQuery(o), YardstickAwk(o), true);
+  }
   PrintHeadlines(headlines);
   const Summary floor = Summarize({RunOnce({"/", {"true"}}, "/dev/null")});
   std::printf("\nCPU ms is user + system time. Peak RSS counts the program's own pages (a process "
@@ -565,6 +614,14 @@ int main(int argc, char** argv) {
   std::vector<Verdict> v;
   v.push_back({"full-scan join ≥ 10× faster than awk", Ratio(ratio), ratio >= 10});
   v.push_back({"full-scan join ≥ 3 M present lines/s", Millions(rate) + " lines/s", rate >= 3e6});
+  if (!o.yardstick_dir.empty()) {
+    const Headline& y = headlines.back();
+    const double y_ratio = y.awk.median / y.query.median;
+    const double y_rate = static_cast<double>(y.store->stats.present_lines) / y.query.median;
+    v.push_back({"yardstick join ≥ 10× faster than its awk", Ratio(y_ratio), y_ratio >= 10});
+    v.push_back({"yardstick join ≥ 3 M present lines/s", Millions(y_rate) + " lines/s",
+                 y_rate >= 3e6});
+  }
   v.push_back({"shortcut on 1,000,000 documents < 20 ms", Ms(headlines[2].query.median) + " ms",
                headlines[2].query.median < 0.020});
   v.push_back({"start-up < 15 ms", Ms(headlines[3].query.median) + " ms",
