@@ -300,6 +300,8 @@ bool Check(const Options& o, const std::string& name, const Job& query, const Jo
   if (diff.empty()) {
     std::printf("- %-10s same output, %" PRId64 " lines\n", name.c_str(),
                 CountLines(base + ".query.out"));
+    for (const char* suffix : {".query.out", ".query.err", ".awk.out", ".awk.err"})
+      std::remove((base + suffix).c_str());
     return true;
   }
   std::printf("- %-10s DIFFERENT OUTPUT, %s\n    (outputs kept in %s.*)\n", name.c_str(),
