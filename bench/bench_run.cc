@@ -47,6 +47,7 @@ struct Options {
   std::string engine;  // how to name the engine measured; empty: ask git
   std::string yardstick_dir, yardstick_awk;  // another store and its awk join, optional
   bool check_only = false;
+  bool small = false;  // check only, on small stores
 };
 
 // ---- Running one process
@@ -310,6 +311,19 @@ bool Check(const Options& o, const std::string& name, const Job& query, const Jo
   return false;
 }
 
+// Checks every question: the join and the header search on `lines` (a
+// store with detail lines), the header search on `no_lines`, and the key
+// shortcut to the last document of `lines` and of `one_line`.
+bool CheckAll(const Options& o, const Store& lines, const Store& no_lines, const Store& one_line) {
+  std::printf("\n## Output check (query and %s print the same bytes)\n\n", o.awk.c_str());
+  bool same = Check(o, "join", JoinQuery(o, lines), JoinAwk(o, lines));
+  same &= Check(o, "header", HeaderQuery(o, no_lines), HeaderAwk(o, no_lines));
+  same &= Check(o, "per-line", HeaderQuery(o, lines), HeaderAwk(o, lines));
+  same &= Check(o, "shortcut", KeyQuery(o, one_line), KeyAwk(o, one_line));
+  same &= Check(o, "start-up", KeyQuery(o, lines), KeyAwk(o, lines));
+  return same;
+}
+
 // ---- Report
 
 std::string Ms(double seconds) {
@@ -462,6 +476,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       }
     } else if (a == "--check-only") {
       o->check_only = true;
+    } else if (a == "--small-check") {
+      o->small = true;
     } else {
       return false;
     }
@@ -476,7 +492,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &o)) {
     std::fputs(
         "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]\n"
-        "                 [--yardstick DIR AWKFILE] [--check-only]\n"
+        "                 [--yardstick DIR AWKFILE] [--check-only | --small-check]\n"
         "  --runs N      timed runs per measurement (default 5); medians are reported\n"
         "  --data DIR    where the stores are written and reused (default " BENCH_DATA_DIR ")\n"
         "  --awk PROGRAM the awk that runs bench/join.awk (default mawk)\n"
@@ -485,7 +501,8 @@ int main(int argc, char** argv) {
         "  --yardstick DIR AWKFILE\n"
         "                also time, on the invoice store in DIR, query fac 'h00;' 'h02;' 'd01;'\n"
         "                'd04;' 'd01;tornillo' against AWKFILE run with -v want=tornillo\n"
-        "  --check-only  only check that the query and awk print the same bytes\n",
+        "  --check-only  only check that the query and awk print the same bytes\n"
+        "  --small-check the same check on stores of a few thousand documents\n",
         stderr);
     return 2;
   }
@@ -497,6 +514,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_run: '%s' not found; install it or name another awk with --awk\n",
                  o.awk.c_str());
     return 2;
+  }
+
+  if (o.small) {
+    // The same checks on small stores of the same shapes: seconds, for the test suite.
+    Store lines, no_lines, one_line;
+    if (!GetStore(o, {2000, 5, 500}, &lines) || !GetStore(o, {2000, 0, 500}, &no_lines) ||
+        !GetStore(o, {5000, 1, 500}, &one_line))
+      return 2;
+    return CheckAll(o, lines, no_lines, one_line) ? 0 : 1;
   }
 
   // Every store, written (or found) before anything is timed. The headline
@@ -524,12 +550,7 @@ int main(int argc, char** argv) {
   const Store& header_store = store(200000, 0, 50000);
   const Store& million = store(1000000, 1, 50000);
 
-  std::printf("\n## Output check (query and %s print the same bytes)\n\n", o.awk.c_str());
-  bool same = Check(o, "join", JoinQuery(o, main_store), JoinAwk(o, main_store));
-  same &= Check(o, "header", HeaderQuery(o, header_store), HeaderAwk(o, header_store));
-  same &= Check(o, "per-line", HeaderQuery(o, main_store), HeaderAwk(o, main_store));
-  same &= Check(o, "shortcut", KeyQuery(o, million), KeyAwk(o, million));
-  same &= Check(o, "start-up", KeyQuery(o, main_store), KeyAwk(o, main_store));
+  bool same = CheckAll(o, main_store, header_store, million);
   Store yardstick;
   if (!o.yardstick_dir.empty()) {
     if (!DescribeStore(o, o.yardstick_dir, &yardstick)) {
