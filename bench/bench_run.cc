@@ -1,6 +1,9 @@
 // bench_run: the whole-process benchmark of the query tool.
 //
-//   bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--check-only]
+//   bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]
+//             [--yardstick DIR AWKFILE] [--check-only | --small-check]
+//
+// (`bench_run --help` says what each option does.)
 //
 // Writes the benchmark stores it needs under the data directory (reusing
 // those already there), checks that the query and bench/join.awk print the
@@ -487,27 +490,33 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 
 }  // namespace
 
+constexpr char kUsage[] =
+    "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]\n"
+    "                 [--yardstick DIR AWKFILE] [--check-only | --small-check]\n"
+    "  --runs N      timed runs per measurement (default 5); medians are reported\n"
+    "  --data DIR    where the stores are written and reused (default " BENCH_DATA_DIR ")\n"
+    "  --awk PROGRAM the awk that runs bench/join.awk (default mawk)\n"
+    "  --query PATH  the query binary to measure (default the one built beside this)\n"
+    "  --engine TEXT how to name that binary's engine in the report (a commit, say)\n"
+    "  --yardstick DIR AWKFILE\n"
+    "                also time, on the invoice store in DIR, query fac 'h00;' 'h02;' 'd01;'\n"
+    "                'd04;' 'd01;tornillo' against AWKFILE run with -v want=tornillo\n"
+    "  --check-only  only check that the query and awk print the same bytes\n"
+    "  --small-check the same check on stores of a few thousand documents\n";
+
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
-    std::fputs(
-        "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]\n"
-        "                 [--yardstick DIR AWKFILE] [--check-only | --small-check]\n"
-        "  --runs N      timed runs per measurement (default 5); medians are reported\n"
-        "  --data DIR    where the stores are written and reused (default " BENCH_DATA_DIR ")\n"
-        "  --awk PROGRAM the awk that runs bench/join.awk (default mawk)\n"
-        "  --query PATH  the query binary to measure (default the one built beside this)\n"
-        "  --engine TEXT how to name that binary's engine in the report (a commit, say)\n"
-        "  --yardstick DIR AWKFILE\n"
-        "                also time, on the invoice store in DIR, query fac 'h00;' 'h02;' 'd01;'\n"
-        "                'd04;' 'd01;tornillo' against AWKFILE run with -v want=tornillo\n"
-        "  --check-only  only check that the query and awk print the same bytes\n"
-        "  --small-check the same check on stores of a few thousand documents\n",
-        stderr);
+    std::fputs(kUsage, stderr);
     return 2;
   }
   if (mkdir(o.data_dir.c_str(), 0777) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "bench_run: cannot create %s: %s\n", o.data_dir.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "bench_run: cannot create %s: %s\n", o.data_dir.c_str(),
+                 std::strerror(errno));
     return 2;
   }
   if (CommandOutput("command -v '" + o.awk + "'").empty()) {
