@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "text_file.h"
+#include "file_io.h"
 
 namespace {
 
