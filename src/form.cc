@@ -7,7 +7,7 @@
 #include <cstdio>
 
 #include "tcp.h"
-#include "text_file.h"
+#include "file_io.h"
 
 namespace {
 

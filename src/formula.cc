@@ -3,10 +3,11 @@
 #include "formula.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "text_file.h"
+#include "file_io.h"
 
 namespace {
 
@@ -248,7 +249,41 @@ int PostfixEvaluator::Finish(FieldBuffer* result) {
   return 0;
 }
 
+namespace {
+
+// Writes the value as "%.2lf" would when its hundredfold lies clearly off a
+// rounding tie: then rounding the computed hundredfold (within a relative
+// 2^-53 of the exact one) gives the same cents as rounding the exact value.
+// False for ties, huge values, infinities and NaN, which take the general path.
+bool FormatCents(double value, char* out, size_t* length) {
+  const double scaled = value * 100.0;
+  if (!(std::fabs(scaled) < 4.0e15)) return false;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;  // exact below 2^52
+  if (std::fabs(fraction - 0.5) <= std::fabs(scaled) * 4e-16 + 1e-300) return false;
+  int64_t cents = static_cast<int64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  if (cents < 0) cents = -cents;
+  char digits[24];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + cents % 10);
+    cents /= 10;
+  } while (cents > 0 || n < 3);  // at least one digit before the point
+  size_t at = 0;
+  if (std::signbit(value)) out[at++] = '-';  // "-0.00" for a negative that rounds to zero
+  while (n > 2) out[at++] = digits[--n];
+  out[at++] = '.';
+  out[at++] = digits[1];
+  out[at++] = digits[0];
+  *length = at;
+  return true;
+}
+
+}  // namespace
+
 size_t FormatResult(double value, char* out) {
+  size_t length;
+  if (FormatCents(value, out, &length)) return length;
   std::to_chars_result r =
       std::to_chars(out, out + kCalculatedCapacity, value, std::chars_format::fixed, 2);
   return r.ec == std::errc() ? static_cast<size_t>(r.ptr - out) : 0;
@@ -506,15 +541,71 @@ void Formulas::Compute(const Target& target, int line, RecordValues* values, Fie
 }
 
 void Formulas::ComputeHeader(RecordValues* values) {
-  for (const Target& t : header_targets_) Compute(t, -1, values, &values->head(t.field));
+  for (const Target& t : header_targets_)
+    if (!t.deferred) Compute(t, -1, values, &values->head(t.field));
 }
 
 void Formulas::ComputeLine(int line, RecordValues* values) {
   if (line < 0 || static_cast<size_t>(line) + 1 >= line_begin_.size()) return;
   for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
     const Target& t = line_targets_[i];
-    Compute(t, line, values, &values->doc(line, t.field));
+    if (!t.deferred) Compute(t, line, values, &values->doc(line, t.field));
   }
+}
+
+void Formulas::ComputeDeferredHeader(RecordValues* values) {
+  for (const Target& t : header_targets_)
+    if (t.deferred) Compute(t, -1, values, &values->head(t.field));
+}
+
+void Formulas::ComputeDeferredLine(int line, RecordValues* values) {
+  if (line < 0 || static_cast<size_t>(line) + 1 >= line_begin_.size()) return;
+  for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
+    const Target& t = line_targets_[i];
+    if (t.deferred) Compute(t, line, values, &values->doc(line, t.field));
+  }
+}
+
+void Formulas::DeferFieldsReadOnlyByOutput(const Form& form, const std::vector<int>& searched) {
+  // Field numbers some formula or search reads, header ('h') and detail ('d').
+  std::vector<bool> header_read(static_cast<size_t>(form.header_count), false);
+  std::vector<bool> detail_read(static_cast<size_t>(form.field_count), false);
+  for (const Compiled& c : compiled_) {
+    for (const Piece& p : c.pieces) {
+      if (p.kind == Piece::kLiteral || p.field < 0) continue;
+      std::vector<bool>& read = p.kind == Piece::kDetail ? detail_read : header_read;
+      if (static_cast<size_t>(p.field) < read.size()) read[static_cast<size_t>(p.field)] = true;
+    }
+  }
+  for (int field : searched) {
+    if (field >= 0 && field < form.header_count) header_read[static_cast<size_t>(field)] = true;
+    if (field >= 0 && field < form.field_count) detail_read[static_cast<size_t>(field)] = true;
+  }
+  for (Target& t : header_targets_) t.deferred = Deferrable(form, -1, t, header_read);
+  for (int line = 0; line + 1 < static_cast<int>(line_begin_.size()); ++line) {
+    for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
+      Target& t = line_targets_[i];
+      t.deferred = t.field != 0 && Deferrable(form, line, t, detail_read);
+    }
+  }
+}
+
+// `line` -1 for a header field. A formula of the field that reads a
+// calculated field of its own part at or after it is not deferrable.
+bool Formulas::Deferrable(const Form& form, int line, const Target& target,
+                          const std::vector<bool>& read) const {
+  if (read[static_cast<size_t>(target.field)]) return false;
+  if (target.formula < 0) return true;
+  for (const Piece& p : compiled_[static_cast<size_t>(target.formula)].pieces) {
+    const bool own_part = line < 0 ? p.kind == Piece::kHeader || p.kind == Piece::kHeaderSigned
+                                   : p.kind == Piece::kDetail;
+    if (!own_part || p.field < target.field) continue;
+    const int count = line < 0 ? form.header_count : form.field_count;
+    if (p.field >= count) continue;
+    const FieldDef& def = line < 0 ? form.ph[static_cast<size_t>(p.field)] : form.detail(line, p.field);
+    if (def.type == kCalculatedType) return false;
+  }
+  return true;
 }
 
 std::string Formulas::Assembled(int line, int field, const RecordValues& values) const {

@@ -109,10 +109,26 @@ class Formulas {
   void LoadText(const Form& form, const std::string& name, std::string_view text,
                 std::vector<std::string>* warnings);
 
-  // Computes every header calculated field of the current record.
+  // Computes every header calculated field of the current record, but those
+  // deferred (below).
   void ComputeHeader(RecordValues* values);
-  // Computes every calculated field of present detail line `line`.
+  // Computes every calculated field of present detail line `line`, but those
+  // deferred.
   void ComputeLine(int line, RecordValues* values);
+
+  // Defers the calculated fields that only the output reads: no applying
+  // formula refers to them, no search text tests their number (`searched`),
+  // they are not field 0 of a detail line (whose text decides whether a line
+  // is blank), and their own formula reads no calculated field that comes at
+  // or after them (which would still hold the previous record's text while
+  // they are computed). Such a field ends with the same text whenever it is
+  // computed within its record, so the driver computes it only for what it
+  // prints, with the two calls below.
+  void DeferFieldsReadOnlyByOutput(const Form& form, const std::vector<int>& searched);
+  // Computes the deferred header fields of the current record.
+  void ComputeDeferredHeader(RecordValues* values);
+  // Computes the deferred fields of present detail line `line`.
+  void ComputeDeferredLine(int line, RecordValues* values);
 
   // The assembled formula text that computes header field `field` (`line`
   // -1) or field `field` of detail line `line`, from the buffers as they
@@ -138,7 +154,10 @@ class Formulas {
   struct Target {
     int field;    // the calculated field
     int formula;  // index into compiled_, or -1 when no line applies
+    bool deferred = false;  // computed only for output
   };
+  bool Deferrable(const Form& form, int line, const Target& target,
+                  const std::vector<bool>& read) const;
 
   void Compile(const Form& form);
   void CheckLayout(const Form& form, const std::vector<bool>& detail_calculated,

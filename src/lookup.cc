@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "text_file.h"
+#include "file_io.h"
 
 namespace {
 
@@ -39,34 +39,6 @@ uint64_t HashBytes(std::string_view s) {
   h ^= h >> 33;
   h *= 0xc4ceb9fe1a85ec53ull;
   return h ^ (h >> 33);
-}
-
-ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = pread(fd, out + done, n - done, offset + static_cast<int64_t>(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<ssize_t>(done);
-}
-
-// Opens a table file read-only without blocking on a FIFO; only a regular
-// file passes.
-int OpenRegularFile(const std::string& path, std::string* why) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *why = std::strerror(errno);
-    return -1;
-  }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *why = "not a regular file";
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // Writes `text` into `out` left-aligned, blank-padded or cut to `width`;
@@ -275,7 +247,7 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
   }
 
   std::string why;
-  const int fd = OpenRegularFile(name, &why);
+  const int fd = OpenRegularFile(name, O_RDONLY, &why);
   if (fd < 0) {
     std::string where = "lookup table '" + name + "' (table " + std::to_string(number) +
                         ") cannot be opened: " + why;
@@ -387,7 +359,7 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   const std::string& name = t.desc->file_name;
   if (!t.file_opened) {
     std::string why;
-    const int fd = OpenRegularFile(name, &why);
+    const int fd = OpenRegularFile(name, O_RDONLY, &why);
     if (fd < 0)
       return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
                            ") cannot be opened to read a description: " + why);

@@ -85,6 +85,10 @@ Status Query::Start(const std::string& form_path, const std::vector<std::string>
                       " " + std::to_string(form_.field_count);
   dbgr(1, trace.c_str());
 
+  std::vector<int> searched_fields;
+  for (const QueryArgument* arg : searched_) searched_fields.push_back(arg->field);
+  formulas_.DeferFieldsReadOnlyByOutput(form_, searched_fields);
+
   if (!(s = lookups_.Load(form_)).ok()) return s;
   if (!(s = store_.Open(form_)).ok()) return s;
   if (!store_.warning().empty()) warnings_.push_back(store_.warning());
@@ -161,6 +165,7 @@ Status Query::Run(Output* out) {
     if (has_detail) {
       PrintLines(out);
     } else if (AcceptsHeaderOnly()) {
+      formulas_.ComputeDeferredHeader(&values_);
       PrintLine(-1, out);
     }
   }
@@ -233,8 +238,15 @@ bool Query::AcceptsLine(int line) const {
 }
 
 void Query::PrintLines(Output* out) {
+  bool header_complete = false;
   for (int line = 0; line < form_.line_count; ++line) {
-    if (pointers_[static_cast<size_t>(line)] >= 0 && AcceptsLine(line)) PrintLine(line, out);
+    if (pointers_[static_cast<size_t>(line)] < 0 || !AcceptsLine(line)) continue;
+    if (!header_complete) {
+      formulas_.ComputeDeferredHeader(&values_);
+      header_complete = true;
+    }
+    formulas_.ComputeDeferredLine(line, &values_);
+    PrintLine(line, out);
   }
 }
 

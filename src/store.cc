@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "file_io.h"
+
 namespace {
 
 constexpr size_t kHeadBlock = 1 << 20;
@@ -17,33 +19,6 @@ constexpr size_t kDocBlock = 1 << 18;
 constexpr int kPointerWidth = 6;
 
 bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Opens a store file without blocking on FIFOs; only regular files pass.
-int OpenRegular(const std::string& path, int flags, std::string* why) {
-  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    *why = std::strerror(errno);
-    return -1;
-  }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    *why = "not a regular file";
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-ssize_t ReadFully(int fd, char* out, size_t n, int64_t offset) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = pread(fd, out + done, n - done, offset + static_cast<int64_t>(done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += static_cast<size_t>(r);
-  }
-  return static_cast<ssize_t>(done);
-}
 
 // Reads a long integer the way "%ld" does: blanks, an optional sign, digits.
 bool ParseLong(const char* text, int64_t* value) {
@@ -105,7 +80,7 @@ BlockReader::~BlockReader() {
 
 Status BlockReader::Open(const std::string& path, size_t block_size) {
   std::string why;
-  fd_ = OpenRegular(path, O_RDONLY, &why);
+  fd_ = OpenRegularFile(path, O_RDONLY, &why);
   if (fd_ < 0) return Status::Error(path + " cannot be opened for reading: " + why);
   buffer_.resize(block_size);
   return Status::Ok();
@@ -114,7 +89,7 @@ Status BlockReader::Open(const std::string& path, size_t block_size) {
 bool BlockReader::Fill() {
   if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
   if (position_ >= known_end_ || position_ < 0 || fd_ < 0) return false;
-  ssize_t n = ReadFully(fd_, buffer_.data(), buffer_.size(), position_);
+  ssize_t n = ReadAt(fd_, buffer_.data(), buffer_.size(), position_);
   window_start_ = position_;
   window_size_ = std::max<ssize_t>(n, 0);
   if (static_cast<size_t>(window_size_) < buffer_.size()) known_end_ = position_ + window_size_;
@@ -189,7 +164,7 @@ size_t BlockReader::ReadRaw(char* out, size_t max) {
 Status Store::Open(const Form& form) {
   form_ = &form;
   std::string why;
-  info_fd_ = OpenRegular("INFO", O_RDWR, &why);
+  info_fd_ = OpenRegularFile("INFO", O_RDWR, &why);
   if (info_fd_ < 0)
     return Status::Error("INFO cannot be opened for reading and writing: " + why)
         .WithStdout("No permission ... \r\n")
@@ -199,7 +174,7 @@ Status Store::Open(const Form& form) {
   if (!(s = doc_file_.Open("DOC", kDocBlock)).ok()) return s;
 
   char count_text[13];
-  ssize_t n = ReadFully(info_fd_, count_text, 12, 0);
+  ssize_t n = ReadAt(info_fd_, count_text, 12, 0);
   count_text[std::max<ssize_t>(n, 0)] = '\0';
   if (!ParseLong(count_text, &record_count_)) {
     record_count_ = 0;
@@ -273,7 +248,7 @@ int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int k
                           int64_t limit) {
   if (key_length <= 0 || probe.size() < static_cast<size_t>(key_length)) return -1;
   std::string why;
-  int fd = OpenRegular(path, O_RDONLY, &why);
+  int fd = OpenRegularFile(path, O_RDONLY, &why);
   if (fd < 0) return -1;
   const size_t key = static_cast<size_t>(key_length);
   std::vector<char> block(std::max<size_t>(key, (1 << 20) / key * key));
@@ -281,7 +256,7 @@ int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int k
   int64_t index = 0;
   int64_t offset = 0;
   while (found < 0 && index < limit) {
-    ssize_t n = ReadFully(fd, block.data(), block.size(), offset);
+    ssize_t n = ReadAt(fd, block.data(), block.size(), offset);
     if (n <= 0) break;
     offset += n;
     size_t whole = static_cast<size_t>(n) / key;  // a short last key never equals a probe

@@ -441,6 +441,8 @@ TEST_F(FormulaTest, StreamedEvaluationMatchesTheAssembledText) {
 
 TEST(FormatResultTest, MatchesPrintf) {
   const double tricky[] = {0.0,   -0.0,   -0.004, 0.004, 0.005, 0.015, 0.125, 0.375, 2.675,
+                           -0.005, 0.995, 9.995, 1e13 + 0.125, 3.9999999999999e13, 4e13, 4.5e13, 1e15,
+                           -1e15, 123456.785, 0.0049999999999999999, 99.999, -99.995,
                            1.005, -1.005, 1e300,  -1e300, 1e-300, 5e-324,
                            std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
                            HUGE_VAL, -HUGE_VAL, std::nan(""), -std::nan("")};
@@ -453,6 +455,11 @@ TEST(FormatResultTest, MatchesPrintf) {
     ASSERT_EQ(Formatted(v), Printf(v)) << bits;
     double cents = static_cast<double>(static_cast<int64_t>(random() % 2000001) - 1000000) / 1000;
     ASSERT_EQ(Formatted(cents), Printf(cents)) << cents;
+    // Ordinary amounts with arbitrary fractions, halves of cents included.
+    double amount = (static_cast<double>(random() % 2000000001) - 1e9) / 8192.0;
+    ASSERT_EQ(Formatted(amount), Printf(amount)) << amount;
+    double product = static_cast<double>(random() % 100000) * 0.001 * static_cast<double>(random() % 1000);
+    ASSERT_EQ(Formatted(product), Printf(product)) << product;
   }
 }
 
@@ -470,6 +477,86 @@ TEST(EvaluatePostfixTest, NumberTokensReadExactlyAsStrtodReadsThem) {
     EvaluatePostfix(token, &result);
     std::snprintf(expected, sizeof expected, "%.2lf", std::strtod(token.c_str(), nullptr));
     ASSERT_EQ(std::string(result.text()), expected) << "token " << token;
+  }
+}
+
+// Deferring the calculated fields that only the output reads must leave the
+// same text in every field that is printed as computing all of them for every
+// record: random forms, formula files and records, some of them printed.
+TEST(DeferredFieldsTest, PrintedFieldsMatchComputingEverythingEveryRecord) {
+  std::mt19937 rng(5);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  for (int round = 0; round < 300; ++round) {
+    const int header_count = 3 + pick(5), lines = 1 + pick(3), fields = 2 + pick(4);
+    char counts[64];
+    std::snprintf(counts, sizeof counts, "%d %d %d 0\n", header_count, lines, fields);
+    std::string definition = counts;
+    for (int f = 0; f < header_count; ++f) definition += pick(2) ? "1 1 6 30\n" : "1 1 6 0\n";
+    for (int i = 0; i < lines * fields; ++i) definition += pick(2) ? "1 1 6 30\n" : "1 1 6 0\n";
+    Form form;
+    ASSERT_TRUE(ParseFormDefinition("r", definition, &form).ok());
+
+    std::string file;
+    for (int n = pick(6); n > 0; --n) {
+      const bool header = pick(2) == 0;
+      auto digit = [&](int n) { return static_cast<char>('0' + pick(n)); };
+      file += header ? 'h' : 'd';
+      file += '0';
+      file += digit(header ? header_count : fields);
+      for (int t = 1 + pick(4); t > 0; --t) {
+        switch (pick(4)) {
+          case 0: file += " h0"; file += digit(header_count); break;
+          case 1: file += header ? " 2" : " d0"; if (!header) file += digit(fields); break;
+          case 2: file += ' '; file += digit(9); break;
+          default: file += ' '; file += "+-*/"[pick(4)]; break;
+        }
+      }
+      file += "\n";
+    }
+    std::vector<int> searched;
+    if (pick(3) == 0) searched.push_back(pick(header_count));
+
+    Formulas eager, deferred;
+    eager.LoadText(form, "r.c0", file, nullptr);
+    deferred.LoadText(form, "r.c0", file, nullptr);
+    deferred.DeferFieldsReadOnlyByOutput(form, searched);
+    RecordValues a, b;
+    a.Init(form);
+    b.Init(form);
+    for (int record = 0; record < 6; ++record) {
+      auto set = [&](FieldBuffer& x, FieldBuffer& y) {
+        char v[8];
+        const int n = std::snprintf(v, sizeof v, "%d", pick(40) - 10);
+        x.Assign(v, static_cast<size_t>(n));
+        y.Assign(v, static_cast<size_t>(n));
+      };
+      for (int f = 0; f < header_count; ++f)
+        if (form.ph[f].type != kCalculatedType) set(a.head(f), b.head(f));
+      for (int l = 0; l < lines; ++l)
+        for (int f = 0; f < fields; ++f)
+          if (form.detail(l, f).type != kCalculatedType) set(a.doc(l, f), b.doc(l, f));
+      eager.ComputeHeader(&a);
+      deferred.ComputeHeader(&b);
+      std::vector<bool> present(static_cast<size_t>(lines));
+      for (int l = 0; l < lines; ++l) {
+        present[static_cast<size_t>(l)] = pick(4) != 0;
+        if (!present[static_cast<size_t>(l)]) continue;
+        eager.ComputeLine(l, &a);
+        deferred.ComputeLine(l, &b);
+      }
+      const bool printed = pick(2) == 0;
+      if (printed) deferred.ComputeDeferredHeader(&b);
+      for (int f = 0; f < header_count && printed; ++f)
+        ASSERT_EQ(a.head(f).text(), b.head(f).text()) << file << "header " << f;
+      for (int l = 0; l < lines; ++l) {
+        if (!present[static_cast<size_t>(l)] || !printed || pick(2) == 0) continue;
+        deferred.ComputeDeferredLine(l, &b);
+        for (int f = 0; f < fields; ++f)
+          ASSERT_EQ(a.doc(l, f).text(), b.doc(l, f).text()) << file << "line " << l << " field " << f;
+      }
+      // Field 0 of a line decides whether the line is blank: never deferred.
+      for (int l = 0; l < lines; ++l) ASSERT_EQ(a.doc(l, 0).text(), b.doc(l, 0).text()) << file;
+    }
   }
 }
 

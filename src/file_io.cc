@@ -1,4 +1,4 @@
-#include "text_file.h"
+#include "file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,4 +39,30 @@ std::string DescribeReadFailure(ReadResult result) {
     case ReadResult::kUnreadable: break;
   }
   return "cannot be opened or read";
+}
+
+int OpenRegularFile(const std::string& path, int flags, std::string* why) {
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = pread(fd, out + done, n - done, offset + static_cast<int64_t>(done));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(done);
 }

@@ -1,0 +1,31 @@
+// File access shared by the engine's modules: opening only regular files,
+// without ever blocking on a FIFO or device, and reading whole files or
+// ranges of them.
+#ifndef QUERY_FILE_IO_H_
+#define QUERY_FILE_IO_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+enum class ReadResult { kOk, kMissing, kNotRegular, kUnreadable };
+
+// Reads the regular file `path` whole into `out`. Never blocks on a FIFO or
+// device: anything that is not a regular file is refused as kNotRegular.
+ReadResult ReadWholeFile(const std::string& path, std::string* out);
+
+// "cannot be opened: <reason>" text for an error message.
+std::string DescribeReadFailure(ReadResult result);
+
+// Opens `path` with `flags` (plus non-blocking, close-on-exec) and returns
+// the descriptor, or -1 with the reason in `why`; anything but a regular file
+// is refused.
+int OpenRegularFile(const std::string& path, int flags, std::string* why);
+
+// Reads up to `n` bytes at `offset`, retrying short and interrupted reads;
+// returns the count read, less than `n` only at the end of the file or on an
+// error.
+ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset);
+
+#endif  // QUERY_FILE_IO_H_
