@@ -192,49 +192,37 @@ Status Store::Open(const Form& form) {
   return Status::Ok();
 }
 
-// Reads a stored field at its own offset `position`. A line end inside the
-// field ends its text (and is not part of it), and the next field is still
-// read at its own offset: a stray line end spoils one field, not the rest of
-// the record, and never splits an output line.
-void Store::ReadStored(BlockReader* file, int64_t position, const FieldDef& def, FieldBuffer* out,
-                       bool* at_end) {
+void Store::ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end) {
   size_t text_length;
-  file->Seek(position);
   file->ReadField(out->data, static_cast<size_t>(def.length), &text_length, at_end);
-  if (text_length > 0 && out->data[text_length - 1] == '\n') --text_length;
   out->size = static_cast<uint32_t>(text_length);
 }
 
 void Store::ReadHeader(int64_t n, RecordValues* values) {
   const int64_t length = form_->header_record_length;
-  int64_t at = n > INT64_MAX / length - 1 ? INT64_MAX / 2 : n * length;
+  head_file_.Seek(n > INT64_MAX / length ? INT64_MAX : n * length);
   bool at_end;
   for (int f = 0; f < form_->header_count; ++f) {
     const FieldDef& def = form_->ph[f];
-    if (!IsStoredType(def.type)) continue;
-    ReadStored(&head_file_, at, def, &values->head(f), &at_end);
-    at += def.length;
+    if (IsStoredType(def.type)) ReadStored(&head_file_, def, &values->head(f), &at_end);
   }
-  pointers_at_ = at;
 }
 
 void Store::ReadPointers(std::vector<int64_t>* pointers) {
   pointers->resize(static_cast<size_t>(form_->line_count));
-  head_file_.Seek(pointers_at_);
   for (int64_t& p : *pointers) {
     if (!head_file_.ReadIntegerField(kPointerWidth, &p)) p = -1;
   }
 }
 
 bool Store::ReadDetailLine(int line, int64_t pointer, RecordValues* values) {
-  int64_t at = pointer * form_->detail_record_length;
+  doc_file_.Seek(pointer * form_->detail_record_length);
   bool field0_at_end = false;
   for (int f = 0; f < form_->field_count; ++f) {
     const FieldDef& def = form_->detail(line, f);
     if (!IsStoredType(def.type)) continue;
     bool at_end;
-    ReadStored(&doc_file_, at, def, &values->doc(line, f), &at_end);
-    at += def.length;
+    ReadStored(&doc_file_, def, &values->doc(line, f), &at_end);
     if (f == 0) field0_at_end = at_end;
   }
   if (field0_at_end) return false;

@@ -148,27 +148,23 @@ class Store {
   int64_t record_count() const { return record_count_; }
   const std::string& warning() const { return warning_; }
 
-  // Reads the stored header fields of record n into `values`, each at its own
-  // offset in the record; a line end inside a field ends its text there.
+  // Reads the stored header fields of record n into `values`.
   void ReadHeader(int64_t n, RecordValues* values);
-  // Reads the detail pointers, one 6-byte field each, that follow the stored
-  // header fields of the record just read; a pointer field without digits is
-  // -1 (absent).
+  // Reads the detail pointers, one 6-byte field each, that follow the header
+  // fields just read; a pointer field without digits is -1 (absent).
   void ReadPointers(std::vector<int64_t>* pointers);
   // Reads line `line` at DOC record `pointer`; false when the line is absent
   // (its field 0 begins with a blank, or lies beyond the end of DOC).
   bool ReadDetailLine(int line, int64_t pointer, RecordValues* values);
 
  private:
-  void ReadStored(BlockReader* file, int64_t position, const FieldDef& def, FieldBuffer* out,
-                  bool* at_end);
+  void ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end);
 
   const Form* form_ = nullptr;
   int info_fd_ = -1;
   BlockReader head_file_;
   BlockReader doc_file_;
   int64_t record_count_ = 0;
-  int64_t pointers_at_ = 0;  // where the detail pointers of the header just read start
   std::string warning_;
 };
 
