@@ -86,6 +86,11 @@ Status BlockReader::Open(const std::string& path, size_t block_size) {
   return Status::Ok();
 }
 
+int64_t BlockReader::FileSize() const {
+  struct stat st;
+  return fd_ >= 0 && fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
 bool BlockReader::Fill() {
   if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
   if (position_ >= known_end_ || position_ < 0 || fd_ < 0) return false;
@@ -94,11 +99,6 @@ bool BlockReader::Fill() {
   window_size_ = std::max<ssize_t>(n, 0);
   if (static_cast<size_t>(window_size_) < buffer_.size()) known_end_ = position_ + window_size_;
   return window_size_ > 0;
-}
-
-int64_t BlockReader::FileSize() const {
-  struct stat st;
-  return fd_ >= 0 && fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
 size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, bool* at_end) {
@@ -161,6 +161,10 @@ size_t BlockReader::ReadRaw(char* out, size_t max) {
 
 // ---- Store
 
+Store::~Store() {
+  if (info_fd_ >= 0) close(info_fd_);
+}
+
 Status Store::Open(const Form& form) {
   form_ = &form;
   std::string why;
@@ -182,12 +186,13 @@ Status Store::Open(const Form& form) {
   } else if (record_count_ < 0) {
     record_count_ = 0;
   }
+  // Records beyond the end of HEAD are still examined (their fields read as
+  // empty text), but a count the store does not bear out is worth a word.
   const int64_t length = form.header_record_length;
   const int64_t in_head = (head_file_.FileSize() + length - 1) / length;
   if (record_count_ > in_head) {
     warning_ = "INFO counts " + std::to_string(record_count_) + " records, but HEAD holds " +
-               std::to_string(in_head) + "; the records beyond the end of HEAD are not read";
-    record_count_ = in_head;
+               std::to_string(in_head) + "; the records beyond its end read as empty fields";
   }
   return Status::Ok();
 }

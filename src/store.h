@@ -137,12 +137,14 @@ class BlockReader {
 
 class Store {
  public:
+  Store() = default;
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+  ~Store();
+
   // Opens INFO (read-write, as the store's permission check), HEAD and DOC,
   // and reads the record count. INFO that cannot be opened yields the
   // system's "No permission ... \r\n" on standard output and a 1-second pause.
-  // A count beyond the records HEAD holds (a last, short record included) is
-  // cut to them, with a warning: a corrupt count must not make the query walk
-  // up to a trillion records that are not there.
   Status Open(const Form& form);
 
   int64_t record_count() const { return record_count_; }

@@ -129,17 +129,11 @@ TEST_F(EndToEndTest, RecordCountComesFromTheFirstTwelveBytesOfInfo) {
   EXPECT_EQ(Run({"h00;"}).out, "A00001;\nA00001;\nB00002;\n");
 }
 
-TEST_F(EndToEndTest, RecordsAndPointersBeyondTheFilesAreNotRead) {
+TEST_F(EndToEndTest, RecordsAndPointersBeyondTheFilesReadAsEmpty) {
   dir_.Write("HEAD", HeadRecord("A00001", "1", "x", {0, 99, 1}));
   dir_.Write("INFO", Info(2));
-  // DOC record 99 does not exist: that line is absent. Record 1 does not exist
-  // in HEAD: the count is cut to the one record there, and stderr says so.
-  RunResult r = Run({"h00;", "d00;"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "A00001;tor ;\nA00001;nut ;\n");
-  EXPECT_EQ(r.err,
-            "query: INFO counts 2 records, but HEAD holds 1; the records beyond the end of HEAD "
-            "are not read\n");
+  // DOC record 99 does not exist: that line is absent. Record 1 does not exist: empty fields.
+  EXPECT_EQ(Run({"h00;", "d00;"}).out, "A00001;tor ;\nA00001;nut ;\n;;\n");
 }
 
 TEST_F(EndToEndTest, FieldNumbersOutsideThePartPrintNothingAndNeverMatch) {

@@ -1,6 +1,7 @@
 #include "store.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "test_util.h"
 
@@ -110,6 +111,25 @@ TEST(RecordValuesTest, SizesKeyAndCalculatedFieldsForWhatTheyReceive) {
   EXPECT_EQ(values.doc(0, 1).capacity, 2u + kCalculatedCapacity);
   EXPECT_EQ(values.HeaderText(7), "");
   EXPECT_EQ(values.DetailText(0, -1), "");
+}
+
+TEST(StoreTest, ClosesEveryFileItOpened) {
+  TempDir dir;
+  dir.Write("INFO", "1");
+  dir.Write("HEAD", "abc\n");
+  dir.Write("DOC", "");
+  Form form;
+  ASSERT_TRUE(ParseFormDefinition("f", "1 0 0 0 1 1 3 0", &form).ok());
+  ScopedChdir in(dir.path());
+  const int before = dup(0);
+  close(before);
+  {
+    Store store;
+    ASSERT_TRUE(store.Open(form).ok());
+  }
+  const int after = dup(0);
+  close(after);
+  EXPECT_EQ(after, before);  // the lowest free descriptor is free again
 }
 
 }  // namespace
