@@ -116,7 +116,7 @@ TEST(BadFormTest, HugeFieldLengthsCostNoMemoryUntilFilled) {
   for (int f = 0; f < 100000; ++f) form += "0 0 32767 0\n";
   dir.Write("f", form);
   dir.Write("INFO", "1");
-  dir.Write("HEAD", "abc\n");
+  dir.Write("HEAD", "abc");
   dir.Write("DOC", "");
   RunResult r = RunQueryIn(dir.path(), {"f", "h00;"});
   EXPECT_EQ(r.status, 0);
