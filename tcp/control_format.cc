@@ -10,8 +10,8 @@ namespace {
 
 constexpr long long kNumberLimit = INT_MAX;  // widths, precisions and positions saturate here
 
-// One conversion specification as printf reads it.
-struct Spec {
+// One conversion as printf reads it.
+struct Conversion {
   bool left = false;        // '-': pad on the right
   bool plus = false;        // '+': sign on non-negative signed values
   bool space = false;       // ' ': blank before non-negative signed values
@@ -56,7 +56,7 @@ bool TakeArgument(std::span<const int> args, long long position, size_t &next, i
   return true;
 }
 
-bool ReadFlag(char c, Spec &s) {
+bool ReadFlag(char c, Conversion &s) {
   switch (c) {
     case '-': s.left = true; return true;
     case '+': s.plus = true; return true;
@@ -84,10 +84,10 @@ bool ReadAmount(std::string_view f, size_t &i, std::span<const int> args, size_t
   return true;
 }
 
-// Reads the specification after a '%' at f[i], moving i past its last
+// Reads the conversion after a '%' at f[i], moving i past its last
 // character. False when it must be written literally: an unknown or missing
 // conversion, or an argument beyond those given.
-bool ReadSpec(std::string_view f, size_t &i, std::span<const int> args, size_t &next, Spec &s) {
+bool ReadConversion(std::string_view f, size_t &i, std::span<const int> args, size_t &next, Conversion &s) {
   long long position = ReadPosition(f, i);
   while (i < f.size() && ReadFlag(f[i], s)) ++i;
   bool from_argument;
@@ -118,13 +118,13 @@ void Repeat(std::FILE *out, char c, long long count) {
   for (; count > 0; --count) std::putc(c, out);
 }
 
-void WriteCharacter(std::FILE *out, const Spec &s) {
+void WriteCharacter(std::FILE *out, const Conversion &s) {
   if (!s.left) Repeat(out, ' ', s.width - 1);
   std::putc(static_cast<unsigned char>(s.value), out);
   if (s.left) Repeat(out, ' ', s.width - 1);
 }
 
-void WriteInteger(std::FILE *out, const Spec &s) {
+void WriteInteger(std::FILE *out, const Conversion &s) {
   bool is_signed = s.conversion == 'd' || s.conversion == 'i';
   bool negative = false;
   unsigned long long magnitude;
@@ -183,8 +183,8 @@ void WriteControl(std::FILE *out, std::string_view format, std::span<const int> 
       continue;
     }
     size_t begin = i++;
-    Spec s;
-    if (!ReadSpec(format, i, args, next, s)) {
+    Conversion s;
+    if (!ReadConversion(format, i, args, next, s)) {
       std::fwrite(format.data() + begin, 1, i - begin, out);
     } else if (s.conversion == '%') {
       std::putc('%', out);
