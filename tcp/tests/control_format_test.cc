@@ -49,13 +49,13 @@ TEST(ControlFormatTest, MatchesPrintfForEveryIntegerConversion) {
           for (char conversion : std::string("diouxXc")) {
             // Arguments for '*' come first, so only one '*' is combined.
             if (std::string(width) == "*" && std::string(precision) == ".*") continue;
-            std::string spec = "%" + flag_text + width + precision + length + conversion;
+            std::string directive = "%" + flag_text + width + precision + length + conversion;
             bool star = std::string(width) == "*" || std::string(precision) == ".*";
             for (int value : values) {
               for (int amount : {3, -3}) {
                 int a = star ? amount : value, b = star ? value : 5;
                 // Without '*' a second conversion shows that one argument was taken.
-                std::string format = "a" + spec + (star ? "" : "|%d");
+                std::string format = "a" + directive + (star ? "" : "|%d");
                 ASSERT_EQ(Format(format, {a, b}), Printf(format, a, b)) << format << " " << a;
                 ++checked;
               }
