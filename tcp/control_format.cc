@@ -8,7 +8,10 @@ namespace tcplib {
 
 namespace {
 
-constexpr long long kNumberLimit = INT_MAX;  // widths, precisions and positions saturate here
+constexpr long long kNumberLimit = INT_MAX;  // argument positions saturate here
+// Widths and precisions saturate here: no terminal needs more, and a table
+// planted with "%9999999d" would otherwise write megabytes per cursor move.
+constexpr long long kAmountLimit = 255;
 
 // One conversion as printf reads it.
 struct Conversion {
@@ -101,6 +104,8 @@ bool ReadConversion(std::string_view f, size_t &i, std::span<const int> args, si
     if (!ReadAmount(f, i, args, next, s.precision, from_argument)) return false;
     if (s.precision < 0) s.precision = -1;  // a negative '*' precision counts as none
   }
+  if (s.width > kAmountLimit) s.width = kAmountLimit;
+  if (s.precision > kAmountLimit) s.precision = kAmountLimit;
   for (; s.narrow < 2 && i < f.size() && f[i] == 'h'; ++i) ++s.narrow;
   if (i >= f.size()) return false;
   s.conversion = f[i++];

@@ -12,7 +12,9 @@
 // modifiers h and hh. For such formats the output is byte for byte what
 // printf gives with the same int arguments. Any other conversion (%s, %n,
 // %f, %ld, ...), and any conversion that would need an argument beyond those
-// given, is written literally, as the characters of the format.
+// given, is written literally, as the characters of the format. A width or
+// precision above 255, written or taken from an argument, counts as 255
+// (where printf would pad further), which no real terminal's format reaches.
 #ifndef TCP_CONTROL_FORMAT_H_
 #define TCP_CONTROL_FORMAT_H_
 

@@ -78,12 +78,23 @@ inline constexpr int PUNTO_OUTPUT_SIZE = 21;
 // Terminal table and user file.
 
 // Loads the terminal table of the terminal on standard input (a missing,
-// unreadable or non-regular table file leaves the table as it was). With
+// unreadable or non-regular table file leaves the table as it was, and so
+// does one that is a symbolic link, belongs to another user than the
+// effective user or root, or is writable by group or others). With
 // `open_user_file` 0 sets `fuser` to 0; otherwise opens, creating it if need
-// be, the per-user file into `fuser`, positioned at its end. Ends the process
-// with status 2, silently, when that file can be neither opened nor created,
-// or when its name would hold a '/' or not fit in `user`.
+// be, the per-user file into `fuser`, positioned at its end. A remote
+// address longer than 17 characters is named by "~" and 16 hex digits of its
+// hash. Ends the process with status 2, silently, when that file can be
+// neither opened nor created, is a symbolic link or no regular file, or lies
+// in a `user` that is a symbolic link, or when its name would hold a '/' (or,
+// from REMOTE_ADDR, a control byte or a leading '~') or not fit in `user`.
 void tcp(int open_user_file);
+
+// Outcome of the last table load: 0 loaded, 1 missing (or unreadable), 2
+// refused as untrusted. Writes a short English reason, cut to fit and always
+// terminated, into `text` of `size` bytes (nothing when `size` is 0 or less).
+// Before any load it returns 1.
+int tcpstat(char *text, int size);
 
 // ---------------------------------------------------------------------------
 // Screen output. Coordinates are row first, in the caller's numbering.

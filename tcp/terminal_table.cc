@@ -1,12 +1,14 @@
 // Terminal table and per-user file.
 #include "terminal_table.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "tcp.h"
@@ -21,6 +23,12 @@ int fuser;         // descriptor of the per-user file, 0 when none
 
 namespace tcplib {
 
+namespace {
+// Outcome of the last table load, for tcpstat.
+TableStatus g_table_status = TableStatus::kMissing;
+const char *g_table_reason = "no table loaded yet";
+}  // namespace
+
 static_assert(sizeof(tc) == kEntries * kEntrySize);
 static_assert(sizeof(user) == kUserNameSize);
 
@@ -30,18 +38,94 @@ std::string TablePath(const char *tty_path) {
 
 namespace {
 
-// Opens `path` for reading only when it is a regular file. O_NONBLOCK keeps
-// a FIFO planted at the path from blocking the open itself.
-std::FILE *OpenRegularFile(const char *path) {
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+// True when `st` belongs to the user or to root and no other account may
+// write it: neither group nor others, unless `sticky_ok` and the sticky bit
+// is set (as on /tmp itself, where others may add files but not replace
+// ours).
+bool TrustedOwnerAndMode(const struct stat &st, bool sticky_ok) {
+  if (st.st_uid != geteuid() && st.st_uid != 0) return false;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
+  return sticky_ok && (st.st_mode & S_ISVTX) != 0;
+}
+
+// Opens the directory holding the last component of `path`, walking it one
+// component at a time without following any symbolic link, each directory
+// trusted as by TrustedOwnerAndMode. Sets `*last` to the final component.
+// Returns the descriptor, or -1 (with `*refused` set when a component exists
+// but is a link, no directory, or untrusted).
+int OpenTrustedParent(const std::string &path, std::string *last, bool *refused) {
+  if (path.empty() || path[0] != '/') return -1;
+  int dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return -1;
+  size_t begin = 1;
+  for (;;) {
+    while (begin < path.size() && path[begin] == '/') ++begin;
+    size_t end = path.find('/', begin);
+    if (end == std::string::npos) {
+      *last = path.substr(begin);
+      return dir;
+    }
+    std::string part = path.substr(begin, end - begin);
+    int next = openat(dir, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    close(dir);
+    if (next < 0) {
+      *refused = errno == ELOOP || errno == ENOTDIR;
+      return -1;
+    }
+    struct stat st;
+    if (fstat(next, &st) != 0 || !TrustedOwnerAndMode(st, true)) {
+      *refused = true;
+      close(next);
+      return -1;
+    }
+    dir = next;
+    begin = end + 1;
+  }
+}
+
+void SetTableStatus(TableStatus status, const char *reason) {
+  g_table_status = status;
+  g_table_reason = reason;
+}
+
+// Opens the table file `path` for reading when it is a regular file the
+// user can trust: reached through no symbolic link, owned by the user or
+// root, and writable by no one else. O_NONBLOCK keeps a FIFO planted at the
+// path from blocking the open itself. Records why in the table status.
+std::FILE *OpenTableFile(const char *path) {
+  std::string last;
+  bool refused = false;
+  int dir = OpenTrustedParent(path, &last, &refused);
+  if (dir < 0) {
+    if (refused) SetTableStatus(TableStatus::kRefused, "a directory on the path is a link or writable by others");
+    else SetTableStatus(TableStatus::kMissing, "no such file");
+    return nullptr;
+  }
+  int fd = openat(dir, last.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int open_error = errno;
+  close(dir);
+  if (fd < 0) {
+    if (open_error == ELOOP) SetTableStatus(TableStatus::kRefused, "the table is a symbolic link");
+    else SetTableStatus(TableStatus::kMissing, "no such file or not readable");
+    return nullptr;
+  }
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const char *reason = nullptr;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) reason = "the table is no regular file";
+  else if (st.st_uid != geteuid() && st.st_uid != 0) reason = "the table belongs to another user";
+  else if (!TrustedOwnerAndMode(st, false)) reason = "the table is writable by group or others";
+  if (reason != nullptr) {
+    SetTableStatus(TableStatus::kRefused, reason);
     close(fd);
     return nullptr;
   }
   std::FILE *file = fdopen(fd, "r");
-  if (file == nullptr) close(fd);
+  if (file == nullptr) {
+    SetTableStatus(TableStatus::kMissing, "cannot be read");
+    close(fd);
+    return nullptr;
+  }
+  SetTableStatus(TableStatus::kLoaded, "loaded");
   return file;
 }
 
@@ -55,7 +139,7 @@ int NextByte(std::FILE *file, int *budget) {
 }  // namespace
 
 bool LoadTable(const char *path) {
-  std::FILE *file = OpenRegularFile(path);
+  std::FILE *file = OpenTableFile(path);
   if (file == nullptr) return false;
   int budget = kMaxTableBytes;
   // A missing header byte reads as EOF, that is -1, like a byte 0xFF.
@@ -79,6 +163,33 @@ bool LoadTable(const char *path) {
   return true;
 }
 
+std::string RemoteAddressName(const char *remote_addr) {
+  size_t length = std::strlen(remote_addr);
+  if (length <= kMaxRemoteAddressName) return remote_addr;
+  // 64-bit FNV-1a over every byte of the address.
+  std::uint64_t hash = 14695981039346656037ull;
+  for (size_t i = 0; i < length; ++i) {
+    hash ^= static_cast<unsigned char>(remote_addr[i]);
+    hash *= 1099511628211ull;
+  }
+  char digest[18];
+  std::snprintf(digest, sizeof digest, "~%016llx", static_cast<unsigned long long>(hash));
+  return digest;
+}
+
+namespace {
+
+// True when `text` holds a byte that may not appear in a file name taken
+// from a stranger: '/', or a control byte (below 0x20, or 0x7F).
+bool HoldsSlashOrControl(const char *text) {
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p) {
+    if (*p == '/' || *p < 0x20 || *p == 0x7F) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool UserFileName(const char *login, const char *remote_addr, std::time_t now,
                   char (&name)[kUserNameSize]) {
   char when[64];
@@ -90,26 +201,44 @@ bool UserFileName(const char *login, const char *remote_addr, std::time_t now,
     length = std::snprintf(name, sizeof name, "user/%-6.6s%.7s", login, date);
   } else {
     if (remote_addr == nullptr) remote_addr = "(null)";
-    if (std::strchr(remote_addr, '/') != nullptr) return false;
-    length = std::snprintf(name, sizeof name, "user/%s%.7s", remote_addr, date);
+    // A leading '~' marks a digest name; no address begins with one.
+    if (HoldsSlashOrControl(remote_addr) || remote_addr[0] == '~') return false;
+    length = std::snprintf(name, sizeof name, "user/%s%.7s",
+                           RemoteAddressName(remote_addr).c_str(), date);
   }
   return length >= 0 && length < kUserNameSize;
 }
 
-// Creating without O_TRUNC keeps what another process of the same user may
-// have written between the failed open and the creation.
+// The file is opened relative to a descriptor of its directory, neither of
+// them through a symbolic link, so a link planted in the directory, or the
+// directory itself being a link, cannot send the file elsewhere. O_CREAT
+// without O_TRUNC keeps what another process of the same user may have
+// written. O_NONBLOCK keeps a planted FIFO or device from blocking the open.
 int OpenUserFile(const char *name) {
-  int fd = open(name, O_RDWR);
-  if (fd < 0) {
-    int created = open(name, O_WRONLY | O_CREAT, 0666);
-    if (created < 0) return -1;
-    close(created);
-    fd = open(name, O_RDWR);
-    if (fd < 0) return -1;
+  const char *slash = std::strrchr(name, '/');
+  std::string directory = slash == nullptr ? std::string(".")
+                        : slash == name   ? std::string("/")
+                                          : std::string(name, slash);
+  const char *base = slash == nullptr ? name : slash + 1;
+  int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return -1;
+  int fd = openat(dir, base, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+  close(dir);
+  if (fd < 0) return -1;
+  struct stat st;
+  int flags = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
   }
   lseek(fd, 0, SEEK_END);
   return fd;
 }
+
+TableStatus LastTableStatus() { return g_table_status; }
+
+const char *LastTableReason() { return g_table_reason; }
 
 }  // namespace tcplib
 
@@ -125,4 +254,11 @@ void tcp(int open_user_file) {
   int fd = tcplib::OpenUserFile(user);
   if (fd < 0) std::exit(2);
   fuser = fd;
+}
+
+int tcpstat(char *text, int size) {
+  if (text != nullptr && size > 0) {
+    std::snprintf(text, static_cast<size_t>(size), "%s", tcplib::LastTableReason());
+  }
+  return static_cast<int>(tcplib::LastTableStatus());
 }
