@@ -3,13 +3,16 @@
 #include "lookup.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "file_io.h"
 
@@ -21,24 +24,63 @@ constexpr int64_t kMaxTableInMemory = 64 << 20;
 constexpr size_t kLoadBlock = 1 << 20;
 constexpr int kPositionedReadsBeforeLoading = 64;
 
+// The seed of the key hash, drawn once per process, so that no one choosing
+// the keys of a table can make them collide.
+struct HashSeed {
+  uint64_t k[4];
+  HashSeed() {
+    size_t got = 0;
+    while (got < sizeof k) {
+      const ssize_t n = getrandom(reinterpret_cast<char*>(k) + got, sizeof k - got, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    if (got < sizeof k) {
+      std::random_device device;
+      for (uint64_t& word : k) word = (static_cast<uint64_t>(device()) << 32) ^ device();
+    }
+  }
+};
+
+const HashSeed& Seed() {
+  static const HashSeed seed;
+  return seed;
+}
+
+// The high and low halves of the 128-bit product folded together: a fast
+// mixer that, with secret inputs, leaves no structure to aim collisions at.
+inline uint64_t Fold(uint64_t a, uint64_t b) {
+  __extension__ typedef unsigned __int128 Wide;
+  const Wide r = static_cast<Wide>(a) * b;
+  return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+}
+
 uint64_t HashBytes(std::string_view s) {
-  uint64_t h = 0x243F6A8885A308D3ull ^ s.size();
+  const uint64_t* k = Seed().k;
+  uint64_t h = k[0] ^ s.size();
   size_t i = 0;
   for (; i + 8 <= s.size(); i += 8) {
     uint64_t w;
     std::memcpy(&w, s.data() + i, 8);
-    h = (h ^ w) * 0x9E3779B97F4A7C15ull;
-    h ^= h >> 32;
+    h = Fold(w ^ k[1], h ^ k[2]);
   }
   uint64_t w = 0;
   if (i < s.size()) std::memcpy(&w, s.data() + i, s.size() - i);
-  h ^= w;
-  // Final avalanche, so that keys sharing their first bytes spread over all buckets.
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdull;
-  h ^= h >> 33;
-  h *= 0xc4ceb9fe1a85ec53ull;
-  return h ^ (h >> 33);
+  h = Fold(w ^ k[1] ^ 0x9E3779B97F4A7C15ull, h ^ k[3]);
+  return Fold(h ^ k[0], k[3] ^ 0xff51afd7ed558ccdull);
+}
+
+// "3.1 GB": a byte count for a message.
+std::string DescribeBytes(uint64_t bytes) {
+  char text[32];
+  if (bytes >= 1000000000ull)
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+  else if (bytes >= 1000000ull)
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  else
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  return text;
 }
 
 // Writes `text` into `out` left-aligned, blank-padded or cut to `width`;
@@ -83,11 +125,32 @@ int64_t KeyCache::ScanFor(std::string_view text, size_t length) const {
 
 // ---- KeyIndex
 
+namespace {
+
+// Buckets for `count` keys: a power of two, at least twice the count.
+uint64_t BucketsFor(uint64_t count) {
+  uint64_t size = 16;
+  while (size < count * 2) size *= 2;
+  return size;
+}
+
+}  // namespace
+
+uint64_t KeyIndex::BytesFor(uint64_t count, size_t key_length, size_t length) {
+  // Beyond this no index fits in memory, and the sums below cannot overflow.
+  if (count > (uint64_t{1} << 40)) return UINT64_MAX;
+  uint64_t bytes = BucketsFor(count) * sizeof(Bucket);
+  const uint64_t compared = std::min(key_length, length);
+  if (compared > 8) bytes += count * (sizeof(uint32_t) + compared);
+  return bytes;
+}
+
+uint64_t KeyIndex::Hash(std::string_view key) { return HashBytes(key); }
+
 KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length) {
-  // Slots are kept as 32-bit numbers; no table that fits in memory comes near.
+  // Slots are kept as 32-bit numbers; the memory limit keeps tables far below.
   const int64_t count = std::min<int64_t>(keys.count(), UINT32_MAX - 1);
-  size_t size = 16;
-  while (size < static_cast<size_t>(count) * 2) size *= 2;
+  const size_t size = static_cast<size_t>(BucketsFor(static_cast<uint64_t>(count)));
   buckets_.assign(size, Bucket());
   mask_ = size - 1;
   // Keys go in by batches whose buckets are fetched together, in slot order
@@ -108,7 +171,7 @@ KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length) {
 
 void KeyIndex::Insert(std::string_view key, uint64_t hash, int64_t slot) {
   const uint32_t tag = TagOf(hash, key);
-  for (size_t b = hash & mask_;; b = (b + 1) & mask_) {
+  for (size_t b = hash & mask_;; b = (b + 1) & mask_, ++extra_probes_) {
     Bucket& bucket = buckets_[b];
     if (bucket.slot == 0) {
       bucket.tag = tag;
@@ -187,6 +250,8 @@ LookupTables::~LookupTables() = default;
 
 Status LookupTables::Load(const Form& form) {
   form_ = &form;
+  memory_used_ = 0;
+  index_error_ = Status::Ok();
   tables_.clear();
   tables_.resize(form.tables.size());
   for (int f = 0; f < form.header_count; ++f) {
@@ -203,26 +268,46 @@ Status LookupTables::Load(const Form& form) {
   }
   PlanHeader();
   PlanLines();
-  return Status::Ok();
+  return index_error_;
 }
 
 namespace {
 
-// Slots of `key_length` bytes, zero-filled, for keys read from `bytes`: key i
-// is the `key_length` bytes at i * stride (the last one may be short).
-std::vector<char> SlotsFrom(std::string_view bytes, size_t stride, size_t key_length,
-                            int64_t* count) {
-  *count = key_length == 0 ? 0 : static_cast<int64_t>((bytes.size() + stride - 1) / stride);
-  std::vector<char> slots(static_cast<size_t>(*count) * key_length, '\0');
-  for (int64_t i = 0; i < *count; ++i) {
-    size_t at = static_cast<size_t>(i) * stride;
-    size_t n = std::min(key_length, bytes.size() - at);
-    std::memcpy(slots.data() + static_cast<size_t>(i) * key_length, bytes.data() + at, n);
-  }
-  return slots;
+// The number of keys in a file of `size` bytes with a key every `stride`
+// bytes (the last record may be short).
+uint64_t KeysIn(int64_t size, size_t stride, size_t key_length) {
+  if (key_length == 0 || size <= 0) return 0;
+  const uint64_t bytes = static_cast<uint64_t>(size);
+  return bytes / stride + (bytes % stride != 0 ? 1 : 0);
+}
+
+int64_t FileSize(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
 }  // namespace
+
+// Charges `count` keys of `key_length` bytes from `file` to the memory
+// limit, refusing them when they, with an index over them, would pass it.
+Status LookupTables::Reserve(const std::string& file, uint64_t count, size_t key_length,
+                             const char* what) {
+  uint64_t keys;
+  uint64_t total;
+  const bool overflow = __builtin_mul_overflow(count, key_length, &keys) ||
+                        __builtin_add_overflow(keys, KeyIndex::BytesFor(count, key_length, key_length),
+                                               &total) ||
+                        __builtin_add_overflow(total, memory_used_, &total);
+  if (overflow || total > kLookupMemoryLimitBytes) {
+    const std::string need = overflow ? "more than can be counted" : DescribeBytes(total - memory_used_);
+    return Status::Error(std::string(what) + " '" + file + "': its " + std::to_string(count) +
+                         " keys of " + std::to_string(key_length) + " bytes and their index need " +
+                         need + (memory_used_ > 0 ? " (with those of other tables)" : "") +
+                         ", beyond the limit of 1 GiB for lookup keys");
+  }
+  memory_used_ += keys;
+  return Status::Ok();
+}
 
 Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
   if (!tables_[number]) {
@@ -237,13 +322,9 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
 
   // The packed key index, when the table has one, is preferred.
   if (name.size() > 3) {
-    std::string bytes;
-    if (ReadWholeFile(name.substr(0, name.size() - 3), &bytes) == ReadResult::kOk) {
-      int64_t count;
-      std::vector<char> slots = SlotsFrom(bytes, std::max<size_t>(length, 1), length, &count);
-      t.keys.Assign(std::move(slots), length, count);
-      return Status::Ok();
-    }
+    bool loaded = false;
+    Status s = LoadKeyIndexFile(name.substr(0, name.size() - 3), &t, length, &loaded);
+    if (!s.ok() || loaded) return s;
   }
 
   std::string why;
@@ -257,46 +338,82 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
           .WithPause(1);
     return Status::Error(where).WithStdout("rddbr : Cannot open " + name + "\r\n");
   }
-  ReadKeysFromTable(fd, &t, length);
+  return ReadKeysFromTable(fd, &t, length);
+}
+
+// Reads the key index file, keys of `key_length` bytes packed end to end, as
+// far as its size at opening says, straight into the key slots. A file that
+// cannot be opened leaves `loaded` false, for the table file to be read.
+Status LookupTables::LoadKeyIndexFile(const std::string& index_name, Table* t, size_t key_length,
+                                      bool* loaded) {
+  std::string why;
+  const int fd = OpenRegularFile(index_name, O_RDONLY, &why);
+  if (fd < 0) return Status::Ok();
+  const int64_t size = FileSize(fd);
+  const uint64_t count = KeysIn(size, std::max<size_t>(key_length, 1), key_length);
+  Status s = Reserve(index_name, count, key_length, "key index");
+  if (!s.ok()) {
+    close(fd);
+    return s;
+  }
+  std::vector<char> slots(static_cast<size_t>(count) * key_length, '\0');
+  // Bytes beyond the size seen at opening (a file still growing) are not read.
+  const ssize_t got = ReadAt(fd, slots.data(), std::min<size_t>(slots.size(), static_cast<size_t>(std::max<int64_t>(size, 0))), 0);
+  close(fd);
+  if (got < 0) return Status::Ok();
+  t->keys.Assign(std::move(slots), key_length, static_cast<int64_t>(count));
+  *loaded = true;
   return Status::Ok();
 }
 
 // Reads the key at the start of every record of the table file. A small file
 // is read whole and kept for its descriptions; a large one in blocks of
 // records, and stays open for positioned reads of descriptions.
-void LookupTables::ReadKeysFromTable(int fd, Table* t, size_t key_length) {
-  struct stat st;
-  const int64_t size = fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+Status LookupTables::ReadKeysFromTable(int fd, Table* t, size_t key_length) {
+  const int64_t size = FileSize(fd);
   const size_t stride = static_cast<size_t>(t->desc->record_length);
-  int64_t count = 0;
+  const uint64_t count = KeysIn(size, stride, key_length);
+  Status s = Reserve(t->desc->file_name, count, key_length, "lookup table");
+  if (!s.ok()) {
+    close(fd);
+    return s;
+  }
+  // Within the limit, slots and record offsets fit easily in 64 bits.
+  std::vector<char> slots(static_cast<size_t>(count) * key_length, '\0');
+  auto copy_keys = [&](const char* bytes, size_t got, uint64_t first, uint64_t n) {
+    for (uint64_t j = 0; j < n; ++j) {
+      const size_t at = static_cast<size_t>(j) * stride;
+      if (at >= got) break;
+      std::memcpy(slots.data() + static_cast<size_t>(first + j) * key_length, bytes + at,
+                  std::min(key_length, got - at));
+    }
+  };
   if (size <= kMaxTableInMemory) {
     t->contents.resize(static_cast<size_t>(size));
     const ssize_t n = ReadAt(fd, t->contents.data(), t->contents.size(), 0);
     t->contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
     close(fd);
-    std::vector<char> slots = SlotsFrom(t->contents, stride, key_length, &count);
-    t->keys.Assign(std::move(slots), key_length, count);
-    t->file_opened = true;
-    return;
-  }
-  count = key_length == 0 ? 0 : (size + static_cast<int64_t>(stride) - 1) / static_cast<int64_t>(stride);
-  std::vector<char> slots(static_cast<size_t>(count) * key_length, '\0');
-  const size_t per_block = std::max<size_t>(1, kLoadBlock / stride);
-  std::vector<char> block(per_block * stride + key_length);
-  for (int64_t first = 0; first < count; first += static_cast<int64_t>(per_block)) {
-    const ssize_t got = ReadAt(fd, block.data(), block.size(), first * static_cast<int64_t>(stride));
-    if (got <= 0) break;
-    const int64_t in_block = std::min<int64_t>(static_cast<int64_t>(per_block), count - first);
-    for (int64_t j = 0; j < in_block; ++j) {
-      const size_t at = static_cast<size_t>(j) * stride;
-      if (at >= static_cast<size_t>(got)) break;
-      const size_t n = std::min(key_length, static_cast<size_t>(got) - at);
-      std::memcpy(slots.data() + static_cast<size_t>(first + j) * key_length, block.data() + at, n);
+    copy_keys(t->contents.data(), t->contents.size(), 0, count);
+  } else if (stride >= kLoadBlock) {
+    // Records longer than a block: read just each key.
+    for (uint64_t i = 0; i < count; ++i) {
+      const int64_t at = static_cast<int64_t>(i * stride);
+      if (ReadAt(fd, slots.data() + i * key_length, std::min<uint64_t>(key_length, static_cast<uint64_t>(size - at)), at) <= 0) break;
     }
+    t->fd = fd;
+  } else {
+    const uint64_t per_block = kLoadBlock / stride;
+    std::vector<char> block(static_cast<size_t>(per_block) * stride + key_length);
+    for (uint64_t first = 0; first < count; first += per_block) {
+      const ssize_t got = ReadAt(fd, block.data(), block.size(), static_cast<int64_t>(first * stride));
+      if (got <= 0) break;
+      copy_keys(block.data(), static_cast<size_t>(got), first, std::min(per_block, count - first));
+    }
+    t->fd = fd;
   }
-  t->keys.Assign(std::move(slots), key_length, count);
-  t->fd = fd;
+  t->keys.Assign(std::move(slots), key_length, static_cast<int64_t>(count));
   t->file_opened = true;
+  return Status::Ok();
 }
 
 const KeyIndex* LookupTables::IndexFor(int number, int length) {
@@ -305,6 +422,18 @@ const KeyIndex* LookupTables::IndexFor(int number, int length) {
   if (t.keys.count() == 0) return nullptr;
   for (auto& [l, index] : t.indexes)
     if (l == length) return index.get();
+  const size_t compared = static_cast<size_t>(std::max(length, 0));
+  const uint64_t bytes =
+      KeyIndex::BytesFor(static_cast<uint64_t>(t.keys.count()), t.keys.key_length(), compared);
+  if (bytes > kLookupMemoryLimitBytes - memory_used_) {
+    if (index_error_.ok())
+      index_error_ = Status::Error("lookup table '" + t.desc->file_name + "': an index of its " +
+                                   std::to_string(t.keys.count()) + " keys compared over " +
+                                   std::to_string(compared) + " bytes needs " + DescribeBytes(bytes) +
+                                   " more, beyond the limit of 1 GiB for lookup keys");
+    return nullptr;
+  }
+  memory_used_ += bytes;
   t.indexes.emplace_back(length, std::make_unique<KeyIndex>(t.keys, static_cast<size_t>(std::max(length, 0))));
   return t.indexes.back().second.get();
 }

@@ -22,6 +22,12 @@
 #include "status.h"
 #include "store.h"
 
+// The most memory the keys and key indexes of all lookup tables together may
+// take. A form whose tables need more (a table file of hundreds of millions
+// of records, or a sparse file that claims to be that large) is refused with
+// a message naming the table before anything that large is allocated.
+constexpr uint64_t kLookupMemoryLimitBytes = 1ull << 30;
+
 // The keys of one table, loaded once with the key length of the first key
 // field that names it.
 class KeyCache {
@@ -51,6 +57,15 @@ class KeyIndex {
   int64_t Find(std::string_view text) const;
   // Starts loading the bucket `Find(text)` will look at first.
   void Prefetch(std::string_view text) const;
+  // The most memory an index over `count` keys of `key_length` bytes,
+  // compared over `length`, can take; saturates instead of overflowing.
+  static uint64_t BytesFor(uint64_t count, size_t key_length, size_t length);
+  // Buckets visited beyond the first while the index was built: near the
+  // number of keys for any key set, since the hash is keyed with a random
+  // per-process seed that no one choosing keys can know.
+  uint64_t extra_probes() const { return extra_probes_; }
+  // The hash of `key` under the process's seed.
+  static uint64_t Hash(std::string_view key);
 
  private:
   // One bucket per distinct key; keys of up to 8 bytes live in the bucket
@@ -82,6 +97,7 @@ class KeyIndex {
   std::vector<Bucket> buckets_;
   std::string long_keys_;
   size_t mask_ = 0;
+  uint64_t extra_probes_ = 0;
 };
 
 // Fills header key fields with "key|description" and derived fields with text
@@ -112,7 +128,10 @@ class LookupTables {
   struct DerivedPlan;
   struct KeyPlan;
   Status LoadKeys(int table, int key_length, bool header_field);
-  void ReadKeysFromTable(int fd, Table* table, size_t key_length);
+  Status LoadKeyIndexFile(const std::string& index_name, Table* table, size_t key_length,
+                          bool* loaded);
+  Status ReadKeysFromTable(int fd, Table* table, size_t key_length);
+  Status Reserve(const std::string& file, uint64_t count, size_t key_length, const char* what);
   void PlanHeader();
   void PlanLines();
   const KeyIndex* IndexFor(int table, int length);
@@ -124,6 +143,8 @@ class LookupTables {
   std::vector<std::unique_ptr<Table>> tables_;  // by table number
   std::vector<KeyPlan> header_plan_;
   std::vector<std::vector<KeyPlan>> line_plans_;  // by detail line
+  uint64_t memory_used_ = 0;    // by keys and indexes, against kLookupMemoryLimitBytes
+  Status index_error_;          // the first index refused for want of memory
 };
 
 #endif  // QUERY_LOOKUP_H_
