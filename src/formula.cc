@@ -301,9 +301,11 @@ int EvaluatePostfix(std::string_view assembled, FieldBuffer* result) {
 Status Formulas::Load(const Form& form, std::vector<std::string>* warnings) {
   const std::string name = form.path + ".c0";
   std::string text;
-  ReadResult r = ReadWholeFile(name, &text);
+  ReadResult r = ReadWholeFile(name, &text, kMaxFormFileSize);
   if (r == ReadResult::kMissing) {
     text.clear();  // no formula file: no formulas
+  } else if (r == ReadResult::kTooLarge) {
+    return Status::Error("formula file '" + name + "' is larger than the 16 MiB a formula file may hold");
   } else if (r != ReadResult::kOk) {
     return Status::Error("formula file '" + name + "' " + DescribeReadFailure(r));
   }
