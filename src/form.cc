@@ -151,7 +151,7 @@ class DefinitionParser {
     if (room <= kMaxFieldRoom) return Status::Ok();
     where_ = "its fields";
     return Fail("their values need " + std::to_string(room) +
-                " bytes of room, beyond the limit of 4 GiB");
+                " bytes of room, beyond the limit of 1 GiB");
   }
 
   Status ReadCount(const char* what, long max, long* v) {

@@ -94,9 +94,9 @@ constexpr int kMaxHeaderFields = 100000;
 constexpr int kMaxDetailLines = 100000;
 constexpr int kMaxDetailFields = 10000;
 constexpr int64_t kMaxDetailDefinitions = 1000000;
-// The most room the value buffers of all fields together may take: 4 GiB
+// The most room the value buffers of all fields together may take: 1 GiB
 // (address space, touched only as records fill it).
-constexpr int64_t kMaxFieldRoom = int64_t{4} << 30;
+constexpr int64_t kMaxFieldRoom = int64_t{1} << 30;
 // The largest definition or formula file read: 16 MiB.
 constexpr size_t kMaxFormFileSize = size_t{16} << 20;
 
