@@ -9,18 +9,26 @@
 #include <cstdint>
 #include <string>
 
-enum class ReadResult { kOk, kMissing, kNotRegular, kUnreadable };
+enum class ReadResult { kOk, kMissing, kNotRegular, kPseudoFile, kTooLarge, kUnreadable };
+
+// True when `fd` lies on a kernel pseudo-filesystem (proc, sys, debugfs,
+// securityfs, cgroup): its "files" are generated views of the system, such as
+// a process's environment, never data of a store. Always false off Linux.
+bool OnPseudoFilesystem(int fd);
 
 // Reads the regular file `path` whole into `out`. Never blocks on a FIFO or
-// device: anything that is not a regular file is refused as kNotRegular.
-ReadResult ReadWholeFile(const std::string& path, std::string* out);
+// device: anything that is not a regular file is refused as kNotRegular, a
+// file of a pseudo-filesystem as kPseudoFile. A file holding more than
+// `max_size` bytes is refused as kTooLarge; the read stops at `max_size` + 1
+// bytes whatever size the file claims.
+ReadResult ReadWholeFile(const std::string& path, std::string* out, size_t max_size);
 
 // "cannot be opened: <reason>" text for an error message.
 std::string DescribeReadFailure(ReadResult result);
 
 // Opens `path` with `flags` (plus non-blocking, close-on-exec) and returns
-// the descriptor, or -1 with the reason in `why`; anything but a regular file
-// is refused.
+// the descriptor, or -1 with the reason in `why`; anything but a regular file,
+// and a file of a pseudo-filesystem, is refused.
 int OpenRegularFile(const std::string& path, int flags, std::string* why);
 
 // Reads up to `n` bytes at `offset`, retrying short and interrupted reads;

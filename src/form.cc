@@ -1,5 +1,5 @@
 // Loading a form: the definition file, its record lengths and table
-// descriptors, and the two screen masks.
+// descriptors.
 #include "form.h"
 
 #include <cctype>
@@ -42,8 +42,13 @@ class TokenReader {
     }
     pos_ = p;
     *value = negative ? -v : v;
+    // Digits only, so safe to print; a run of thousands is cut short.
+    number_text_ = p - start > 40 ? text_.substr(start, 40) + "..." : text_.substr(start, p - start);
     return true;
   }
+  // The text of the last integer read, as written: a value too long for a
+  // long is reported as it stands, not as the saturated value.
+  const std::string& number_text() const { return number_text_; }
 
   bool ReadWord(std::string* word) {
     SkipSpace();
@@ -83,6 +88,7 @@ class TokenReader {
 
   const std::string& text_;
   size_t pos_ = 0;
+  std::string number_text_;
 };
 
 // Parses one definition file; each method names the field at fault on error.
@@ -112,7 +118,7 @@ class DefinitionParser {
         form_->pd.push_back(def);
       }
     }
-    return Status::Ok();
+    return CheckFieldRoom();
   }
 
  private:
@@ -134,9 +140,23 @@ class DefinitionParser {
     return Status::Ok();
   }
 
+  // The value buffers are sized from the form before any record is read: their
+  // total is held to kMaxFieldRoom, so that no form can ask for an
+  // allocation beyond it. Every term is below 2^17 and there are at most
+  // 1.1 million, so the 64-bit sum cannot overflow.
+  Status CheckFieldRoom() {
+    int64_t room = 0;
+    for (const FieldDef& def : form_->ph) room += FieldRoom(def, *form_, true);
+    for (const FieldDef& def : form_->pd) room += FieldRoom(def, *form_, false);
+    if (room <= kMaxFieldRoom) return Status::Ok();
+    where_ = "its fields";
+    return Fail("their values need " + std::to_string(room) +
+                " bytes of room, beyond the limit of 1 GiB");
+  }
+
   Status ReadCount(const char* what, long max, long* v) {
     Status s = ReadNumber(what, 0, INT_MAX, v);
-    if (s.ok() && *v > max) return Fail(std::string(what) + " " + std::to_string(*v) +
+    if (s.ok() && *v > max) return Fail(std::string(what) + " " + tokens_.number_text() +
                                         " exceeds the limit of " + std::to_string(max));
     return s;
   }
@@ -189,7 +209,7 @@ class DefinitionParser {
     if (!tokens_.ReadInt(v, &found))
       return Fail(std::string("expected a number for the ") + what + ", found " + found);
     if (*v < min || *v > max)
-      return Fail(std::string("the ") + what + " " + std::to_string(*v) + " is out of range (" +
+      return Fail(std::string("the ") + what + " " + tokens_.number_text() + " is out of range (" +
                   std::to_string(min) + " to " + std::to_string(max) + ")");
     return Status::Ok();
   }
@@ -204,10 +224,6 @@ class DefinitionParser {
   std::string where_;
 };
 
-void ReadMask(const std::string& path, std::string* mask) {
-  if (ReadWholeFile(path, mask) != ReadResult::kOk) mask->clear();
-}
-
 }  // namespace
 
 Status ParseFormDefinition(const std::string& name, const std::string& text, Form* form) {
@@ -218,7 +234,9 @@ Status LoadForm(const std::string& path, Form* form) {
   *form = Form();
   form->path = path;
   std::string text;
-  ReadResult r = ReadWholeFile(path, &text);
+  ReadResult r = ReadWholeFile(path, &text, kMaxFormFileSize);
+  if (r == ReadResult::kTooLarge)
+    return Status::Error("form '" + path + "' is larger than the 16 MiB a form may hold");
   if (r != ReadResult::kOk)
     return Status::Error("form '" + path + "' " + DescribeReadFailure(r));
   Status s = ParseFormDefinition(path, text, form);
@@ -226,8 +244,7 @@ Status LoadForm(const std::string& path, Form* form) {
 
   std::string trace = "PARAMETROS LEIDOS FORM " + path;
   dbgr(1, trace.c_str());
-
-  ReadMask(path + ".0", &form->header_mask);
-  ReadMask(path + ".1", &form->detail_mask);
+  // The screen masks `<form>.0` and `<form>.1` belong to the entry screens;
+  // the query never shows them, so they are not read.
   return Status::Ok();
 }

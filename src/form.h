@@ -1,7 +1,7 @@
 // The form: field layout of one document type.
 //
-// A form is loaded once from its definition file `<form>` (plus the screen
-// masks `<form>.0` and `<form>.1`) and then only read. It holds the header and
+// A form is loaded once from its definition file `<form>` and then only read
+// (the screen masks `<form>.0` and `<form>.1` serve the entry screens only). It holds the header and
 // detail field definitions, the record lengths of the store files, and the
 // descriptors of the lookup tables that key fields name. The file format is
 // written up in doc/form_format.md.
@@ -62,9 +62,6 @@ struct Form {
 
   std::vector<TableDesc> tables;  // by table number; entry 0 is never a table
 
-  std::string header_mask;  // `<form>.0`, unused by the query
-  std::string detail_mask;  // `<form>.1`, unused by the query
-
   const FieldDef& detail(int line, int field) const {
     return pd[static_cast<size_t>(line) * field_count + field];
   }
@@ -75,6 +72,21 @@ struct Form {
   }
 };
 
+// Room for a calculated result: "%.2lf" of any double fits.
+constexpr uint32_t kCalculatedCapacity = 400;
+
+// The bytes of text a field's value buffer may hold: its length, plus room
+// for a calculated result, plus a header key's blank and description.
+inline uint32_t FieldRoom(const FieldDef& def, const Form& form, bool header) {
+  uint32_t room = static_cast<uint32_t>(def.length < 0 ? 0 : def.length);
+  if (def.type == kCalculatedType) room += kCalculatedCapacity;
+  if (header && IsKeyType(def.type)) {
+    const TableDesc* t = form.table(KeyTable(def.type));
+    if (t != nullptr) room += 1 + static_cast<uint32_t>(t->description_size < 0 ? 0 : t->description_size);
+  }
+  return room;
+}
+
 // Limits beyond which a definition file has no sensible meaning. The
 // description's own table sizes (512 header fields, 199 lines, 20 fields) are
 // not limits: larger forms work.
@@ -82,6 +94,11 @@ constexpr int kMaxHeaderFields = 100000;
 constexpr int kMaxDetailLines = 100000;
 constexpr int kMaxDetailFields = 10000;
 constexpr int64_t kMaxDetailDefinitions = 1000000;
+// The most room the value buffers of all fields together may take: 1 GiB
+// (address space, touched only as records fill it).
+constexpr int64_t kMaxFieldRoom = int64_t{1} << 30;
+// The largest definition or formula file read: 16 MiB.
+constexpr size_t kMaxFormFileSize = size_t{16} << 20;
 
 // Parses the text of a definition file. `name` is used in error messages.
 // A missing token, a non-number where a number belongs, a value that does not
@@ -89,9 +106,9 @@ constexpr int64_t kMaxDetailDefinitions = 1000000;
 // field definition at fault; `form` is then left unspecified.
 Status ParseFormDefinition(const std::string& name, const std::string& text, Form* form);
 
-// Loads `<path>`, traces "PARAMETROS LEIDOS FORM %s", then reads the masks
-// (a missing mask reads as empty). A definition file that cannot be opened is
-// an error.
+// Loads `<path>` and traces "PARAMETROS LEIDOS FORM %s". A definition file
+// that cannot be opened, or holds more than kMaxFormFileSize bytes, is an
+// error.
 Status LoadForm(const std::string& path, Form* form);
 
 #endif  // QUERY_FORM_H_

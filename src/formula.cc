@@ -2,6 +2,7 @@
 // literal pieces and field references, and evaluating it for each record.
 #include "formula.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -301,28 +302,30 @@ int EvaluatePostfix(std::string_view assembled, FieldBuffer* result) {
 Status Formulas::Load(const Form& form, std::vector<std::string>* warnings) {
   const std::string name = form.path + ".c0";
   std::string text;
-  ReadResult r = ReadWholeFile(name, &text);
+  ReadResult r = ReadWholeFile(name, &text, kMaxFormFileSize);
   if (r == ReadResult::kMissing) {
     text.clear();  // no formula file: no formulas
+  } else if (r == ReadResult::kTooLarge) {
+    return Status::Error("formula file '" + name + "' is larger than the 16 MiB a formula file may hold");
   } else if (r != ReadResult::kOk) {
     return Status::Error("formula file '" + name + "' " + DescribeReadFailure(r));
   }
-  LoadText(form, name, text, warnings);
-  return Status::Ok();
+  return LoadText(form, name, text, warnings);
 }
 
-void Formulas::LoadText(const Form& form, const std::string& name, std::string_view text,
-                        std::vector<std::string>* warnings) {
+Status Formulas::LoadText(const Form& form, const std::string& name, std::string_view text,
+                          std::vector<std::string>* warnings) {
   name_ = name;
   warnings_ = warnings;
   warning_count_ = 0;
   lines_ = ReadFormulaLines(text);
-  Compile(form);
+  Status s = Compile(form);
   if (warning_count_ > kMaxWarnings && warnings_ != nullptr) {
     warnings_->push_back(name_ + ": " + std::to_string(warning_count_ - kMaxWarnings) +
                          " more warnings not shown");
   }
   warnings_ = nullptr;
+  return s;
 }
 
 void Formulas::Warn(const std::string& message) {
@@ -333,7 +336,7 @@ void Formulas::Warn(const std::string& message) {
 
 // Decides, once, which line computes each calculated field (the last line
 // naming it), compiles those lines, and reports odd lines.
-void Formulas::Compile(const Form& form) {
+Status Formulas::Compile(const Form& form) {
   std::vector<int> last_header(kMaxTargets, -1), last_detail(kMaxTargets, -1);
   for (size_t i = 0; i < lines_.size(); ++i) {
     const FormulaLine& l = lines_[i];
@@ -342,9 +345,12 @@ void Formulas::Compile(const Form& form) {
     if (l.section == 'd') last_detail[l.target] = static_cast<int>(i);
   }
   std::vector<bool> detail_calculated(static_cast<size_t>(form.field_count), false);
+  // The longest text each detail field number holds on any line.
+  std::vector<uint32_t> detail_room(static_cast<size_t>(form.field_count), 0);
   for (int s = 0; s < form.line_count; ++s) {
     for (int f = 0; f < form.field_count; ++f) {
       if (form.detail(s, f).type == kCalculatedType) detail_calculated[f] = true;
+      detail_room[f] = std::max(detail_room[f], FieldRoom(form.detail(s, f), form, false));
     }
   }
   cr_lines_left_ = 0;
@@ -372,6 +378,14 @@ void Formulas::Compile(const Form& form) {
     if (!applies) continue;
     compiled_of[i] = static_cast<int>(compiled_.size());
     compiled_.push_back(CompileLine(form, static_cast<int>(i)));
+    const uint64_t bound = AssembledBound(form, compiled_.back(), detail_room);
+    if (bound > kMaxAssembledFormula) {
+      compiled_.clear();
+      return Status::Error("formula file '" + name_ + "', line " +
+                           std::to_string(l.text_line_number) + ": the formula with the text of "
+                           "the fields it references can reach " + std::to_string(bound) +
+                           " bytes, beyond the limit of 1 MiB for a formula");
+    }
   }
 
   header_targets_.clear();
@@ -390,6 +404,35 @@ void Formulas::Compile(const Form& form) {
     }
     line_begin_.push_back(static_cast<uint32_t>(line_targets_.size()));
   }
+  return Status::Ok();
+}
+
+// The most bytes `compiled` can assemble to: its literal text plus the room
+// of every field it references (a negative header value under the header rule
+// gains " 0 " and " - "). A formula file holds at most 16 MiB, so the sum of
+// at most 16 Mi terms of below 2^17 cannot overflow.
+uint64_t Formulas::AssembledBound(const Form& form, const Compiled& compiled,
+                                  const std::vector<uint32_t>& detail_room) const {
+  uint64_t bound = 0;
+  for (const Piece& p : compiled.pieces) {
+    switch (p.kind) {
+      case Piece::kLiteral:
+        bound += p.size;
+        break;
+      case Piece::kHeaderSigned:
+        bound += 6;
+        [[fallthrough]];
+      case Piece::kHeader:
+        if (p.field >= 0 && p.field < form.header_count)
+          bound += FieldRoom(form.ph[static_cast<size_t>(p.field)], form, true);
+        break;
+      case Piece::kDetail:
+        if (p.field >= 0 && p.field < form.field_count)
+          bound += detail_room[static_cast<size_t>(p.field)];
+        break;
+    }
+  }
+  return bound;
 }
 
 // Reports a line that breaks the layout of a formula line, or whose target

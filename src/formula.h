@@ -98,6 +98,12 @@ int EvaluatePostfix(std::string_view assembled, FieldBuffer* result);
 // kCalculatedCapacity bytes) and returns the length.
 size_t FormatResult(double value, char* out);
 
+// The most bytes a formula may assemble to, its literal text and the longest
+// text of every field it references together: 1 MiB. Evaluation is linear in
+// the assembled length, so this bounds the work and the memory of each
+// evaluation.
+constexpr uint64_t kMaxAssembledFormula = uint64_t{1} << 20;
+
 class Formulas {
  public:
   // Reads `<form>.c0`; a missing file means no formulas. A file that exists
@@ -105,8 +111,10 @@ class Formulas {
   // lines are reported in `warnings`, one message each, naming file and line
   // (at most 20, then a count of the rest); they are still read as laid out.
   Status Load(const Form& form, std::vector<std::string>* warnings);
-  // The same from file text; `name` is used in the warnings.
-  void LoadText(const Form& form, const std::string& name, std::string_view text,
+  // The same from file text; `name` is used in the warnings. A formula that
+  // applies and could assemble to more than kMaxAssembledFormula bytes is an
+  // error naming the file and line.
+  Status LoadText(const Form& form, const std::string& name, std::string_view text,
                 std::vector<std::string>* warnings);
 
   // Computes every header calculated field of the current record, but those
@@ -159,7 +167,9 @@ class Formulas {
   bool Deferrable(const Form& form, int line, const Target& target,
                   const std::vector<bool>& read) const;
 
-  void Compile(const Form& form);
+  Status Compile(const Form& form);
+  uint64_t AssembledBound(const Form& form, const Compiled& compiled,
+                          const std::vector<uint32_t>& detail_room) const;
   void CheckLayout(const Form& form, const std::vector<bool>& detail_calculated,
                    const FormulaLine& line);
   Compiled CompileLine(const Form& form, int index);

@@ -44,28 +44,14 @@ void FieldBuffer::Assign(const char* bytes, size_t n) {
 
 // ---- RecordValues
 
-namespace {
-
-uint32_t CapacityOf(const FieldDef& def, const Form& form, bool header) {
-  uint32_t cap = static_cast<uint32_t>(std::max<int>(def.length, 0));
-  if (def.type == kCalculatedType) cap += kCalculatedCapacity;
-  if (header && IsKeyType(def.type)) {
-    const TableDesc* t = form.table(KeyTable(def.type));
-    if (t != nullptr) cap += 1 + static_cast<uint32_t>(std::max(t->description_size, 0));
-  }
-  return cap;
-}
-
-}  // namespace
-
 void RecordValues::Init(const Form& form) {
   line_count_ = form.line_count;
   field_count_ = form.field_count;
   head_.assign(form.ph.size(), FieldBuffer());
   doc_.assign(form.pd.size(), FieldBuffer());
   size_t total = 0;
-  for (size_t f = 0; f < head_.size(); ++f) total += head_[f].capacity = CapacityOf(form.ph[f], form, true);
-  for (size_t i = 0; i < doc_.size(); ++i) total += doc_[i].capacity = CapacityOf(form.pd[i], form, false);
+  for (size_t f = 0; f < head_.size(); ++f) total += head_[f].capacity = FieldRoom(form.ph[f], form, true);
+  for (size_t i = 0; i < doc_.size(); ++i) total += doc_[i].capacity = FieldRoom(form.pd[i], form, false);
   arena_ = std::make_unique_for_overwrite<char[]>(total + 1);
   char* next = arena_.get();
   for (FieldBuffer& b : head_) { b.data = next; next += b.capacity; }

@@ -29,8 +29,6 @@ struct FieldBuffer {
   void Clear() { size = 0; }
 };
 
-// Room for a calculated result: "%.2lf" of any double fits.
-constexpr uint32_t kCalculatedCapacity = 400;
 
 // The value buffers of the current record: one per header field (`head`) and
 // one per field of every detail line (`doc`). A buffer keeps its text until its

@@ -119,14 +119,12 @@ TEST(FormTest, LoadFormReportsAMissingDefinitionFile) {
   EXPECT_EQ(s.exit_status(), 1);
 }
 
-TEST(FormTest, LoadFormReadsMasksAndToleratesMissingOnes) {
+TEST(FormTest, LoadFormNeedsNoMasks) {
   TempDir dir;
   dir.Write("f", "1 0 0 0 1 1 4 0");
-  dir.Write("f.0", "MASK");
   Form form;
   ASSERT_TRUE(LoadForm(dir.File("f"), &form).ok());
-  EXPECT_EQ(form.header_mask, "MASK");
-  EXPECT_EQ(form.detail_mask, "");
+  EXPECT_EQ(form.ph.size(), 1u);
 }
 
 }  // namespace
