@@ -173,6 +173,11 @@ int OpenInfo(std::string* why) {
     close(fd);
     return -1;
   }
+  if (OnPseudoFilesystem(fd)) {
+    *why = "a file of the proc or sys pseudo-filesystem";
+    close(fd);
+    return -1;
+  }
   if (faccessat(AT_FDCWD, "INFO", W_OK, AT_EACCESS) != 0) {
     *why = std::strerror(errno);
     close(fd);
