@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "tcp.h"
+#include "escape.h"
 #include "file_io.h"
 
 namespace {
@@ -70,18 +71,8 @@ class TokenReader {
       ++end;
     // Control bytes and bytes above 126 are shown as \xNN: a NUL would
     // otherwise cut the message short where it is printed.
-    std::string quoted(1, '\'');
-    for (size_t i = start; i < end; ++i) {
-      const unsigned char c = static_cast<unsigned char>(text_[i]);
-      if (c >= 32 && c < 127) {
-        quoted += static_cast<char>(c);
-      } else {
-        static const char kHex[] = "0123456789abcdef";
-        quoted += "\\x";
-        quoted += kHex[c >> 4];
-        quoted += kHex[c & 15];
-      }
-    }
+    std::string quoted = EscapeControlBytes(std::string_view(text_).substr(start, end - start));
+    quoted.insert(quoted.begin(), '\'');
     quoted += '\'';
     return quoted;
   }

@@ -8,10 +8,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "escape.h"
 #include "query.h"
 
 namespace {
@@ -31,12 +34,18 @@ void PrintHelp() {
       stdout);
 }
 
+// Every message goes to stderr as one line; any byte that could end the line
+// or act on a terminal is shown escaped, whichever module's text it carries.
+void PrintMessage(const std::string& message) {
+  std::fprintf(stderr, "query: %s\n", EscapeControlBytes(message).c_str());
+}
+
 int Fail(const Status& s) {
   if (!s.stdout_text().empty()) {
     std::fwrite(s.stdout_text().data(), 1, s.stdout_text().size(), stdout);
     std::fflush(stdout);
   }
-  if (!s.message().empty()) std::fprintf(stderr, "query: %s\n", s.message().c_str());
+  if (!s.message().empty()) PrintMessage(s.message());
   if (s.pause_seconds() > 0) sleep(static_cast<unsigned>(s.pause_seconds()));
   return s.exit_status();
 }
@@ -44,11 +53,13 @@ int Fail(const Status& s) {
 int RunQuery(const std::string& form, const std::vector<std::string>& arguments) {
   Query query;
   Status s = query.Start(form, arguments);
-  for (const std::string& w : query.warnings()) std::fprintf(stderr, "query: %s\n", w.c_str());
+  for (const std::string& w : query.warnings()) PrintMessage(w);
   if (!s.ok()) return Fail(s);
+  const size_t started_warnings = query.warnings().size();
   Output out(STDOUT_FILENO);
   s = query.Run(&out);
   out.Flush();
+  for (size_t i = started_warnings; i < query.warnings().size(); ++i) PrintMessage(query.warnings()[i]);
   if (!s.ok()) return Fail(s);
   if (out.write_error() != 0) {
     std::fprintf(stderr, "query: cannot write the output: %s\n", std::strerror(out.write_error()));
@@ -72,11 +83,21 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  std::vector<std::string> arguments(argv + 2, argv + argc);
+  // Memory that cannot be had, or a size no container can hold, ends the
+  // query with a message and status 1, never an abort; so does any other
+  // failure that reaches here as an exception. Output already buffered is
+  // written as the query unwinds.
   try {
+    std::vector<std::string> arguments(argv + 2, argv + argc);
     return RunQuery(argv[1], arguments);
   } catch (const std::bad_alloc&) {
     std::fputs("query: out of memory\n", stderr);
-    return 1;
+  } catch (const std::length_error&) {
+    std::fputs("query: out of memory: a size beyond what can be allocated was asked for\n", stderr);
+  } catch (const std::exception& e) {
+    PrintMessage(std::string("stopped by an unexpected failure: ") + e.what());
+  } catch (...) {
+    std::fputs("query: stopped by an unexpected failure\n", stderr);
   }
+  return 1;
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "escape.h"
 #include "tcp.h"
 
 namespace {
@@ -119,22 +120,24 @@ bool HasTwoDigitNumber(std::string_view text) {
 // likely not the ones meant.
 void Query::WarnAboutFieldNumbers() {
   for (const QueryArgument& arg : arguments_) {
+    // The argument is a stranger's text: its control bytes are shown escaped.
+    const std::string text = EscapeControlBytes(arg.text);
     if (arg.IsHeader() && (arg.field < 0 || arg.field >= form_.header_count)) {
-      warnings_.push_back("argument '" + arg.text + "' names header field " +
+      warnings_.push_back("argument '" + text + "' names header field " +
                           std::to_string(arg.field) + ", but the form has " +
                           std::to_string(form_.header_count) +
                           " header fields; it reads as empty text");
     } else if (arg.IsDetail() && (arg.field < 0 || arg.field >= form_.field_count)) {
-      warnings_.push_back("argument '" + arg.text + "' names detail field " +
+      warnings_.push_back("argument '" + text + "' names detail field " +
                           std::to_string(arg.field) + ", but the form has " +
                           std::to_string(form_.field_count) +
                           " fields per detail line; it reads as empty text");
     } else if ((arg.IsHeader() || arg.IsDetail()) && !HasTwoDigitNumber(arg.text)) {
-      warnings_.push_back("argument '" + arg.text +
-                          "' has no two-digit field number after its letter; it reads as " +
+      warnings_.push_back("argument '" + text + "' has no two-digit field number after its letter; it reads as " +
                           (arg.IsHeader() ? "header" : "detail") + " field " +
                           std::to_string(arg.field) +
-                          (arg.has_separator ? std::string(" with the separator '") + arg.separator + "'"
+                          (arg.has_separator ? " with the separator '" +
+                                                   EscapeControlBytes(std::string_view(&arg.separator, 1)) + "'"
                                              : std::string(" without a separator")));
     }
   }
@@ -160,8 +163,14 @@ void Query::ApplyKeyShortcut() {
 Status Query::Run(Output* out) {
   for (int64_t n = first_record_; n < end_record_; ++n) {
     bool has_detail = false;
-    Status s = ReadRecord(n, &has_detail);
+    bool beyond_head = false;
+    Status s = ReadRecord(n, &has_detail, &beyond_head);
     if (!s.ok()) return s;
+    if (beyond_head) {
+      warnings_.push_back("HEAD shrank while it was read and now holds only " +
+                          std::to_string(n) + " records; the rest are not examined");
+      break;
+    }
     if (has_detail) {
       PrintLines(out);
     } else if (AcceptsHeaderOnly()) {
@@ -176,11 +185,15 @@ Status Query::Run(Output* out) {
 // line are read before anything is resolved: lookups and formulas touch only
 // value buffers, never the store, and each line only its own buffers, so the
 // results are those of resolving each part as soon as it is read, while the
-// lookups of the whole record can be fetched from memory together.
-Status Query::ReadRecord(int64_t n, bool* has_detail) {
+// lookups of the whole record can be fetched from memory together. A record
+// that HEAD no longer holds (it shrank while being read) sets `beyond_head`
+// and is not resolved.
+Status Query::ReadRecord(int64_t n, bool* has_detail, bool* beyond_head) {
   store_.ReadHeader(n, &values_);
   store_.ReadPointers(&pointers_);
   *has_detail = false;
+  *beyond_head = store_.HeadEndsBefore(n);
+  if (*beyond_head) return Status::Ok();
   lookups_.PrefetchKeys(-1, values_);
   for (int line = 0; line < form_.line_count; ++line) {
     int64_t& pointer = pointers_[static_cast<size_t>(line)];

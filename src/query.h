@@ -67,7 +67,8 @@ class Query {
   // Everything before the record loop: parses the arguments, loads the form,
   // formulas, lookup keys and the store, and applies the key shortcut.
   Status Start(const std::string& form_path, const std::vector<std::string>& arguments);
-  // Messages for standard error gathered by Start (odd input that is not fatal).
+  // Messages for standard error gathered by Start and Run (odd input that is
+  // not fatal); Run adds one when HEAD shrinks while it is read.
   const std::vector<std::string>& warnings() const { return warnings_; }
   // Walks the records in range and prints the matches.
   Status Run(Output* out);
@@ -75,7 +76,7 @@ class Query {
  private:
   void ApplyKeyShortcut();
   void WarnAboutFieldNumbers();
-  Status ReadRecord(int64_t n, bool* has_detail);
+  Status ReadRecord(int64_t n, bool* has_detail, bool* beyond_head);
   void PrintHeaderOnly(Output* out);
   void PrintLines(Output* out);
   bool AcceptsHeaderOnly() const;

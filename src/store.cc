@@ -151,10 +151,54 @@ Store::~Store() {
   if (info_fd_ >= 0) close(info_fd_);
 }
 
+namespace {
+
+// Opens INFO for the store's permission check without any side effect on
+// what may have been planted in its place: it is opened read-only, never
+// blocking and never as a controlling terminal, checked to be a regular file,
+// and only then is write permission asked of the system (the descriptor stays
+// read-only; INFO is never written). Returns the descriptor, or -1 with the
+// reason, worded as an open for reading and writing would word it.
+int OpenInfo(std::string* why) {
+  int fd = open("INFO", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    *why = std::strerror(errno);
+    return -1;
+  }
+  struct stat st;
+  const bool known = fstat(fd, &st) == 0;
+  if (!known || !S_ISREG(st.st_mode)) {
+    // A directory is worded as the open for writing words it.
+    *why = known && S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+    close(fd);
+    return -1;
+  }
+  if (OnPseudoFilesystem(fd)) {
+    *why = "a file of the proc or sys pseudo-filesystem";
+    close(fd);
+    return -1;
+  }
+  if (faccessat(AT_FDCWD, "INFO", W_OK, AT_EACCESS) != 0) {
+    *why = std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The records a file of `size` bytes holds, a last one cut short included,
+// without the overflow of rounding up by addition near the largest size.
+int64_t RecordsIn(int64_t size, int64_t record_length) {
+  if (size <= 0 || record_length <= 0) return 0;
+  return size / record_length + (size % record_length != 0 ? 1 : 0);
+}
+
+}  // namespace
+
 Status Store::Open(const Form& form) {
   form_ = &form;
   std::string why;
-  info_fd_ = OpenRegularFile("INFO", O_RDWR, &why);
+  info_fd_ = OpenInfo(&why);
   if (info_fd_ < 0)
     return Status::Error("INFO cannot be opened for reading and writing: " + why)
         .WithStdout("No permission ... \r\n")
@@ -172,15 +216,23 @@ Status Store::Open(const Form& form) {
   } else if (record_count_ < 0) {
     record_count_ = 0;
   }
-  // Records beyond the end of HEAD are still examined (their fields read as
-  // empty text), but a count the store does not bear out is worth a word.
-  const int64_t length = form.header_record_length;
-  const int64_t in_head = (head_file_.FileSize() + length - 1) / length;
+  // A count beyond the records HEAD holds is cut to them: the records past
+  // its end hold nothing, and examining them cost time (and output) without
+  // bound for a count of twelve digits.
+  const int64_t in_head = RecordsIn(head_file_.FileSize(), form.header_record_length);
   if (record_count_ > in_head) {
     warning_ = "INFO counts " + std::to_string(record_count_) + " records, but HEAD holds " +
-               std::to_string(in_head) + "; the records beyond its end read as empty fields";
+               std::to_string(in_head) +
+               (in_head == 0 ? "; none is examined"
+                             : "; only those " + std::to_string(in_head) + " are examined");
+    record_count_ = in_head;
   }
   return Status::Ok();
+}
+
+bool Store::HeadEndsBefore(int64_t n) const {
+  const int64_t length = form_->header_record_length;
+  return head_file_.known_end() <= (n > INT64_MAX / length ? INT64_MAX : n * length);
 }
 
 void Store::ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end) {

@@ -82,6 +82,9 @@ class BlockReader {
   void Seek(int64_t position) { position_ = position; }
   // The size of the file as it stands now; 0 when it cannot be told.
   int64_t FileSize() const;
+  // The end of the file as found by a read that came up short; the largest
+  // offset while no read has.
+  int64_t known_end() const { return known_end_; }
 
   // Reads at most `max` bytes into `out`, stopping after a line end. Returns
   // the count read; `text_length` is the count before the first NUL byte, and
@@ -140,9 +143,11 @@ class Store {
   Store& operator=(const Store&) = delete;
   ~Store();
 
-  // Opens INFO (read-write, as the store's permission check), HEAD and DOC,
-  // and reads the record count. INFO that cannot be opened yields the
-  // system's "No permission ... \r\n" on standard output and a 1-second pause.
+  // Opens INFO (checked for write permission, as the store's permission
+  // check, but opened read-only and only once it is known to be a regular
+  // file), HEAD and DOC, and reads the record count, cut to the records HEAD
+  // holds. INFO that fails the check yields the system's "No permission ...
+  // \r\n" on standard output and a 1-second pause.
   Status Open(const Form& form);
 
   int64_t record_count() const { return record_count_; }
@@ -153,6 +158,9 @@ class Store {
   // Reads the detail pointers, one 6-byte field each, that follow the header
   // fields just read; a pointer field without digits is -1 (absent).
   void ReadPointers(std::vector<int64_t>* pointers);
+  // True when the header of record n, just read, began at or beyond the end
+  // of HEAD: HEAD has shrunk since the count was cut to it.
+  bool HeadEndsBefore(int64_t n) const;
   // Reads line `line` at DOC record `pointer`; false when the line is absent
   // (its field 0 begins with a blank, or lies beyond the end of DOC).
   bool ReadDetailLine(int line, int64_t pointer, RecordValues* values);

@@ -1,0 +1,135 @@
+// Hostile stores and arguments: a record count far beyond HEAD, a HEAD that
+// shrinks while it is read, sizes near the largest file, devices planted as
+// INFO, and argument text that would forge or drive what reads stderr.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "query.h"
+#include "test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class StoreSecurityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const auto& entry : fs::directory_iterator(QUERY_EXAMPLES_DIR))
+      fs::copy_file(entry.path(), dir_.File(entry.path().filename().string()));
+  }
+  RunResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "fac");
+    return RunQueryIn(dir_.path(), args);
+  }
+  RunResult Baseline(std::vector<std::string> args) {
+    TempDir clean;
+    for (const auto& entry : fs::directory_iterator(QUERY_EXAMPLES_DIR))
+      fs::copy_file(entry.path(), clean.File(entry.path().filename().string()));
+    args.insert(args.begin(), "fac");
+    return RunQueryIn(clean.path(), args);
+  }
+  void Replace(const std::string& name) { fs::remove(dir_.File(name)); }
+  TempDir dir_;
+};
+
+TEST_F(StoreSecurityTest, TwelveDigitCountOverASmallHeadCostsOnlyWhatHeadHolds) {
+  dir_.Write("INFO", "999999999999");
+  // With no search text every examined record prints a line: only HEAD's 12.
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Baseline({"h00;"}).out);
+  EXPECT_EQ(r.err,
+            "query: INFO counts 999999999999 records, but HEAD holds 12; only those 12 are examined\n");
+  dir_.Write("HEAD", "");
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "query: INFO counts 999999999999 records, but HEAD holds 0; none is examined\n");
+}
+
+TEST_F(StoreSecurityTest, HeadThatShrinksDuringTheRunEndsItWithAWarning) {
+  ScopedChdir in(dir_.path());
+  Query query;
+  ASSERT_TRUE(query.Start("fac", {"h00;"}).ok());
+  // Five of the twelve records remain once the query has started.
+  ASSERT_EQ(truncate("HEAD", 5 * 64), 0);
+  const std::string out_path = dir_.File("out");
+  const int fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  {
+    Output out(fd);
+    ASSERT_TRUE(query.Run(&out).ok());
+  }
+  close(fd);
+  // The same as a store whose INFO counts the five records left.
+  dir_.Write("INFO", "           5");
+  EXPECT_EQ(dir_.Read("out"), Run({"h00;"}).out);
+  ASSERT_FALSE(query.warnings().empty());
+  EXPECT_EQ(query.warnings().back(),
+            "HEAD shrank while it was read and now holds only 5 records; the rest are not examined");
+}
+
+// A HEAD of 2^63-1 bytes, sparse, where a filesystem allows one that large:
+// the count of records it holds is worked out without overflow.
+TEST(StoreSizeTest, HeadOfTheLargestFileSizeIsCountedWithoutOverflow) {
+  const std::string dir = "/dev/shm/query-store-size-" + std::to_string(getpid());
+  if (mkdir(dir.c_str(), 0700) != 0) GTEST_SKIP() << "no /dev/shm to hold a sparse file";
+  for (const auto& entry : fs::directory_iterator(QUERY_EXAMPLES_DIR))
+    fs::copy_file(entry.path(), dir + "/" + entry.path().filename().string());
+  const int fd = open((dir + "/HEAD").c_str(), O_WRONLY);
+  const bool grown = fd >= 0 && ftruncate(fd, INT64_MAX) == 0;
+  if (fd >= 0) close(fd);
+  RunResult r;
+  if (grown) r = RunQueryIn(dir, {"fac", "h00;000101"});
+  fs::remove_all(dir);
+  if (!grown) GTEST_SKIP() << "the filesystem refuses a file of 2^63-1 bytes";
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "000101;\n000101;\n000101;\n");
+}
+
+TEST_F(StoreSecurityTest, InfoThatIsADeviceOrFifoIsRefusedBeforeAnyWrite) {
+  for (const char* target : {"/dev/null", "/dev/zero"}) {
+    SCOPED_TRACE(target);
+    Replace("INFO");
+    fs::create_symlink(target, dir_.File("INFO"));
+    RunResult r = Run({"h00;"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "query: INFO cannot be opened for reading and writing: not a regular file\n");
+  }
+  // A FIFO with no writer opened for writing would block or feed a reader.
+  Replace("INFO");
+  ASSERT_EQ(mkfifo(dir_.File("INFO").c_str(), 0644), 0);
+  RunResult r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "query: INFO cannot be opened for reading and writing: not a regular file\n");
+  Replace("INFO");
+  fs::create_symlink("/proc/self/environ", dir_.File("INFO"));
+  r = Run({"h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "query: INFO cannot be opened for reading and writing: a file of the proc or sys "
+            "pseudo-filesystem\n");
+}
+
+TEST_F(StoreSecurityTest, ControlBytesOfArgumentsAreEscapedInEveryMessage) {
+  // A forged log line and a terminal title sequence, in a field number the
+  // form lacks and as a separator.
+  RunResult r = Run({"h99;x\nquery: all clear\x1b]0;owned\x07", "h0\t"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "query: argument 'h99;x\\x0aquery: all clear\\x1b]0;owned\\x07' names header field 99, "
+            "but the form has 9 header fields; it reads as empty text\n"
+            "query: argument 'h0\\x09' has no two-digit field number after its letter; it reads "
+            "as header field 0 without a separator\n");
+}
+
+}  // namespace
