@@ -5,9 +5,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -130,6 +132,37 @@ TEST_F(StoreSecurityTest, ControlBytesOfArgumentsAreEscapedInEveryMessage) {
             "but the form has 9 header fields; it reads as empty text\n"
             "query: argument 'h0\\x09' has no two-digit field number after its letter; it reads "
             "as header field 0 without a separator\n");
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUERY_UNDER_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUERY_UNDER_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// Under a 256 MB address-space limit a form whose values need 983 MB cannot
+// have its buffers: the query says so and exits 1, never killed or aborted.
+TEST(MemoryLimitTest, AllocationBeyondTheAddressSpaceLimitEndsWithAMessage) {
+#ifdef QUERY_UNDER_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+#else
+  TempDir dir;
+  std::string form = "30000 0 0 0\n";
+  for (int f = 0; f < 30000; ++f) form += "0 0 32767 0\n";
+  dir.Write("f", form);
+  dir.Write("INFO", "1");
+  dir.Write("HEAD", "abc");
+  dir.Write("DOC", "");
+  const std::string command = "cd '" + dir.path() + "' && ulimit -v 262144 && exec '" +
+                              QUERY_BINARY + "' f 'h00;' > out 2> err";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(dir.Read("out"), "");
+  EXPECT_EQ(dir.Read("err"), "query: out of memory\n");
+#endif
 }
 
 }  // namespace
