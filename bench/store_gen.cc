@@ -22,8 +22,8 @@ constexpr int kGeneratorVersion = 1;
 // Record layouts; bench/README.md draws them.
 constexpr int kClientRecord = 72;   // code 7, name 30, city 15, phone 9, filler, line feed
 constexpr int kArticleRecord = 64;  // code 8, description 36, price 9, stock 6, filler, line feed
-constexpr int kHeaderStored = 37;   // number 8, client 7, date 8, amount 11, discount 3
-constexpr int kDetailStored = 22;   // article 8, quantity 5, price 9
+// A header stores 37 bytes (number 8, client 7, date 8, amount 11, discount
+// 3), a detail line 22 (article 8, quantity 5, price 9).
 constexpr int64_t kMaxPointer = 999999;  // the largest DOC record a 6-character pointer names
 
 // splitmix64: small, fast, and the same sequence everywhere.
