@@ -54,6 +54,9 @@ RunResult RunQueryIn(const std::string& dir, const std::vector<std::string>& arg
     dup2(out, 1);
     dup2(err, 2);
     if (chdir(dir.c_str()) != 0) _exit(126);
+    // A query that hangs is killed (status 128 + SIGALRM) instead of stalling
+    // the test run; the alarm survives the exec.
+    alarm(60);
     std::vector<char*> argv;
     std::string binary = QUERY_BINARY;
     argv.push_back(binary.data());
