@@ -142,6 +142,18 @@ TEST_F(StoreSecurityTest, ControlBytesOfArgumentsAreEscapedInEveryMessage) {
 #endif
 #endif
 
+// Runs the query in `dir` under an address-space limit of `kilobytes`.
+RunResult RunUnderAddressLimit(const TempDir& dir, const std::string& arguments, long kilobytes) {
+  const std::string command = "cd '" + dir.path() + "' && ulimit -v " + std::to_string(kilobytes) +
+                              " && exec '" + QUERY_BINARY + "' " + arguments + " > out 2> err";
+  const int status = std::system(command.c_str());
+  RunResult r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  r.out = dir.Read("out");
+  r.err = dir.Read("err");
+  return r;
+}
+
 // Under a 256 MB address-space limit a form whose values need 983 MB cannot
 // have its buffers: the query says so and exits 1, never killed or aborted.
 TEST(MemoryLimitTest, AllocationBeyondTheAddressSpaceLimitEndsWithAMessage) {
@@ -155,13 +167,50 @@ TEST(MemoryLimitTest, AllocationBeyondTheAddressSpaceLimitEndsWithAMessage) {
   dir.Write("INFO", "1");
   dir.Write("HEAD", "abc");
   dir.Write("DOC", "");
-  const std::string command = "cd '" + dir.path() + "' && ulimit -v 262144 && exec '" +
-                              QUERY_BINARY + "' f 'h00;' > out 2> err";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(dir.Read("out"), "");
-  EXPECT_EQ(dir.Read("err"), "query: out of memory\n");
+  RunResult r = RunUnderAddressLimit(dir, "f 'h00;'", 262144);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "query: out of memory\n");
+#endif
+}
+
+// Forms and formula files that declare enormous counts or sizes stop with
+// their message under a 512 MB limit: the limits are checked before anything
+// of that size is allocated.
+TEST(MemoryLimitTest, EnormousDeclarationsStopWithTheirMessageBeforeAllocating) {
+#ifdef QUERY_UNDER_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit";
+#else
+  TempDir dir;
+  dir.Write("INFO", "1");
+  dir.Write("HEAD", "abc");
+  dir.Write("DOC", "");
+  struct Case {
+    std::string form;
+    std::string message;
+  };
+  std::string wide = "40000 0 0 0\n";
+  for (int f = 0; f < 40000; ++f) wide += "1 1 32767 0\n";
+  const std::vector<Case> cases = {
+      {"2147483647 0 0 0\n", "header field count 2147483647 exceeds the limit of 100000"},
+      {"1 100000 10000 0\n", "detail line count times field count exceeds 1000000"},
+      {wide, "beyond the limit of 1 GiB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    dir.Write("f", c.form);
+    RunResult r = RunUnderAddressLimit(dir, "f 'h00;'", 524288);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  // A formula naming a 32,767-byte field 40 times.
+  dir.Write("f", "2 0 0 0\n1 1 32767 0\n2 1 10 30\n");
+  std::string formula = "h01";
+  for (int i = 0; i < 40; ++i) formula += "h00";
+  dir.Write("f.c0", formula + "\n");
+  RunResult r = RunUnderAddressLimit(dir, "f 'h00;'", 524288);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("beyond the limit of 1 MiB for a formula"), std::string::npos) << r.err;
 #endif
 }
 
