@@ -87,10 +87,12 @@ Layout MakeLayout(const Form& form, const std::vector<std::string>& header_mask,
   }
   layout.hidden = hidden;
 
-  // The frame closes one row below and one column right of the form, or at
-  // the screen's edge when the form is cut there.
-  layout.frame_bottom = std::min(bottom + 1, layout.message_row - 1);
-  layout.frame_right = std::min(right, size.columns - 1);
-  layout.frame = layout.frame_bottom >= 1 && layout.frame_right >= 1;
+  // The frame closes one row below and one column right of the form. On a
+  // screen too small for it there is none: drawn at the screen's edge, it
+  // would cross the values there.
+  layout.frame_bottom = bottom + 1;
+  layout.frame_right = right;
+  layout.frame = layout.frame_bottom < layout.message_row && layout.frame_right < size.columns &&
+                 layout.frame_bottom >= 1 && layout.frame_right >= 1;
   return layout;
 }

@@ -39,7 +39,9 @@ struct Layout {
   std::vector<Placement> header;  // by header field number
   std::vector<Placement> detail;  // line-major: line * field_count + field
   std::vector<MaskRun> mask;
-  bool frame = false;  // a frame with corners (0, 0) and (frame_bottom, frame_right)
+  // A frame with corners (0, 0) and (frame_bottom, frame_right), drawn only
+  // when it fits on the screen above the message row.
+  bool frame = false;
   int frame_bottom = 0;
   int frame_right = 0;
   std::string hidden;  // names of the fields not shown ("h03 line 3 d00"), empty when all are

@@ -81,10 +81,12 @@ void View::DrawMessage(const std::string& text) {
 }
 
 void View::DrawAll(const Navigator& navigator, const std::string& message) {
-  const std::string blank_row(static_cast<size_t>(std::max(layout_.size.columns - 1, 0)), ' ');
+  // Every cell is blanked but the last of the last row, whose writing
+  // would scroll some terminals.
+  const std::string blank_row(static_cast<size_t>(std::max(layout_.size.columns, 0)), ' ');
   for (int r = 0; r < layout_.size.rows; ++r) {
     pos(r, 0);
-    Write(blank_row);
+    Write(r + 1 < layout_.size.rows ? blank_row : blank_row.substr(1));
   }
   if (layout_.frame) box(0, 0, layout_.frame_bottom, layout_.frame_right);
   for (const MaskRun& run : layout_.mask) {
