@@ -139,6 +139,13 @@ t send-keys -t b F1
 expect_somewhere "^EXIT=0"
 expect_somewhere "^icanon echo$"
 
+# --- Ctrl-C (SIGINT) restores the terminal and ends browse as SIGINT does.
+start "$examples" 80 24
+expect_somewhere "000101  1 of 12"
+t send-keys -t b C-c
+expect_somewhere "^EXIT=130"
+expect_somewhere "^icanon echo$"
+
 # --- No terminal table: a message telling how to make one, terminal untouched.
 t kill-server >/dev/null 2>&1
 rm -f "$table"
