@@ -92,7 +92,12 @@ bool EnterKeyMode() {
       fcntl(fd, F_SETFD, FD_CLOEXEC);
     }
   }
-  for (int s : kEndingSignals) Install(s, OnEndingSignal);
+  // A signal ignored from the start (browse run under nohup, say) stays so.
+  for (int s : kEndingSignals) {
+    struct sigaction current {};
+    if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    Install(s, OnEndingSignal);
+  }
   Install(SIGTSTP, OnStop);
   Install(SIGWINCH, OnResize);
   mode_saved = 1;
@@ -106,7 +111,10 @@ void LeaveKeyMode() {
   if (!mode_saved) return;
   RestoreMode();
   mode_saved = 0;
-  for (int s : kEndingSignals) signal(s, SIG_DFL);
+  for (int s : kEndingSignals) {
+    struct sigaction current {};
+    if (sigaction(s, nullptr, &current) == 0 && current.sa_handler == OnEndingSignal) signal(s, SIG_DFL);
+  }
   signal(SIGTSTP, SIG_DFL);
 }
 

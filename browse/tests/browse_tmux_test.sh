@@ -64,7 +64,7 @@ session() {
 start() {
   t kill-server >/dev/null 2>&1
   [ -n "$table" ] && rm -f "$table"
-  session "cd '$1' && read go && '$browse' fac; echo EXIT=\$?; stty -a | tr ' ;' '\n\n' | grep -x -e -*icanon -e -*echo | tr '\n' ' '; echo; sleep 60" "$2" "$3"
+  session "trap : INT; cd '$1' && read go && '$browse' fac; s=\$?; echo; echo EXIT=\$s; stty -a | tr ' ;' '\n\n' | grep -x -e -*icanon -e -*echo | tr '\n' ' '; echo; sleep 60" "$2" "$3"
   tty=$(t display-message -p -t b '#{pane_tty}')
   table="/tmp$tty"
   mkdir -p "${table%/*}" && sh "$source/tcp/examples/ansi_table.sh" "$table" || fail "cannot write $table"
@@ -150,7 +150,7 @@ expect_somewhere "^icanon echo$"
 t kill-server >/dev/null 2>&1
 rm -f "$table"
 table=""
-session "cd '$examples' && '$browse' fac; echo EXIT=\$?; sleep 60" 80 24
+session "cd '$examples' && '$browse' fac; s=\$?; echo; echo EXIT=\$s; sleep 60" 80 24
 expect_somewhere "^EXIT=1"
 expect_somewhere "no terminal table"
 expect_somewhere "ansi_table.sh"
