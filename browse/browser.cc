@@ -147,8 +147,11 @@ Status Browser::HandleKey(int key, bool* done) {
     case 12:  // Ctrl-L
       Redraw();
       return Status::Ok();
-    case 'q': case 'Q': case KEY_ESCAPE: case -1:
+    case 'q': case 'Q': case KEY_ESCAPE:
       *done = true;
+      return Status::Ok();
+    case -1:  // the end of input, or a typed byte 0xFF
+      *done = tcpeof() != 0;
       return Status::Ok();
     default:
       view_.DrawMessage(std::string("keys: ") + kKeysHelp);
@@ -210,7 +213,7 @@ Status Browser::TypeSearch() {
   bool run = false;
   for (;;) {
     const int key = EditText(*targets[at].place, targets[at].text);
-    if (key == KEY_ESCAPE || key == -1) break;
+    if (key == KEY_ESCAPE || tcpeof() != 0) break;
     if (key == kKeyRunSearch) {
       run = true;
       break;

@@ -125,6 +125,25 @@ expect_somewhere "000108  8 of 12"
 t resize-window -t b -x 80 -y 24
 expect_line 11 "+---------------------------------------------------------------------+"
 
+# --- Ctrl-Z (SIGTSTP) restores the terminal while browse is stopped; on
+# SIGCONT key mode comes back and the screen is drawn again.
+modes() { stty -F "$tty" -a | tr ' ;' '\n\n' | grep -x -e -*icanon -e -*echo | tr '\n' ' '; }
+pid=$(browse_pid)
+[ -n "$pid" ] || fail "browse is not running"
+t send-keys -t b C-z
+i=0
+until [ "$(modes)" = "icanon echo " ]; do
+  i=$((i + 1)); [ $i -gt 50 ] && fail "stopped, the terminal has '$(modes)'"; sleep 0.1
+done
+kill -CONT "$pid"
+i=0
+until [ "$(modes)" = "-icanon -echo " ]; do
+  i=$((i + 1)); [ $i -gt 50 ] && fail "continued, the terminal has '$(modes)'"; sleep 0.1
+done
+expect_somewhere "000108  8 of 12"
+t send-keys -t b Up
+expect_somewhere "000107  7 of 12"
+
 # --- SIGTERM restores the terminal.
 pid=$(browse_pid)
 [ -n "$pid" ] || fail "browse is not running"
