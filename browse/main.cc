@@ -53,9 +53,9 @@ bool LoadTerminalTable() {
   const char* tty = ttyname(STDIN_FILENO);
   const std::string table = std::string("/tmp/") + (tty != nullptr ? tty : "(null)");
   std::string dir = table.substr(0, table.rfind('/'));
-  PrintMessage("no terminal table for this terminal: " + table + ": " + why +
-               "\n  make one with 'tcp-table --install', or for an ANSI terminal (xterm, tmux, the Linux console) with"
-               "\n  mkdir -p " + dir + " && sh tcp/examples/ansi_table.sh " + table);
+  PrintMessage("no terminal table for this terminal: " + table + ": " + why);
+  PrintMessage("make one with 'tcp-table --install', or for an ANSI terminal (xterm, tmux, the Linux console) with");
+  PrintMessage("  mkdir -p " + dir + " && sh tcp/examples/ansi_table.sh " + table);
   return false;
 }
 
@@ -80,8 +80,7 @@ bool WaitForKey() {
 }
 
 // Ends the screen: the cursor below the form, the terminal as it was.
-void EndScreen(const Browser* browser, ScreenSize size) {
-  (void)browser;
+void EndScreen(ScreenSize size) {
   pos(size.rows - 1, 0);
   std::fputs("\n", stdout);
   std::fflush(stdout);
@@ -124,7 +123,7 @@ int Browse(const std::string& form_path) {
       TakeRedrawRequest();
       ScreenSize now = CurrentSize();
       if (TooSmall(now)) {
-        EndScreen(&browser, now);
+        EndScreen(now);
         PrintMessage("the window became too small: " + std::to_string(now.rows) + " rows and " +
                      std::to_string(now.columns) + " columns");
         return 1;
@@ -136,7 +135,7 @@ int Browse(const std::string& form_path) {
     s = browser.HandleKey(getin1(), &done);
     if (!s.ok()) break;
   }
-  EndScreen(&browser, size);
+  EndScreen(size);
   return s.ok() ? 0 : Fail(s);
 }
 
