@@ -47,8 +47,11 @@ for line in range(4):
     else:
         form += [f"{r} 1 8 51", f"{r} 10 24 41", f"{r} 35 5 1", f"{r} 41 10 3", f"{r} 52 12 30"]
 w("fac", "\n".join(form) + "\n")
-w("fac.0", "FACTURA  ______      CLIENTE ______ ____________\n")
-w("fac.1", "ARTICULO DESCRIPCION              CANT   PRECIO\n")
+# Screen masks: the header part (rows 0 to 5) and the detail heading
+# (row 6), in the fields' own rows and columns; row 0 and column 0 lie on
+# the frame that browse draws around the form.
+w("fac.0", " FACTURA  CLIENTE\n                                                     FECHA\n CIUDAD\n IMPORTE               DTO %               BULTOS\n TOTAL                 /BULTO\n\n")
+w("fac.1", " ARTICULO DESCRIPCION               CANT     PRECIO        TOTAL\n")
 w("fac.c0", "h06 h04 h04 h05 * 100 / -\nh07 h06 h08 /\nd04 d02 d03 *\n")
 
 # (number, client, date, amount, discount, boxes, lines); a line is None (absent),

@@ -23,6 +23,7 @@ void ResetTable(std::string_view file) {
   start = 0;
   cmpar = 0;
   ddoc = 0;
+  tcputf8 = 0;
   debug = 0;
   if (file.empty()) return;
   WriteFile("table", file);
@@ -125,6 +126,7 @@ void FuzzFieldEditor(std::string_view data) {
   const int type = (param(1) & 0x7f) % 12;
   const int exit_key = param(2);
   ddoc = param(3) & 1;
+  tcputf8 = (param(3) >> 1) & 1;
   const std::string initial(sections.size() > 1 ? sections[1].substr(0, sections[1].find('\0')) : "");
   KeysOnStdin(sections.size() > 2 ? sections[2] : std::string_view());
 

@@ -23,8 +23,9 @@ void FuzzKeyDecoder(std::string_view data);
 // the text, cut at a NUL byte.
 void FuzzPunto(std::string_view data);
 
-// The field editor. Sections: four bytes (width, type, exit key, ddoc), the
-// initial text, the keys typed, and optionally a terminal table file.
+// The field editor. Sections: four bytes (width, type, exit key, and ddoc in
+// bit 0 and tcputf8 in bit 1 of the fourth), the initial text, the keys
+// typed, and optionally a terminal table file.
 void FuzzFieldEditor(std::string_view data);
 
 #endif  // QUERY_FUZZ_TCP_TARGETS_H_

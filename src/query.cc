@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "escape.h"
 #include "tcp.h"
@@ -274,4 +275,44 @@ void Query::PrintLine(int line, Output* out) {
     if (arg.has_separator) out->Put(arg.separator);
   }
   out->Put('\n');
+}
+
+// ---- Record by record
+
+void Query::SetArguments(std::vector<QueryArgument> arguments) {
+  arguments_ = std::move(arguments);
+  searched_.clear();
+  last_searched_ = 0;
+  for (size_t i = 0; i < arguments_.size(); ++i) {
+    if (arguments_[i].search.empty()) continue;
+    last_searched_ = static_cast<int>(i);
+    searched_.push_back(&arguments_[i]);
+  }
+  accept_all_ = !arguments_.empty() && !arguments_[0].search.empty() && arguments_[0].search[0] == '*';
+  first_record_ = 0;
+  end_record_ = store_.record_count();
+  ApplyKeyShortcut();
+}
+
+Status Query::ReadWholeRecord(int64_t n, bool* beyond_head) {
+  bool has_detail = false;
+  Status s = ReadRecord(n, &has_detail, beyond_head);
+  if (!s.ok() || *beyond_head) return s;
+  // A deferred field ends with the same text whenever it is computed within
+  // its record, so computing them all now gives what Run would print.
+  formulas_.ComputeDeferredHeader(&values_);
+  for (int line = 0; line < form_.line_count; ++line) {
+    if (LinePresent(line)) formulas_.ComputeDeferredLine(line, &values_);
+  }
+  return Status::Ok();
+}
+
+bool Query::PrintsRecord() const {
+  bool has_detail = false;
+  for (int line = 0; line < form_.line_count; ++line) {
+    if (!LinePresent(line)) continue;
+    has_detail = true;
+    if (AcceptsLine(line)) return true;
+  }
+  return !has_detail && AcceptsHeaderOnly();
 }

@@ -73,6 +73,34 @@ class Query {
   // Walks the records in range and prints the matches.
   Status Run(Output* out);
 
+  // ---- Record by record, for programs that show records instead of
+  // printing them (browse). After Start, these take the record loop's steps
+  // one record at a time, with the same reading and the same matching.
+
+  // Replaces the query arguments and sets the record range anew, the key
+  // shortcut included, as Start sets them for its arguments.
+  void SetArguments(std::vector<QueryArgument> arguments);
+  const Form& form() const { return form_; }
+  int64_t record_count() const { return store_.record_count(); }
+  // The records the current arguments examine: [first_record, end_record).
+  int64_t first_record() const { return first_record_; }
+  int64_t end_record() const { return end_record_; }
+  // Reads record n and resolves it whole: lookups and every calculated
+  // field, those Start deferred included. `beyond_head` as in Run: HEAD no
+  // longer holds record n, which is then not resolved.
+  Status ReadWholeRecord(int64_t n, bool* beyond_head);
+  // The values of the record last read.
+  const RecordValues& values() const { return values_; }
+  // Whether detail line `line` of the record last read is present.
+  bool LinePresent(int line) const {
+    return line >= 0 && line < static_cast<int>(pointers_.size()) && pointers_[static_cast<size_t>(line)] >= 0;
+  }
+  // Whether Run would print the record last read: its header when it has
+  // no present line, otherwise at least one of its lines.
+  bool PrintsRecord() const;
+  // Whether Run would print present line `line` of the record last read.
+  bool PrintsLine(int line) const { return AcceptsLine(line); }
+
  private:
   void ApplyKeyShortcut();
   void WarnAboutFieldNumbers();

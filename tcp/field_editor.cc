@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "cell_output.h"
 #include "tcp.h"
 
 // Process-wide switch: while 0, numeric fields are drawn with four blanks
@@ -91,7 +92,7 @@ void FieldEditor::Draw() {
   if (IsDateType(type)) std::fputs("  ", stdout);
   if (IsNumericType(type) && ddoc == 0) std::fputs("    ", stdout);
   pos(row, column);
-  std::fputs(text, stdout);
+  WriteCells(text);
   cursor = static_cast<int>(std::strlen(text));
   right_count = 0;
   point = IsNumericType(type) && std::strchr(text, '.') != nullptr;
@@ -106,7 +107,7 @@ void FieldEditor::ToggleCase() {
 void FieldEditor::MoveRight() {
   if (right_count == 0) return Bell();
   --right_count;
-  std::putchar(text[cursor]);
+  WriteCell(static_cast<unsigned char>(text[cursor]));
   ++cursor;
   right.assign(right_count > 0 ? text + cursor : "");
 }
@@ -128,7 +129,7 @@ void FieldEditor::DeleteLeft() {
   text[cursor] = '\0';
   if (right_count > 0) {
     std::putchar('\b');
-    std::fputs(right.c_str(), stdout);
+    WriteCells(right.c_str());
     std::putchar('_');
     RestoreRight();
   }
@@ -137,9 +138,9 @@ void FieldEditor::DeleteLeft() {
 void FieldEditor::Insert(int code) {
   text[cursor++] = static_cast<char>(code);
   text[cursor] = '\0';
-  std::putchar(code);
+  WriteCell(code);
   if (right_count > 0) {
-    std::fputs(right.c_str(), stdout);
+    WriteCells(right.c_str());
     RestoreRight();
   }
 }

@@ -5,7 +5,9 @@
 // of the field's type, and returns the key that ended editing. A numeric
 // field (types 1 to 5) is then redrawn through punto; a date field (types 8
 // and 9) is checked, redrawn as dd/mm/yyyy and stored as ddmmyyyy, or
-// refused with a message on the message row and the result 101.
+// refused with a message on the message row and the result 101. Field text
+// is written through cell_output.h, so the composed accents are echoed as
+// UTF-8 while `tcputf8` is set; the buffer always holds code page 437.
 //
 // Limits: a width above 255 counts as 255 and a negative one as 0. An initial
 // text longer than the width is kept whole and shown as it is, and the field

@@ -70,12 +70,24 @@ int DecodeKey(const char (&table)[40][10], int tics, const std::function<int()> 
 
 }  // namespace tcplib
 
+namespace {
+
+// Whether the last getin1 met the end of standard input (or a read error)
+// instead of a key.
+bool input_ended = false;
+
+}  // namespace
+
 // Every read is a fresh attempt: the stream's end-of-file mark is cleared
 // first, so a terminal read that timed out can be retried. After getin1 has
 // returned -1, feof(stdin) tells the end of input from a byte 0xFF.
 int getin1() {
-  return tcplib::DecodeKey(tc, TICS, [] {
+  int key = tcplib::DecodeKey(tc, TICS, [] {
     std::clearerr(stdin);
     return std::getchar();
   });
+  input_ended = key == -1 && (std::feof(stdin) || std::ferror(stdin));
+  return key;
 }
+
+int tcpeof(void) { return input_ended ? 1 : 0; }

@@ -152,4 +152,55 @@ int punto(const char *text, char *output, int decimals);
 // further characters. End of input ends editing as KEY_ESCAPE would.
 int input(int row, int column, int width, int type, char *text, int exit_key);
 
+// ===========================================================================
+// Additions for programs: end of input, key mode and UTF-8 echo. These
+// declarations use only C types, so C programs can use them as they are.
+
+// ---------------------------------------------------------------------------
+// End of input.
+
+// 1 when the last getin1 (and so the last key `input` or `dbgr` read) met
+// the end of standard input or a read error instead of a key; 0 after a key,
+// and before any read. A program tells a refused date (101) from the end of
+// input by it: after 101, tcpeof() is 1 only when no key will come.
+int tcpeof(void);
+
+// ---------------------------------------------------------------------------
+// Key mode. The routines above still set no mode; a program that edits
+// fields calls tcpkeys once the table is loaded.
+
+// Options of tcpkeys, or-ed together.
+enum {
+  TCP_KEYS_SIGNALS = 1,  // Ctrl-C, Ctrl-\ and Ctrl-Z keep sending signals (ISIG)
+  TCP_KEYS_FLOW = 2      // Ctrl-S and Ctrl-Q keep stopping output (IXON)
+};
+
+// Puts the terminal on standard input in key mode: every key is read as it
+// is typed (no line editing, VMIN 1, VTIME 0) and nothing is echoed; signal
+// keys and output flow control are off unless `options` keeps them; all
+// other settings stay. The mode found is saved on the first call (a call in
+// key mode only changes the options) and restored by tcpkeysoff, on every
+// normal end of the process (return from main, exit), on SIGINT, SIGTERM and
+// SIGHUP (then the signal ends the process as it would have) and on SIGTSTP
+// (then the process stops; on SIGCONT, in the foreground, key mode comes
+// back). Only signals whose action is the default are taken over: one the
+// program ignores or handles stays as it is. Returns 0, or -1 when standard
+// input is no terminal or its mode cannot be set; the terminal then has the
+// mode it had before key mode and no signal is taken over.
+int tcpkeys(int options);
+
+// Restores the mode tcpkeys saved and gives the signals it took over their
+// default action again. Does nothing outside key mode.
+void tcpkeysoff(void);
+
+// ---------------------------------------------------------------------------
+// UTF-8 echo.
+
+// Non-zero: the field editor writes the eleven code page 437 characters that
+// the apostrophe composes (a e i o u acute, n and N with tilde, the ordinals
+// a and o, one half, one quarter) as their UTF-8 sequences, one screen cell
+// each, for a UTF-8 terminal. The field's bytes stay code page 437. 0 (the
+// default): every byte is written as it is stored.
+extern int tcputf8;
+
 #endif  // TCP_TCP_H_

@@ -6,11 +6,10 @@
 #include <cstdio>
 
 #include "tcp.h"
-#include "terminal_mode.h"
 
 int main() {
   tcp(0);
-  KeyMode mode;
+  tcpkeys(TCP_KEYS_SIGNALS);  // no terminal (keys from a file): nothing to set
   std::fputs(tc[0], stdout);
   box(2, 10, 5, 30);
   pos(3, 12);

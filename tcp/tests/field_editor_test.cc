@@ -242,6 +242,59 @@ TEST(InputTest, EndOfInputEndsAsEscape) {
   EXPECT_EQ(e.text, "31122000");
 }
 
+TEST(InputTest, TcpeofTellsARefusedDateFromTheEndOfInput) {
+  auto refused = [](const std::string &keys) {
+    return RunInChild(keys, [] {
+      SetReadableTable();
+      char date[9] = "";
+      int result = input(kRow, kColumn, 8, 8, date, 0);
+      std::printf("\n#%d %d", result, tcpeof());
+    }).out;
+  };
+  std::string out = refused("3213\rk");  // a key acknowledges the message
+  EXPECT_EQ(out.substr(out.rfind("\n#")), "\n#101 0");
+  out = refused("3213\r");  // the message's key wait meets the end
+  EXPECT_EQ(out.substr(out.rfind("\n#")), "\n#101 1");
+  out = refused("3213");  // the end of input ends editing, then the wait
+  EXPECT_EQ(out.substr(out.rfind("\n#")), "\n#101 1");
+  out = refused("31121999\r");
+  EXPECT_EQ(out.substr(out.rfind("\n#")), "\n#13 0");
+}
+
+// Edits with UTF-8 echo on; otherwise as RunInput.
+Edit RunUtf8Input(int width, const std::string &text, const std::string &keys) {
+  tcputf8 = 1;
+  Edit e = RunInput(width, 0, text, keys);
+  tcputf8 = 0;
+  return e;
+}
+
+TEST(Utf8EchoTest, AccentedLettersAreWrittenAsUtf8AndStoredAsCodePage437) {
+  Edit e = RunUtf8Input(20, "", "'2'4'A'N'O'a'e'i'n'o'u\r");
+  EXPECT_EQ(e.text, "\xab\xac\xa6\xa5\xa7\xa0\x82\xa1\xa4\xa2\xa3");
+  EXPECT_EQ(e.out, Drawn(20, 0, "") +
+                       "\u00bd\u00bc\u00aa\u00d1\u00ba\u00e1\u00e9\u00ed\u00f1\u00f3\u00fa");
+}
+
+TEST(Utf8EchoTest, EveryRedrawOfTheTextIsTranslatedAndPlainBytesStay) {
+  // Initial text: drawn translated, except a code page 437 byte the
+  // apostrophe does not compose (0x81), which stays as it is.
+  Edit e = RunUtf8Input(10, "\x82\x81x", "\r");
+  EXPECT_EQ(e.out, Drawn(10, 0, "\u00e9\x81x"));
+  EXPECT_EQ(e.text, "\x82\x81x");
+  // Insert and delete before an accented letter rewrite it; moving right over
+  // it writes it again: one cell each time, so the positions stay the same.
+  e = RunUtf8Input(10, "a\x82", "\x15\x15z\b\x06\r");
+  EXPECT_EQ(e.text, "a\x82");
+  EXPECT_EQ(e.out, Drawn(10, 0, "a\u00e9") + "\b\b" + "z" + "a\u00e9" + At(kRow, kColumn + 1) +
+                       "\b" + "a\u00e9_" + At(kRow, kColumn) + "a");
+  // The switch off: the same keys write the stored bytes.
+  Edit plain = RunInput(10, 0, "a\x82", "\x15\x15z\b\x06\r");
+  EXPECT_EQ(plain.text, e.text);
+  EXPECT_EQ(plain.out, Drawn(10, 0, "a\x82") + "\b\bza\x82" + At(kRow, kColumn + 1) + "\ba\x82_" +
+                           At(kRow, kColumn) + "a");
+}
+
 TEST(InputTest, LongInitialTextIsKeptAndTheFieldCountsAsFull) {
   Edit e = RunInput(3, 0, "abcdef", "x\x08\r", 0, 7);
   EXPECT_EQ(e.text, "abcde");

@@ -171,3 +171,24 @@ TEST(GetinTest, ByteFFIsNoEndOfInput) {
 }
 
 }  // namespace
+
+TEST(TcpeofTest, TellsTheEndOfInputFromKeysAndFromByteFF) {
+  ChildRun run = RunInChild("a\xff\x1b", [] {
+    std::memset(tc, 0, sizeof tc);
+    std::strcpy(tc[TC_KEY_LEFT], "\x1b[D");
+    TICS = 23;
+    int before = tcpeof();
+    int a = getin1();
+    int after_a = tcpeof();
+    int ff = getin1();
+    int after_ff = tcpeof();
+    int escape = getin1();  // its sequence wait meets the end, but a key came
+    int after_escape = tcpeof();
+    int end = getin1();
+    int after_end = tcpeof();
+    int again = getin1();
+    std::printf("%d %d%d %d%d %d%d %d%d %d%d", before, a, after_a, ff, after_ff, escape,
+                after_escape, end, after_end, again, tcpeof());
+  });
+  EXPECT_EQ(run.out, "0 970 -10 270 -11 -11");
+}

@@ -1,0 +1,249 @@
+#include "browser.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr char kKeysHelp[] = "Down Up f:first l:last k:key s:search q:quit";
+constexpr char kSearchHelp[] = "SEARCH  Tab/Down:next field  Up:previous  Ctrl-D:search  Escape:cancel";
+constexpr char kKeyHelp[] = "KEY  Down:go  Escape:cancel";
+constexpr int kSearchFieldType = 7;  // text, no case toggle
+constexpr int kMaxEditWidth = 255;
+
+std::string Trimmed(std::string_view text) {
+  size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return std::string();
+  size_t end = text.find_last_not_of(' ');
+  return std::string(text.substr(begin, end - begin + 1));
+}
+
+QueryArgument SearchArgument(char letter, int field, const std::string& text) {
+  QueryArgument arg;
+  std::string number = std::to_string(field);
+  if (field < 10) number = "0" + number;
+  arg.text = std::string(1, letter) + number + ";" + text;
+  arg.letter = letter;
+  arg.field = field;
+  arg.has_separator = true;
+  arg.separator = ';';
+  arg.search = text;
+  for (char& c : arg.search) c = LowerAscii(c);
+  return arg;
+}
+
+// Edits `text` in the cells of `p` with the field editor; returns the key
+// that ended editing.
+int EditText(const Placement& p, std::string* text) {
+  const int width = std::min(p.width, kMaxEditWidth);
+  std::vector<char> buffer(std::max<size_t>(static_cast<size_t>(width), text->size()) + 1, '\0');
+  std::copy(text->begin(), text->end(), buffer.begin());
+  int key = input(p.row, p.column, width, kSearchFieldType, buffer.data(), kKeyRunSearch);
+  *text = buffer.data();
+  return key;
+}
+
+// Shows a field's search text over underscores, as the field editor does.
+void ShowSearchText(const Placement& p, const std::string& text) {
+  const int width = std::min(p.width, kMaxEditWidth);
+  std::string cells = text.substr(0, static_cast<size_t>(width));
+  cells.resize(static_cast<size_t>(width), '_');
+  pos(p.row, p.column);
+  std::fputs(cells.c_str(), stdout);
+}
+
+}  // namespace
+
+Browser::Browser(Query* query, const std::vector<std::string>& header_mask,
+                 const std::vector<std::string>& detail_mask, ScreenSize size)
+    : query_(query),
+      header_mask_(header_mask),
+      detail_mask_(detail_mask),
+      navigator_(query),
+      view_(query, Layout()),
+      header_search_(static_cast<size_t>(query->form().header_count)),
+      detail_search_(static_cast<size_t>(query->form().field_count)) {
+  view_.set_layout(MakeLayout(query_->form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
+}
+
+int Browser::MessageRowFromTable() const {
+  return tc[TC_MSG_ROW][0] == '\0' ? -1 : static_cast<signed char>(tc[TC_MSG_ROW][0]);
+}
+
+Status Browser::Start() {
+  bool found = false;
+  Status s = navigator_.Search({}, &found);
+  if (!s.ok()) return s;
+  Redraw();
+  return Status::Ok();
+}
+
+std::string Browser::StatusText() const {
+  if (navigator_.current() < 0) return std::string("no documents  ") + kKeysHelp;
+  std::string text = Trimmed(query_->values().HeaderText(0));
+  if (!text.empty()) text += "  ";
+  text += std::to_string(navigator_.current() + 1) + " of " + std::to_string(query_->record_count());
+  if (navigator_.searching()) text += "  match " + std::to_string(navigator_.match_number() + 1);
+  return text + "  " + kKeysHelp;
+}
+
+void Browser::Redraw() {
+  std::string message = StatusText();
+  if (!hidden_named_ && !view_.layout().hidden.empty()) {
+    message = "not on the screen: " + view_.layout().hidden;
+    hidden_named_ = true;
+  }
+  view_.DrawAll(navigator_, message);
+}
+
+void Browser::Resize(ScreenSize size) {
+  view_.set_layout(MakeLayout(query_->form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
+  hidden_named_ = false;
+  Redraw();
+}
+
+void Browser::Show(const std::string& note) {
+  view_.DrawRecord(navigator_);
+  view_.DrawMessage(note.empty() ? StatusText() : note);
+}
+
+std::vector<QueryArgument> Browser::SearchArguments() const {
+  std::vector<QueryArgument> arguments;
+  for (size_t f = 0; f < header_search_.size(); ++f) {
+    if (!header_search_[f].empty()) arguments.push_back(SearchArgument('h', static_cast<int>(f), header_search_[f]));
+  }
+  for (size_t f = 0; f < detail_search_.size(); ++f) {
+    if (!detail_search_[f].empty()) arguments.push_back(SearchArgument('d', static_cast<int>(f), detail_search_[f]));
+  }
+  return arguments;
+}
+
+Status Browser::HandleKey(int key, bool* done) {
+  *done = false;
+  bool moved = false;
+  Status s;
+  const char* edge = nullptr;
+  switch (key) {
+    case KEY_NEWLINE:
+      s = navigator_.Next(&moved);
+      edge = "no next document";
+      break;
+    case KEY_CTRL_Z:
+      s = navigator_.Previous(&moved);
+      edge = "no previous document";
+      break;
+    case 'f': case 'F': case kKeyFirst:
+      s = navigator_.First(&moved);
+      edge = "this is the first document";
+      break;
+    case 'l': case 'L': case kKeyLast:
+      s = navigator_.Last(&moved);
+      edge = "this is the last document";
+      break;
+    case 'k': case 'K':
+      return TypeKey();
+    case 's': case 'S': case '/':
+      return TypeSearch();
+    case 12:  // Ctrl-L
+      Redraw();
+      return Status::Ok();
+    case 'q': case 'Q': case KEY_ESCAPE:
+      *done = true;
+      return Status::Ok();
+    case -1:  // the end of input, or a typed byte 0xFF
+      *done = tcpeof() != 0;
+      return Status::Ok();
+    default:
+      view_.DrawMessage(std::string("keys: ") + kKeysHelp);
+      return Status::Ok();
+  }
+  if (!s.ok()) return s;
+  Show(moved || navigator_.current() < 0 ? std::string() : std::string(edge) + "  " + StatusText());
+  return Status::Ok();
+}
+
+Status Browser::TypeKey() {
+  const Placement* p = view_.layout().header.empty() ? nullptr : &view_.layout().header[0];
+  if (p == nullptr || !p->shown || p->width <= 0) {
+    view_.DrawMessage("header field 0 is not on the screen");
+    return Status::Ok();
+  }
+  view_.DrawMessage(kKeyHelp);
+  std::string key;
+  const int ended = EditText(*p, &key);
+  if (ended == KEY_ESCAPE || key.empty()) {
+    Show("");
+    return Status::Ok();
+  }
+  bool found = false;
+  Status s = navigator_.GoToKey(key, &found);
+  if (!s.ok()) return s;
+  if (found) std::fill(header_search_.begin(), header_search_.end(), std::string());
+  if (found) std::fill(detail_search_.begin(), detail_search_.end(), std::string());
+  Show(found ? std::string() : "no document has the key " + key + "  " + StatusText());
+  return Status::Ok();
+}
+
+Status Browser::TypeSearch() {
+  // The fields that take a search text: the header's and detail line 0's.
+  struct Target {
+    const Placement* place;
+    std::string* text;
+  };
+  std::vector<Target> targets;
+  const Layout& layout = view_.layout();
+  for (size_t f = 0; f < header_search_.size(); ++f) {
+    if (layout.header[f].shown && layout.header[f].width > 0) targets.push_back({&layout.header[f], &header_search_[f]});
+  }
+  for (size_t f = 0; f < detail_search_.size() && query_->form().line_count > 0; ++f) {
+    const Placement& p = layout.detail[f];
+    if (p.shown && p.width > 0) targets.push_back({&p, &detail_search_[f]});
+  }
+  if (targets.empty()) {
+    view_.DrawMessage("no field is on the screen");
+    return Status::Ok();
+  }
+  const std::vector<std::string> saved_header = header_search_;
+  const std::vector<std::string> saved_detail = detail_search_;
+  view_.ClearFields();
+  for (const Target& t : targets) ShowSearchText(*t.place, *t.text);
+  view_.DrawMessage(kSearchHelp);
+
+  size_t at = 0;
+  bool run = false;
+  for (;;) {
+    const int key = EditText(*targets[at].place, targets[at].text);
+    if (key == KEY_ESCAPE || tcpeof() != 0) break;
+    if (key == kKeyRunSearch) {
+      run = true;
+      break;
+    }
+    if (key == KEY_CTRL_Z) {
+      if (at > 0) --at;
+    } else if (++at == targets.size()) {
+      run = true;
+      break;
+    }
+  }
+  std::string note;
+  if (run) {
+    Navigator probe(query_);
+    bool found = false;
+    Status s = probe.Search(SearchArguments(), &found);
+    if (!s.ok()) return s;
+    if (found) {
+      navigator_ = std::move(probe);
+    } else {
+      note = "no document matches";
+      run = false;
+    }
+  }
+  if (!run) {
+    header_search_ = saved_header;
+    detail_search_ = saved_detail;
+    Status s = navigator_.Refresh();
+    if (!s.ok()) return s;
+  }
+  view_.DrawAll(navigator_, note.empty() ? StatusText() : note + "  " + StatusText());
+  return Status::Ok();
+}

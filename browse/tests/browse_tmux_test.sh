@@ -1,0 +1,195 @@
+#!/bin/sh
+# Runs browse in a real terminal under tmux on the example store and on a
+# generated store of 1,000,000 documents, types keys and checks the screen:
+# the first invoice, next and previous, a search against the command-line
+# query, a window below 80x24, and the terminal mode after SIGTERM.
+#   browse_tmux_test.sh <browse> <query> <bench_store> <source directory>
+# Exits 77 (skipped) where tmux is not installed.
+set -u
+command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed: skipped"; exit 77; }
+browse=$1
+query=$2
+bench_store=$3
+source=$4
+socket="browse-test-$$"
+big="${TMPDIR:-/tmp}/browse-test-store-$$"
+table=""
+
+t() { tmux -L "$socket" -f /dev/null "$@"; }
+cleanup() {
+  t kill-server >/dev/null 2>&1
+  [ -n "$table" ] && rm -f "$table"
+  rm -rf "$big"
+  rmdir /tmp/dev/pts /tmp/dev 2>/dev/null
+  return 0
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $1"
+  echo "--- screen ---"
+  t capture-pane -p -t b
+  exit 1
+}
+screen() { t capture-pane -p -t b | sed 's/ *$//'; }
+line() { screen | sed -n "$(($1 + 1))p"; }
+# Waits up to 10 seconds for line $1 to read $2.
+expect_line() {
+  i=0
+  while [ "$(line "$1")" != "$2" ]; do
+    i=$((i + 1))
+    [ $i -gt 100 ] && fail "line $1 should read '$2' but reads '$(line "$1")'"
+    sleep 0.1
+  done
+}
+# Waits up to 10 seconds for some line to hold $1 (a grep pattern).
+expect_somewhere() {
+  i=0
+  until screen | grep -q -e "$1"; do
+    i=$((i + 1))
+    [ $i -gt 100 ] && fail "no line holds '$1'"
+    sleep 0.1
+  done
+}
+# Starts a session running $1 in a window of $2 x $3; a server that is
+# still going away is waited for.
+session() {
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    t new-session -d -x "$2" -y "$3" -s b "$1" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  fail "no tmux session"
+}
+# Starts browse on the form `fac` in directory $1, in a window of $2 x $3;
+# the shell reports the exit status and the terminal mode when it ends.
+start() {
+  t kill-server >/dev/null 2>&1
+  [ -n "$table" ] && rm -f "$table"
+  session "trap : INT; cd '$1' && read go && '$browse' fac; s=\$?; echo; echo EXIT=\$s; stty -a | tr ' ;' '\n\n' | grep -x -e -*icanon -e -*echo | tr '\n' ' '; echo; sleep 60" "$2" "$3"
+  tty=$(t display-message -p -t b '#{pane_tty}')
+  table="/tmp$tty"
+  mkdir -p "${table%/*}" && sh "$source/tcp/examples/ansi_table.sh" "$table" || fail "cannot write $table"
+  t send-keys -t b Enter
+}
+browse_pid() { pgrep -P "$(t display-message -p -t b '#{pane_pid}')" -x browse; }
+
+examples="$source/examples/invoices"
+
+# --- The first invoice, next and previous.
+start "$examples" 80 24
+expect_line 0 "+FACTURA--CLIENTE-----------------------------------------------------+"
+expect_line 1 "|000101   C00001|ACME S.A.                           FECHA  05/01/2024|"
+expect_line 3 "|IMPORTE    1.250,00   DTO %      5        BULTOS    3                |"
+expect_line 7 "|A0000001 Tornillo 4x20 zincado      500       0,05 25.00             |"
+expect_line 11 "+---------------------------------------------------------------------+"
+expect_somewhere "000101  1 of 12  Down Up"
+t send-keys -t b Down
+expect_somewhere "000102  2 of 12"
+expect_line 1 "|000102   C00002|Ferreteria Norte                    FECHA  09/01/2024|"
+expect_line 8 "|                                                                     |"
+t send-keys -t b Up
+expect_somewhere "000101  1 of 12"
+t send-keys -t b l
+expect_somewhere "000112  12 of 12"
+
+# --- A search: 'tornillo' in the description (detail field 1), the tenth
+# field after the nine of the header; it must walk the documents and lines
+# the command-line query prints.
+t send-keys -t b f s Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab tornillo C-d
+expect_somewhere "000101  1 of 12  match 1"
+expect_line 7 "|A0000001 Tornillo 4x20 zincado      500       0,05 25.00             |"
+expect_line 8 "|                                                                     |"
+for expected in $(cd "$examples" && "$query" fac 'h00;' 'd00;' 'd01;tornillo' | cut -d';' -f1 | uniq); do
+  expect_somewhere "^|$expected "
+  article=$(cd "$examples" && "$query" fac "h00;$expected" 'd00;' 'd01;tornillo' | cut -d';' -f2 | head -1)
+  expect_somewhere "^|$article Tornillo"
+  t send-keys -t b Down
+done
+expect_somewhere "no next document"
+t send-keys -t b Up
+expect_somewhere "000109  9 of 12  match 4"
+
+# --- A document by its key.
+t send-keys -t b k 000107 Down
+expect_somewhere "000107  7 of 12  Down"
+expect_line 1 "|000107   C00005|Quimica Levante                     FECHA  23/02/2024|"
+
+# --- A window below 80x24: cut at its edge, the fields off it named once,
+# the message on its last row; nothing wraps.
+t resize-window -t b -x 50 -y 12
+expect_line 1 " 000107   C00005|Quimica Levante"
+line 11 | grep -q "not on the screen: h03" || fail "the hidden fields are not named on the last row"
+[ "$(screen | awk 'length > 50' | wc -l)" -eq 0 ] || fail "a line is wider than the window"
+expect_line 7 " A0000004 Cable 2,5mm rollo 100m      40      48,9"
+t send-keys -t b Down
+expect_somewhere "000108  8 of 12"
+t resize-window -t b -x 80 -y 24
+expect_line 11 "+---------------------------------------------------------------------+"
+
+# --- Ctrl-Z (SIGTSTP) restores the terminal while browse is stopped; on
+# SIGCONT key mode comes back and the screen is drawn again.
+modes() { stty -F "$tty" -a | tr ' ;' '\n\n' | grep -x -e -*icanon -e -*echo | tr '\n' ' '; }
+pid=$(browse_pid)
+[ -n "$pid" ] || fail "browse is not running"
+t send-keys -t b C-z
+i=0
+until [ "$(modes)" = "icanon echo " ]; do
+  i=$((i + 1)); [ $i -gt 50 ] && fail "stopped, the terminal has '$(modes)'"; sleep 0.1
+done
+kill -CONT "$pid"
+i=0
+until [ "$(modes)" = "-icanon -echo " ]; do
+  i=$((i + 1)); [ $i -gt 50 ] && fail "continued, the terminal has '$(modes)'"; sleep 0.1
+done
+expect_somewhere "000108  8 of 12"
+t send-keys -t b Up
+expect_somewhere "000107  7 of 12"
+
+# --- SIGTERM restores the terminal.
+pid=$(browse_pid)
+[ -n "$pid" ] || fail "browse is not running"
+kill -TERM "$pid"
+expect_somewhere "^EXIT=143"
+expect_somewhere "^icanon echo$"
+
+# --- Escape key (F1 in the table) ends browse normally.
+start "$examples" 80 24
+expect_somewhere "000101  1 of 12"
+t send-keys -t b F1
+expect_somewhere "^EXIT=0"
+expect_somewhere "^icanon echo$"
+
+# --- Ctrl-C (SIGINT) restores the terminal and ends browse as SIGINT does.
+start "$examples" 80 24
+expect_somewhere "000101  1 of 12"
+t send-keys -t b C-c
+expect_somewhere "^EXIT=130"
+expect_somewhere "^icanon echo$"
+
+# --- No terminal table: a message telling how to make one, terminal untouched.
+t kill-server >/dev/null 2>&1
+rm -f "$table"
+table=""
+session "cd '$examples' && '$browse' fac; s=\$?; echo; echo EXIT=\$s; sleep 60" 80 24
+expect_somewhere "^EXIT=1"
+expect_somewhere "no terminal table"
+expect_somewhere "ansi_table.sh"
+
+# --- 1,000,000 generated documents: the first, the last, a search.
+"$bench_store" "$big" 1000000 1 100 100 >/dev/null || fail "cannot generate the store"
+start "$big" 80 24
+expect_somewhere " 1 of 1000000 "
+t send-keys -t b l
+last=$(tail -c 8 "$big/H")
+expect_somewhere "$last  1000000 of 1000000 "
+client=$(head -c 14 "$big/HEAD" | cut -c 9-14)
+t send-keys -t b f s Tab "$client" C-d
+expect_somewhere "^.00000000 "
+expect_somewhere "^|$client"
+expect_somewhere "1 of 1000000  match 1"
+t send-keys -t b Down
+expect_somewhere "match 2"
+t send-keys -t b k "$last" Down
+expect_somewhere "1000000 of 1000000  Down"
+t send-keys -t b q
+expect_somewhere "^EXIT=0"
+echo "PASS"

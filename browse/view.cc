@@ -1,0 +1,98 @@
+#include "view.h"
+
+#include <cstdio>
+#include <span>
+
+#include "control_format.h"
+#include "field_text.h"
+#include "tcp.h"
+
+namespace {
+
+void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+void WriteEntry(int entry) {
+  tcplib::WriteControl(stdout, tc[entry], std::span<const int>());
+}
+
+}  // namespace
+
+void View::DrawField(const Placement& p, const FieldDef& def, std::string_view text) {
+  if (!p.shown || p.width <= 0) return;
+  // The value is laid out in all its cells, then cut at the screen's edge,
+  // so a right-aligned number is cut as it would show, not re-aligned.
+  std::string shown = DisplayText(def, text, p.full_width);
+  pos(p.row, p.column);
+  Write(shown.substr(0, static_cast<size_t>(p.width)));
+}
+
+void View::Blank(const Placement& p) {
+  if (!p.shown || p.width <= 0) return;
+  pos(p.row, p.column);
+  Write(std::string(static_cast<size_t>(p.width), ' '));
+}
+
+void View::ClearFields() {
+  for (const Placement& p : layout_.header) Blank(p);
+  for (const Placement& p : layout_.detail) Blank(p);
+}
+
+void View::DrawRecord(const Navigator& navigator) {
+  const Form& form = query_->form();
+  const RecordValues& values = query_->values();
+  const bool shown = navigator.current() >= 0;
+  for (int f = 0; f < form.header_count; ++f) {
+    const Placement& p = layout_.header[static_cast<size_t>(f)];
+    if (shown) {
+      DrawField(p, form.ph[static_cast<size_t>(f)], values.HeaderText(f));
+    } else {
+      Blank(p);
+    }
+  }
+  for (int line = 0; line < form.line_count; ++line) {
+    const bool drawn = shown && query_->LinePresent(line) &&
+                       (!navigator.searching() || query_->PrintsLine(line));
+    for (int f = 0; f < form.field_count; ++f) {
+      const Placement& p = layout_.detail_at(line, f, form.field_count);
+      if (drawn) {
+        DrawField(p, form.detail(line, f), values.DetailText(line, f));
+      } else {
+        Blank(p);
+      }
+    }
+  }
+  std::fflush(stdout);
+}
+
+void View::DrawMessage(const std::string& text) {
+  const int width = layout_.size.columns - 1;  // the last cell stays free: no wrap
+  if (width <= 0) return;
+  std::string row(static_cast<size_t>(width), ' ');
+  const std::string cut = text.substr(0, static_cast<size_t>(width));
+  row.replace(static_cast<size_t>(width - static_cast<int>(cut.size())) / 2, cut.size(), cut);
+  for (char& c : row) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  pos(layout_.message_row, 0);
+  WriteEntry(TC_MSG_ON);
+  Write(row);
+  WriteEntry(TC_MSG_OFF);
+  std::fflush(stdout);
+}
+
+void View::DrawAll(const Navigator& navigator, const std::string& message) {
+  // Every cell is blanked but the last of the last row, whose writing
+  // would scroll some terminals.
+  const std::string blank_row(static_cast<size_t>(std::max(layout_.size.columns, 0)), ' ');
+  for (int r = 0; r < layout_.size.rows; ++r) {
+    pos(r, 0);
+    Write(r + 1 < layout_.size.rows ? blank_row : blank_row.substr(1));
+  }
+  if (layout_.frame) box(0, 0, layout_.frame_bottom, layout_.frame_right);
+  for (const MaskRun& run : layout_.mask) {
+    pos(run.row, run.column);
+    Write(run.text);
+  }
+  DrawRecord(navigator);
+  DrawMessage(message);
+}

@@ -1,0 +1,41 @@
+// Drawing a form and the document shown on the terminal, through the
+// terminal library: every write is placed with `pos` and kept within its
+// row, so nothing wraps.
+#ifndef BROWSE_VIEW_H_
+#define BROWSE_VIEW_H_
+
+#include <string>
+
+#include "layout.h"
+#include "navigator.h"
+#include "query.h"
+
+class View {
+ public:
+  View(const Query* query, Layout layout) : query_(query), layout_(std::move(layout)) {}
+
+  const Layout& layout() const { return layout_; }
+  void set_layout(Layout layout) { layout_ = std::move(layout); }
+
+  // Draws the whole screen: blanks, the frame, the masks, the document the
+  // navigator shows and the message; then flushes.
+  void DrawAll(const Navigator& navigator, const std::string& message);
+  // Draws the values of the document the navigator shows (blanks when it
+  // shows none): every header field, and every detail line the query would
+  // print; other lines are blank. Flushes.
+  void DrawRecord(const Navigator& navigator);
+  // Writes `text` centred on the message row between the table's message
+  // entries, cut to the screen's width. Flushes.
+  void DrawMessage(const std::string& text);
+  // Blanks the cells of every field.
+  void ClearFields();
+
+ private:
+  void DrawField(const Placement& p, const FieldDef& def, std::string_view text);
+  void Blank(const Placement& p);
+
+  const Query* query_;
+  Layout layout_;
+};
+
+#endif  // BROWSE_VIEW_H_
