@@ -3,7 +3,8 @@
 // Everything a terminal program needs goes through a per-terminal table of
 // control strings and key sequences, loaded by `tcp` from the file "/tmp/"
 // followed by the terminal path of standard input; the library knows no
-// terminal's codes of its own and sets no terminal mode. Until `tcp` has run
+// terminal's codes of its own, and no routine but the key-mode helper
+// `tcpkeys` (at the end of this header) sets a terminal mode. Until `tcp` has run
 // the table is empty: every routine still works, writing no terminal codes and
 // returning every key byte as itself.
 //
