@@ -15,8 +15,17 @@
 //
 // The query engine uses only the debug trace `dbgr`, which is silent while
 // `debug` is 0.
+//
+// The header is C as well as C++: the routines and the state have C linkage
+// in both languages (the library itself is C++, so a C program links it with
+// the C++ runtime, as `pkg-config --libs tcp` gives it), and the constants
+// are enumerators, which both languages read as ints.
 #ifndef TCP_TCP_H_
 #define TCP_TCP_H_
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 // ---------------------------------------------------------------------------
 // Process-wide state, all zero when the process starts.
@@ -39,41 +48,43 @@ extern int debug;
 extern int ddoc;
 
 // ---------------------------------------------------------------------------
-// Entry numbers of the terminal table.
+// Constants: table entry numbers, key codes and a buffer size. One enum, so
+// that C reads them as int constants and C++ may mix them in arithmetic.
 
-inline constexpr int TC_CURSOR = 1;             // cursor address format (row, column)
-inline constexpr int TC_MSG_ON = 2;             // format written before a message
-inline constexpr int TC_MSG_OFF = 3;            // format written after a message
-inline constexpr int TC_MSG_ROW = 5;            // first byte: message row (signed)
-inline constexpr int TC_KEY_BACKSPACE = 6;      // key sequence for KEY_BACKSPACE
-inline constexpr int TC_KEY_CTRL_Z = 7;         // key sequence for KEY_CTRL_Z
-inline constexpr int TC_KEY_NEWLINE = 8;        // key sequence for KEY_NEWLINE
-inline constexpr int TC_KEY_LEFT = 9;           // key sequence for KEY_LEFT
-inline constexpr int TC_KEY_RIGHT = 10;         // key sequence for KEY_RIGHT
-inline constexpr int TC_BOX_BEGIN = 11;         // written before a box
-inline constexpr int TC_BOX_END = 12;           // written after a box
-inline constexpr int TC_BOX_TOP_RIGHT = 13;     // top-right corner
-inline constexpr int TC_BOX_TOP_LEFT = 14;      // top-left corner
-inline constexpr int TC_BOX_BOTTOM_LEFT = 15;   // bottom-left corner
-inline constexpr int TC_BOX_BOTTOM_RIGHT = 16;  // bottom-right corner
-inline constexpr int TC_BOX_VERTICAL = 17;      // piece of a side
-inline constexpr int TC_BOX_HORIZONTAL = 18;    // piece of the top or bottom
-inline constexpr int TC_KEY_ESCAPE = 21;        // key sequence for KEY_ESCAPE
-// Entries 22 to 39 hold extended key sequences, decoded as entry + 180.
+enum {
+  // Entry numbers of the terminal table.
+  TC_CURSOR = 1,             // cursor address format (row, column)
+  TC_MSG_ON = 2,             // format written before a message
+  TC_MSG_OFF = 3,            // format written after a message
+  TC_MSG_ROW = 5,            // first byte: message row (signed)
+  TC_KEY_BACKSPACE = 6,      // key sequence for KEY_BACKSPACE
+  TC_KEY_CTRL_Z = 7,         // key sequence for KEY_CTRL_Z
+  TC_KEY_NEWLINE = 8,        // key sequence for KEY_NEWLINE
+  TC_KEY_LEFT = 9,           // key sequence for KEY_LEFT
+  TC_KEY_RIGHT = 10,         // key sequence for KEY_RIGHT
+  TC_BOX_BEGIN = 11,         // written before a box
+  TC_BOX_END = 12,           // written after a box
+  TC_BOX_TOP_RIGHT = 13,     // top-right corner
+  TC_BOX_TOP_LEFT = 14,      // top-left corner
+  TC_BOX_BOTTOM_LEFT = 15,   // bottom-left corner
+  TC_BOX_BOTTOM_RIGHT = 16,  // bottom-right corner
+  TC_BOX_VERTICAL = 17,      // piece of a side
+  TC_BOX_HORIZONTAL = 18,    // piece of the top or bottom
+  TC_KEY_ESCAPE = 21,        // key sequence for KEY_ESCAPE
+  // Entries 22 to 39 hold extended key sequences, decoded as entry + 180.
 
-// ---------------------------------------------------------------------------
-// Key codes returned by getin1 besides plain bytes.
+  // Key codes returned by getin1 besides plain bytes.
+  KEY_BACKSPACE = 8,
+  KEY_CTRL_Z = 26,
+  KEY_NEWLINE = 10,
+  KEY_LEFT = 21,
+  KEY_RIGHT = 6,
+  KEY_ESCAPE = 27,
+  KEY_EXTENDED_BASE = 180,  // entry n (22..39) gives n + 180
 
-inline constexpr int KEY_BACKSPACE = 8;
-inline constexpr int KEY_CTRL_Z = 26;
-inline constexpr int KEY_NEWLINE = 10;
-inline constexpr int KEY_LEFT = 21;
-inline constexpr int KEY_RIGHT = 6;
-inline constexpr int KEY_ESCAPE = 27;
-inline constexpr int KEY_EXTENDED_BASE = 180;  // entry n (22..39) gives n + 180
-
-// Bytes a punto output buffer needs: 20 characters and the terminating NUL.
-inline constexpr int PUNTO_OUTPUT_SIZE = 21;
+  // Bytes a punto output buffer needs: 20 characters and the terminating NUL.
+  PUNTO_OUTPUT_SIZE = 21
+};
 
 // ---------------------------------------------------------------------------
 // Terminal table and user file.
@@ -128,7 +139,7 @@ int dbgr(int flag, const char *message);
 // gives its key code; any other byte comes back as a signed byte (128..255
 // as -128..-1). End of input gives -1, and feof(stdin) is then set, which
 // tells it apart from a byte 0xFF.
-int getin1();
+int getin1(void);
 
 // ---------------------------------------------------------------------------
 // Number display and field editing.
@@ -154,8 +165,7 @@ int punto(const char *text, char *output, int decimals);
 int input(int row, int column, int width, int type, char *text, int exit_key);
 
 // ===========================================================================
-// Additions for programs: end of input, key mode and UTF-8 echo. These
-// declarations use only C types, so C programs can use them as they are.
+// Additions for programs: end of input, key mode and UTF-8 echo.
 
 // ---------------------------------------------------------------------------
 // End of input.
@@ -203,5 +213,9 @@ void tcpkeysoff(void);
 // each, for a UTF-8 terminal. The field's bytes stay code page 437. 0 (the
 // default): every byte is written as it is stored.
 extern int tcputf8;
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
 
 #endif  // TCP_TCP_H_
