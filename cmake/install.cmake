@@ -1,0 +1,75 @@
+# What `cmake --install build --prefix P` installs, in the GNU layout:
+#
+#   P/bin/query, P/bin/tcp-table           the programs
+#   P/lib/libtcp.a, P/include/tcp.h        the terminal library, for C and C++
+#   P/lib/cmake/tcp/                       find_package(tcp) gives tcp::tcp
+#   P/lib/pkgconfig/tcp.pc                 pkg-config --cflags --libs tcp
+#   P/share/man/man1, man3                 query(1), tcp-table(1), tcp(3)
+#
+# Included at the end of the top-level CMakeLists.txt, so every program of
+# every directory is defined by now.
+include(CMakePackageConfigHelpers)
+
+set(TCP_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tcp)
+
+# ---------------------------------------------------------------------------
+# Programs.
+
+install(TARGETS query RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The table generator is built only where ncurses' terminfo is found.
+if(TARGET tcp_table)
+  install(TARGETS tcp_table RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# ---------------------------------------------------------------------------
+# The terminal library, its header and its CMake package.
+
+install(TARGETS tcp EXPORT tcpTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# tcp.h includes nothing, so it is the whole interface.
+install(FILES ${PROJECT_SOURCE_DIR}/tcp/tcp.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT tcpTargets NAMESPACE tcp:: DESTINATION ${TCP_PACKAGE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/tcpConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/tcpConfig.cmake
+                              INSTALL_DESTINATION ${TCP_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/tcpConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/tcpConfig.cmake ${PROJECT_BINARY_DIR}/tcpConfigVersion.cmake
+        DESTINATION ${TCP_PACKAGE_DIR})
+
+# ---------------------------------------------------------------------------
+# The pkg-config file names the prefix it is installed under, which
+# `cmake --install --prefix` gives only at install time: it is written then,
+# straight into the destination (DESTDIR honoured), and listed in the
+# install manifest like every other file.
+foreach(kind LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
+    set(tcp_pc_${kind} "${CMAKE_INSTALL_${kind}}")
+  else()
+    set(tcp_pc_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
+  endif()
+endforeach()
+install(CODE "
+  get_filename_component(tcp_pc_prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+  set(tcp_pc_libdir [==[${tcp_pc_LIBDIR}]==])
+  set(tcp_pc_includedir [==[${tcp_pc_INCLUDEDIR}]==])
+  set(tcp_pc_version [==[${PROJECT_VERSION}]==])
+  if(IS_ABSOLUTE [==[${CMAKE_INSTALL_LIBDIR}]==])
+    set(tcp_pc_file [==[${CMAKE_INSTALL_LIBDIR}/pkgconfig/tcp.pc]==])
+  else()
+    set(tcp_pc_file \"\${tcp_pc_prefix}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/tcp.pc\")
+  endif()
+  message(STATUS \"Installing: \$ENV{DESTDIR}\${tcp_pc_file}\")
+  configure_file([==[${PROJECT_SOURCE_DIR}/cmake/tcp.pc.in]==] \"\$ENV{DESTDIR}\${tcp_pc_file}\" @ONLY)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${tcp_pc_file}\")
+")
+
+# ---------------------------------------------------------------------------
+# Man pages.
+
+install(FILES ${PROJECT_SOURCE_DIR}/man/query.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(EXISTS ${PROJECT_SOURCE_DIR}/man/tcp-table.1)
+  install(FILES ${PROJECT_SOURCE_DIR}/man/tcp-table.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/man/tcp.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
