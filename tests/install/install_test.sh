@@ -1,0 +1,138 @@
+#!/bin/sh
+# Installs the build into a fresh temporary prefix and checks one way of
+# using what landed there:
+#   cmake-package  a separate CMake project (C and C++, then C only) finds
+#                  the package, builds its programs and runs them;
+#   pkg-config     a C program compiled and linked with gcc and
+#                  `pkg-config --cflags --libs tcp`, then run;
+#   files          the programs, library, header, package files and man
+#                  pages are where the layout puts them, and the package
+#                  files name the prefix and no path of the build.
+# Nothing is written to the source tree or the build's own install prefix;
+# the install manifest goes to the build's install_manifest_Unspecified.txt
+# (the default component named), never over install_manifest.txt.
+#
+# Usage: install_test.sh MODE SOURCE_DIR BUILD_DIR LIBDIR MANDIR CXX SANITIZED HAS_TCP_TABLE
+# Exit status 77: skipped.
+set -eu
+mode=$1 source_dir=$2 build_dir=$3 libdir=$4 mandir=$5 cxx=$6 sanitized=$7 has_tcp_table=$8
+here=$source_dir/tests/install
+
+fail() {
+  echo "install_test ($mode): $*" >&2
+  exit 1
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tcp-install-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+unset DESTDIR
+cmake --install "$build_dir" --prefix "$prefix" --component Unspecified > "$work/install.log" 2>&1 ||
+  { cat "$work/install.log" >&2; fail "cmake --install failed"; }
+
+# What the C program prints, its keys being ESC [ D and x.
+expected_c_output() {
+  printf '%s\n' \
+    'punto 1234567.891 2 [1.234.567,89]' \
+    'punto -0.004 2 [-0,00]' \
+    'punto  2 []' \
+    'entries 1 5 9 11 18 21' \
+    'keys 8 26 10 21 6 27 180' \
+    'tcpstat 1' \
+    'tcpkeys -1' \
+    'pos <3,4>' \
+    'key 21 eof 0' \
+    'key 120 eof 0' \
+    'key -1 eof 1' \
+    'input <5,2>_____<5,2>ab' \
+    'input 27 [ab]'
+}
+
+# Runs program $1 with the C program's keys and compares its output.
+check_c_program() {
+  printf '\033[Dx' | "$1" > "$work/out.txt" || fail "$1 failed"
+  expected_c_output > "$work/expected.txt"
+  diff -u "$work/expected.txt" "$work/out.txt" >&2 || fail "$1 printed the wrong output"
+}
+
+skip_if_sanitized() {
+  if [ "$sanitized" = 1 ]; then
+    echo "skipped: the library of a sanitizer build needs the sanitizer runtime to link;" \
+         "the plain build runs this test"
+    exit 77
+  fi
+}
+
+case $mode in
+cmake-package)
+  skip_if_sanitized
+  for languages in cxx c; do
+    consumer=$work/consumer-$languages
+    with_cxx=ON
+    [ "$languages" = c ] && with_cxx=OFF
+    if ! cmake -S "$here/consumer" -B "$consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+           -DCMAKE_CXX_COMPILER="$cxx" -DWITH_CXX=$with_cxx > "$work/configure.log" 2>&1 ||
+       ! cmake --build "$consumer" > "$work/build.log" 2>&1; then
+      cat "$work/configure.log" "$work/build.log" >&2 2>/dev/null || true
+      fail "the consumer project ($languages) did not configure and build"
+    fi
+    found=$(sed -n 's/^tcp_DIR:PATH=//p' "$consumer/CMakeCache.txt")
+    [ "$found" = "$prefix/$libdir/cmake/tcp" ] || fail "find_package(tcp) found $found, not the prefix"
+    check_c_program "$consumer/tcp_check"
+  done
+  "$work/consumer-cxx/number_display" > "$work/out.txt" || fail "number_display failed"
+  printf '%s\n' '1234567.891 -> 1.234.567,89' '999.996 -> 1.000,00' \
+    '12345678901 -> 12.345.678.901,00' 'abc -> 0,00' '(11;49)' > "$work/expected.txt"
+  diff -u "$work/expected.txt" "$work/out.txt" >&2 || fail "number_display printed the wrong output"
+  ;;
+pkg-config)
+  skip_if_sanitized
+  command -v pkg-config > /dev/null || { echo "skipped: pkg-config is not installed"; exit 77; }
+  command -v gcc > /dev/null || { echo "skipped: gcc is not installed"; exit 77; }
+  export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
+  flags=$(pkg-config --cflags --libs tcp) || fail "pkg-config does not know tcp"
+  case $flags in
+    *"-I$prefix/include"*"-L$prefix/$libdir"*) ;;
+    *) fail "pkg-config gives flags outside the prefix: $flags" ;;
+  esac
+  # shellcheck disable=SC2086  # the flags are words
+  gcc -std=c99 -Wall -Wextra -Wpedantic -Werror "$here/tcp_check.c" -o "$work/tcp_check" $flags ||
+    fail "gcc could not build the C program with: $flags"
+  check_c_program "$work/tcp_check"
+  ;;
+files)
+  expect=". bin/query $libdir/libtcp.a include/tcp.h
+    $libdir/cmake/tcp/tcpConfig.cmake $libdir/cmake/tcp/tcpConfigVersion.cmake
+    $libdir/cmake/tcp/tcpTargets.cmake $libdir/pkgconfig/tcp.pc
+    $mandir/man1/query.1 $mandir/man3/tcp.3"
+  [ "$has_tcp_table" = 1 ] && expect="$expect bin/tcp-table"
+  [ -f "$source_dir/man/tcp-table.1" ] && expect="$expect $mandir/man1/tcp-table.1"
+  for file in $expect; do
+    [ -e "$prefix/$file" ] || fail "$file is not installed"
+  done
+  for program in bin/query bin/tcp-table; do
+    [ ! -e "$prefix/$program" ] || [ -x "$prefix/$program" ] || fail "$program is not executable"
+  done
+  [ "$("$prefix/bin/query" --version)" = "query 1.0" ] || fail "the installed query does not run"
+  cmp "$source_dir/tcp/tcp.h" "$prefix/include/tcp.h" || fail "include/tcp.h differs from tcp/tcp.h"
+  # The installed header stands alone.
+  if grep -n '^#include' "$prefix/include/tcp.h" >&2; then fail "tcp.h includes other headers"; fi
+  # A package that names the build or source tree breaks once they are gone.
+  for file in "$prefix/$libdir/cmake/tcp/"*.cmake "$prefix/$libdir/pkgconfig/tcp.pc"; do
+    if grep -n -e "$source_dir" -e "$build_dir" "$file" >&2; then fail "$file names a build path"; fi
+  done
+  grep -qx "prefix=$prefix" "$prefix/$libdir/pkgconfig/tcp.pc" || fail "tcp.pc does not name the prefix"
+  grep -qx "$prefix/$libdir/pkgconfig/tcp.pc" "$build_dir/install_manifest_Unspecified.txt" ||
+    fail "tcp.pc is missing from the install manifest"
+  if command -v man > /dev/null; then
+    for page in "1 query" "3 tcp"; do
+      # shellcheck disable=SC2086  # section and name
+      found=$(MANPATH="$prefix/$mandir" man -w $page 2>/dev/null) || fail "man finds no $page"
+      case $found in "$prefix/"*) ;; *) fail "man $page finds $found outside the prefix" ;; esac
+    done
+  fi
+  ;;
+*)
+  fail "unknown mode"
+  ;;
+esac
