@@ -11,7 +11,8 @@
 // Output goes to the buffered standard output and only `mens` (so `coment`
 // and `dbgr`) flushes it; the field editor `input` also flushes before it
 // waits for each key. Keys come from the buffered standard input. The file
-// format and a worked example are in doc/terminal_library.md.
+// format and a worked example are in the man page tcp(3) and in
+// doc/terminal_library.md of the source.
 //
 // The query engine uses only the debug trace `dbgr`, which is silent while
 // `debug` is 0.
