@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs the build into a fresh temporary prefix and checks one way of
 # using what landed there:
-#   cmake-package  a separate CMake project (C and C++, then C only) finds
-#                  the package, builds its programs and runs them;
+#   cmake-package  a separate CMake project (C and C++) and the README's
+#                  example (C only) find the package, build their programs
+#                  and run them;
 #   pkg-config     a C program compiled and linked with gcc and
 #                  `pkg-config --cflags --libs tcp`, then run;
 #   files          the programs, library, header, package files and man
@@ -66,21 +67,29 @@ skip_if_sanitized() {
 case $mode in
 cmake-package)
   skip_if_sanitized
-  for languages in cxx c; do
-    consumer=$work/consumer-$languages
-    with_cxx=ON
-    [ "$languages" = c ] && with_cxx=OFF
-    if ! cmake -S "$here/consumer" -B "$consumer" -DCMAKE_PREFIX_PATH="$prefix" \
-           -DCMAKE_CXX_COMPILER="$cxx" -DWITH_CXX=$with_cxx > "$work/configure.log" 2>&1 ||
+  # The README's example project, a C program through CMake's C linker,
+  # with the C program above as its amount.c.
+  readme=$work/readme-example
+  mkdir -p "$readme"
+  awk '/^```cmake$/ { block = ""; inside = 1; next }
+       inside && /^```$/ { inside = 0; if (block ~ /find_package\(tcp/) { printf "%s", block; exit } }
+       inside { block = block $0 "\n" }' "$source_dir/README.md" > "$readme/CMakeLists.txt"
+  grep -q 'find_package(tcp' "$readme/CMakeLists.txt" || fail "no find_package example in the README"
+  cp "$here/tcp_check.c" "$readme/amount.c"
+  for project in "$here/consumer" "$readme"; do
+    consumer=$work/build-$(basename "$project")
+    if ! cmake -S "$project" -B "$consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+           -DCMAKE_CXX_COMPILER="$cxx" > "$work/configure.log" 2>&1 ||
        ! cmake --build "$consumer" > "$work/build.log" 2>&1; then
       cat "$work/configure.log" "$work/build.log" >&2 2>/dev/null || true
-      fail "the consumer project ($languages) did not configure and build"
+      fail "the project $project did not configure and build against the prefix"
     fi
     found=$(sed -n 's/^tcp_DIR:PATH=//p' "$consumer/CMakeCache.txt")
     [ "$found" = "$prefix/$libdir/cmake/tcp" ] || fail "find_package(tcp) found $found, not the prefix"
-    check_c_program "$consumer/tcp_check"
   done
-  "$work/consumer-cxx/number_display" > "$work/out.txt" || fail "number_display failed"
+  check_c_program "$work/build-consumer/tcp_check"
+  check_c_program "$work/build-readme-example/amount"
+  "$work/build-consumer/number_display" > "$work/out.txt" || fail "number_display failed"
   printf '%s\n' '1234567.891 -> 1.234.567,89' '999.996 -> 1.000,00' \
     '12345678901 -> 12.345.678.901,00' 'abc -> 0,00' '(11;49)' > "$work/expected.txt"
   diff -u "$work/expected.txt" "$work/out.txt" >&2 || fail "number_display printed the wrong output"
