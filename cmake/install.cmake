@@ -24,9 +24,9 @@ endif()
 # ---------------------------------------------------------------------------
 # The terminal library, its header and its CMake package.
 
-install(TARGETS tcp EXPORT tcpTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The target's include directory for users comes from its INSTALL_INTERFACE
+# (tcp/CMakeLists.txt).
+install(TARGETS tcp EXPORT tcpTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 # tcp.h includes nothing, so it is the whole interface.
 install(FILES ${PROJECT_SOURCE_DIR}/tcp/tcp.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT tcpTargets NAMESPACE tcp:: DESTINATION ${TCP_PACKAGE_DIR})
