@@ -122,7 +122,12 @@ files)
   for program in bin/query bin/tcp-table; do
     [ ! -e "$prefix/$program" ] || [ -x "$prefix/$program" ] || fail "$program is not executable"
   done
-  [ "$("$prefix/bin/query" --version)" = "query 1.0" ] || fail "the installed query does not run"
+  # The program, the CMake package and the pkg-config file give one version.
+  version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$prefix/$libdir/cmake/tcp/tcpConfigVersion.cmake")
+  [ -n "$version" ] || fail "tcpConfigVersion.cmake names no version"
+  [ "$("$prefix/bin/query" --version)" = "query $version" ] ||
+    fail "the installed query does not run, or its version is not $version"
+  grep -qx "Version: $version" "$prefix/$libdir/pkgconfig/tcp.pc" || fail "tcp.pc is not version $version"
   cmp "$source_dir/tcp/tcp.h" "$prefix/include/tcp.h" || fail "include/tcp.h differs from tcp/tcp.h"
   # The installed header stands alone.
   if grep -n '^#include' "$prefix/include/tcp.h" >&2; then fail "tcp.h includes other headers"; fi
