@@ -15,9 +15,11 @@ for name in $routines; do
   grep -q "^\.Nm $name\( ,\)\{0,1\}$" "$page" || missing "$name in NAME"
   grep -q "^\.Fn $name " "$page" || missing "the synopsis of $name"
 done
+# shellcheck disable=SC2013  # the names are words
 for name in $(sed -n 's/^extern [a-z]* \([A-Za-z0-9_]*\).*;.*/\1/p' "$header"); do
-  grep -q "^\.Vt extern .* $name[[;]" "$page" || missing "the variable $name"
+  grep -q "^\.Vt extern .* ${name}[[;]" "$page" || missing "the variable $name"
 done
+# shellcheck disable=SC2013
 for name in $(sed -n 's/^ *\([A-Z][A-Z0-9_]*\) = [0-9]*,\{0,1\} *\(\/\/.*\)\{0,1\}$/\1/p' "$header"); do
   grep -q "$name" "$page" || missing "the constant $name"
 done
