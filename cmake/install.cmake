@@ -10,6 +10,11 @@
 # every directory is defined by now.
 include(CMakePackageConfigHelpers)
 
+# Every rule below belongs to this one component: `cmake --install` installs
+# it all, and the tests install it by name, which keeps their install
+# manifest (install_manifest_query_tool.txt) apart from the user's.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME query_tool)
+
 set(TCP_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tcp)
 
 # ---------------------------------------------------------------------------

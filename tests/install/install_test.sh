@@ -10,8 +10,8 @@
 #                  pages are where the layout puts them, and the package
 #                  files name the prefix and no path of the build.
 # Nothing is written to the source tree or the build's own install prefix;
-# the install manifest goes to the build's install_manifest_Unspecified.txt
-# (the default component named), never over install_manifest.txt.
+# the install manifest goes to the build's install_manifest_query_tool.txt
+# (the component named), never over install_manifest.txt.
 #
 # Usage: install_test.sh MODE SOURCE_DIR BUILD_DIR LIBDIR MANDIR CXX SANITIZED HAS_TCP_TABLE
 # Exit status 77: skipped.
@@ -28,7 +28,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tcp-install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 unset DESTDIR
-cmake --install "$build_dir" --prefix "$prefix" --component Unspecified > "$work/install.log" 2>&1 ||
+cmake --install "$build_dir" --prefix "$prefix" --component query_tool > "$work/install.log" 2>&1 ||
   { cat "$work/install.log" >&2; fail "cmake --install failed"; }
 
 # What the C program prints, its keys being ESC [ D and x.
@@ -136,7 +136,7 @@ files)
     if grep -n -e "$source_dir" -e "$build_dir" "$file" >&2; then fail "$file names a build path"; fi
   done
   grep -qx "prefix=$prefix" "$prefix/$libdir/pkgconfig/tcp.pc" || fail "tcp.pc does not name the prefix"
-  grep -qx "$prefix/$libdir/pkgconfig/tcp.pc" "$build_dir/install_manifest_Unspecified.txt" ||
+  grep -qx "$prefix/$libdir/pkgconfig/tcp.pc" "$build_dir/install_manifest_query_tool.txt" ||
     fail "tcp.pc is missing from the install manifest"
   if command -v man > /dev/null; then
     for page in "1 query" "3 tcp"; do
