@@ -22,7 +22,7 @@ struct Value {
 struct Printed {
   int param;
   int offset;
-  std::string spec;
+  std::string shape;
 };
 
 struct Translation {
@@ -48,34 +48,44 @@ void AppendLiteral(std::string &out, std::string_view text) {
 }
 
 // Reads a print conversion at text[i] ("%:-3d" minus the '%'): flags,
-// width, precision and conversion. Advances i past it.
-bool ReadConversion(std::string_view text, size_t &i, std::string *spec, char *conversion) {
+// width, precision and conversion. Advances i past it. False when it is
+// none, or its width or precision is above 255.
+bool ReadConversion(std::string_view text, size_t &i, std::string *shape, char *conversion) {
   if (i < text.size() && text[i] == ':') ++i;
   size_t begin = i;
   while (i < text.size() && std::strchr("-+# ", text[i]) != nullptr) ++i;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  // Width and precision: at most 255, as the library's formatter counts them.
+  auto digits = [&]() {
+    int n = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+      n = n * 10 + (text[i++] - '0');
+      if (n > 255) return false;
+    }
+    return true;
+  };
+  if (!digits()) return false;
   if (i < text.size() && text[i] == '.') {
     ++i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (!digits()) return false;
   }
   if (i >= text.size() || std::strchr("doxXc", text[i]) == nullptr) return false;
-  *spec = std::string(text.substr(begin, i - begin));
+  *shape = std::string(text.substr(begin, i - begin));
   *conversion = text[i++];
   return true;
 }
 
-bool Print(Translation &t, const std::string &spec, char conversion) {
+bool Print(Translation &t, const std::string &shape, char conversion) {
   if (t.stack.empty()) return Fail(t, "prints a value that was never pushed");
   Value v = t.stack.back();
   t.stack.pop_back();
   if (v.param == 0) {  // a constant: printed once, here
-    std::string format = "%" + spec + conversion;
+    std::string format = "%" + shape + conversion;
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, format.c_str(), v.offset);
     AppendLiteral(t.pieces, buffer);
     return true;
   }
-  t.printed.push_back({v.param, v.offset, spec + conversion});
+  t.printed.push_back({v.param, v.offset, shape + conversion});
   t.before.push_back(std::move(t.pieces));
   t.pieces.clear();
   return true;
@@ -150,11 +160,11 @@ bool Operation(Translation &t, std::string_view text, size_t &i) {
   }
   if (std::strchr("-*/m&|^=<>AO!~", op) != nullptr)
     return Fail(t, std::string("uses arithmetic other than adding a constant (%") + op + ")");
-  std::string spec;
+  std::string shape;
   char conversion;
-  if (!ReadConversion(text, i, &spec, &conversion))
-    return Fail(t, std::string("uses an unknown operation %") + op);
-  return Print(t, spec, conversion);
+  if (!ReadConversion(text, i, &shape, &conversion))
+    return Fail(t, std::string("uses an unknown operation %") + op + " (or a width above 255)");
+  return Print(t, shape, conversion);
 }
 
 // Builds the format from the translation's pieces, with argument positions
@@ -167,7 +177,7 @@ std::string Assemble(const Translation &t) {
     format += t.before[k];
     format += '%';
     if (!in_order) format += std::to_string(p.param) + "$";
-    format += p.spec;
+    format += p.shape;
   }
   format += t.pieces;
   return format;

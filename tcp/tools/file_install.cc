@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 namespace tcptable {
@@ -93,12 +93,11 @@ std::vector<std::string> Components(const std::string &path) {
 
 // A name for a temporary file that no one can guess in advance.
 std::string TemporaryName(const std::string &leaf, int attempt) {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
+  auto now = std::chrono::system_clock::now().time_since_epoch();
+  auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count();
   char suffix[64];
-  std::snprintf(suffix, sizeof suffix, ".%ld.%lx.%d", static_cast<long>(getpid()),
-                static_cast<unsigned long>(now.tv_nsec) ^ (static_cast<unsigned long>(now.tv_sec) << 20),
-                attempt);
+  std::snprintf(suffix, sizeof suffix, ".%ld.%llx.%d", static_cast<long>(getpid()),
+                static_cast<unsigned long long>(nanoseconds), attempt);
   std::string name = ".";
   name.append(leaf, 0, 100);
   name.append(".tmp");

@@ -31,6 +31,11 @@ std::string Octal(unsigned char c) {
 
 bool IsOctal(char c) { return c >= '0' && c <= '7'; }
 
+std::optional<std::string> Malformed(std::string *error, std::string what) {
+  *error = std::move(what);
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> EntryProblem(std::string_view entry) {
@@ -142,7 +147,7 @@ std::optional<std::string> Unescape(std::string_view text, std::string *error) {
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (c == '^') {
-      if (++i >= text.size()) return *error = "a '^' at the end", std::nullopt;
+      if (++i >= text.size()) return Malformed(error, "a '^' at the end");
       char k = text[i];
       if (k == '?') {
         out += '\x7F';
@@ -151,7 +156,7 @@ std::optional<std::string> Unescape(std::string_view text, std::string *error) {
       } else if (k >= 'a' && k <= 'z') {
         out += static_cast<char>(k - 96);
       } else {
-        return *error = std::string("^") + k + " is no control character", std::nullopt;
+        return Malformed(error, std::string("^") + k + " is no control character");
       }
       continue;
     }
@@ -159,7 +164,7 @@ std::optional<std::string> Unescape(std::string_view text, std::string *error) {
       out += c;
       continue;
     }
-    if (++i >= text.size()) return *error = "a '\\' at the end", std::nullopt;
+    if (++i >= text.size()) return Malformed(error, "a '\\' at the end");
     char k = text[i];
     switch (k) {
       case 'E': case 'e': out += '\x1B'; break;
@@ -178,7 +183,7 @@ std::optional<std::string> Unescape(std::string_view text, std::string *error) {
         } else if (k == '0') {
           out += '\x80';
         } else {
-          return *error = std::string("\\") + k + " is no escape", std::nullopt;
+          return Malformed(error, std::string("\\") + k + " is no escape");
         }
     }
   }

@@ -51,6 +51,7 @@ TEST(CursorTranslation, RefusesWhatTheTableCannotExpressWithAReason) {
       {"%p1%d%p2%d%", "lone"},
       {"%p1%{200}%+%c%p2%{200}%+%c", "signed byte"},
       {"%p1%z%p2%d", "unknown"},
+      {"%p1%9999999999d%p2%d", "width above 255"},
   };
   for (const auto &[cup, reason] : cases) {
     CursorFormat f = TranslateCursor(cup);
