@@ -171,7 +171,8 @@ int Write(const Arguments &args, const std::string &bytes) {
         return Fail("standard input is no terminal: --install writes the table of the terminal on standard input");
       std::string path = std::string("/tmp/") + tty;
       if (auto error = InstallFile(path, bytes)) return Fail("cannot install the table: " + *error);
-      std::fprintf(stderr, "tcp-table: wrote the table for %s at %s\n", args.terminal.c_str(), path.c_str());
+      // "/tmp//dev/pts/3" is the file /tmp/dev/pts/3: shown without the doubled slash.
+      std::fprintf(stderr, "tcp-table: wrote the table for %s at /tmp%s\n", args.terminal.c_str(), tty);
       return 0;
     }
     case Action::kOutput:

@@ -58,6 +58,7 @@ tty=$(t display-message -p -t demo '#{pane_tty}')
 table="/tmp$tty"
 expect_somewhere "INSTALLED 0 TERM=.*"
 [ -f "$table" ] || fail "tcp-table --install wrote no $table"
+expect_somewhere "tcp-table: wrote the table for .* at $table"
 [ "$(stat -c %a "$table")" = 644 ] || fail "$table has mode $(stat -c %a "$table"), not 644"
 
 # The field demo: an amount edited with the arrows and Backspace and ended
