@@ -90,7 +90,8 @@ void SetMessageRow(const Capabilities &caps, const BuildOptions &options, Built 
   int lines = options.lines > 0 ? options.lines : caps.lines;
   if (lines <= 0) {
     lines = 24;
-    built.notes.push_back(caps.name + " gives no number of lines: messages go to row 23 of 24 lines (--lines N to change)");
+    built.notes.push_back(caps.name +
+                          " gives no number of lines: messages go to row 23 of 24 lines (--lines N to change)");
   }
   int row = lines - 1;
   if (row > 127) {
@@ -138,7 +139,8 @@ void SetKeys(const Capabilities &caps, const BuildOptions &options, Built &built
       missing += (missing.empty() ? "" : ", ") + std::string(key.key);
       continue;
     }
-    built.table.entries[key.entry] = smkx != nullptr ? NormalModeKey(*sequence, *smkx) : *sequence;
+    bool cursor_key = (key.entry >= 7 && key.entry <= 10) || key.entry == 33 || key.entry == 34;
+    built.table.entries[key.entry] = cursor_key && smkx != nullptr ? NormalModeKey(*sequence, *smkx) : *sequence;
   }
   if (!missing.empty())
     built.notes.push_back(caps.name + " names no sequence for " + missing + ": their entries are left empty");

@@ -72,7 +72,7 @@ Parsed Parse(std::string_view bytes) {
   parsed.table.cmpar = header[2];
   if (bytes.size() < 3) parsed.problems.push_back("the file ends inside the three header bytes");
   std::string entry;
-  bool ended = false, open = false;
+  bool ended = false, unterminated = false;
   for (; i < bytes.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
     if (c == 0xFF) {
@@ -82,14 +82,14 @@ Parsed Parse(std::string_view bytes) {
     }
     if (c != 0) {
       entry += static_cast<char>(c);
-      open = true;
+      unterminated = true;
       continue;
     }
     parsed.table.entries.push_back(entry);
     entry.clear();
-    open = false;
+    unterminated = false;
   }
-  if (open) {
+  if (unterminated) {
     parsed.table.entries.push_back(entry);
     parsed.problems.push_back("the last entry has no byte 0 after it");
   }
