@@ -30,7 +30,7 @@ struct Translation {
   std::vector<Printed> printed;
   std::vector<std::string> before;  // the text before each printed coordinate
   std::string pieces;                // the text since the last printed coordinate
-  int increment = 0;   // %i seen so far: added to coordinates pushed later
+  int increment = 0;   // 1 once %i was seen: added to coordinates pushed later
   std::string error;
 };
 
@@ -121,9 +121,9 @@ bool Operation(Translation &t, std::string_view text, size_t &i) {
       ++i;
       t.pieces += "%%";
       return true;
-    case 'i':
+    case 'i':  // raises the row and column once, however often it stands
       ++i;
-      ++t.increment;
+      t.increment = 1;
       return true;
     case 'p': {
       if (i + 1 >= text.size() || text[i + 1] < '1' || text[i + 1] > '9')
@@ -183,29 +183,39 @@ std::string Assemble(const Translation &t) {
   return format;
 }
 
+// The length of the padding mark $<...> at text[i], or 0 when there is none.
+size_t PaddingAt(std::string_view text, size_t i) {
+  if (i + 1 >= text.size() || text[i] != '$' || text[i + 1] != '<') return 0;
+  size_t j = i + 2;
+  while (j < text.size() && std::strchr("0123456789.*/", text[j]) != nullptr) ++j;
+  return j < text.size() && text[j] == '>' ? j + 1 - i : 0;
+}
+
 }  // namespace
 
 std::string StripPadding(std::string_view text) {
   std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '$' && i + 1 < text.size() && text[i + 1] == '<') {
-      size_t j = i + 2;
-      while (j < text.size() && std::strchr("0123456789.*/", text[j]) != nullptr) ++j;
-      if (j < text.size() && text[j] == '>') {
-        i = j;
-        continue;
-      }
+  for (size_t i = 0; i < text.size();) {
+    if (size_t padding = PaddingAt(text, i)) {
+      i += padding;
+      continue;
     }
-    out += text[i];
+    out += text[i++];
   }
   return out;
 }
 
 CursorFormat TranslateCursor(std::string_view cup) {
   CursorFormat result;
-  std::string text = StripPadding(cup);
+  std::string_view text = cup;
   Translation t;
   for (size_t i = 0; i < text.size() && t.error.empty();) {
+    // Padding is dropped where it stands between operations; inside one
+    // ("%$<2>d") it is no padding, and the operation is refused.
+    if (size_t padding = PaddingAt(text, i)) {
+      i += padding;
+      continue;
+    }
     if (text[i] != '%') {
       AppendLiteral(t.pieces, std::string_view(&text[i], 1));
       ++i;

@@ -26,6 +26,7 @@ TEST(CursorTranslation, CarriesOverTheCommonForms) {
       {"%p1%:-3d|%p2%x", "%-3d|%x", 0, 0},                      // flags after ':', hex
       {"%%%p1%d%%%p2%d", "%%%d%%%d", 0, 0},                     // a literal percent
       {"\x1b[%i%p1%d;%p2%d;%{7}%dH", "\x1b[%d;%d;7H", 1, 0},    // a printed constant
+      {"%i%i%p1%d;%p2%d", "%d;%d", 1, 0},                       // %i raises once only
   };
   for (const Case &c : cases) {
     CursorFormat f = TranslateCursor(c.cup);
@@ -41,6 +42,7 @@ TEST(CursorTranslation, RefusesWhatTheTableCannotExpressWithAReason) {
       {"%?%p1%{8}%<%t\x1b[%p1%d%e%;", "conditional"},
       {"%p1%d%p3%d", "parameter 3"},
       {"%p1%{1}%+%d;%p2%d", "different offsets"},
+      {"%p1%d%i;%p2%d", "different offsets"},  // %i raises only what is pushed after it
       {"\x1b[%p1%dH", "does not print the column"},
       {"\x1b[H", "neither"},
       {"%p1%s%p2%s", "string"},
@@ -51,6 +53,7 @@ TEST(CursorTranslation, RefusesWhatTheTableCannotExpressWithAReason) {
       {"%p1%d%p2%d%", "lone"},
       {"%p1%{200}%+%c%p2%{200}%+%c", "signed byte"},
       {"%p1%z%p2%d", "unknown"},
+      {"%p1%$<2>d%p2%d", "unknown"},  // padding inside an operation is none
       {"%p1%9999999999d%p2%d", "width above 255"},
   };
   for (const auto &[cup, reason] : cases) {
