@@ -34,6 +34,9 @@ struct Translation {
   std::string error;
 };
 
+// True when `c` is one of the characters of `set` (never for a byte 0).
+bool OneOf(char c, const char *set) { return c != '\0' && std::strchr(set, c) != nullptr; }
+
 bool Fail(Translation &t, std::string reason) {
   t.error = std::move(reason);
   return false;
@@ -53,7 +56,7 @@ void AppendLiteral(std::string &out, std::string_view text) {
 bool ReadConversion(std::string_view text, size_t &i, std::string *shape, char *conversion) {
   if (i < text.size() && text[i] == ':') ++i;
   size_t begin = i;
-  while (i < text.size() && std::strchr("-+# ", text[i]) != nullptr) ++i;
+  while (i < text.size() && OneOf(text[i], "-+# ")) ++i;
   // Width and precision: at most 255, as the library's formatter counts them.
   auto digits = [&]() {
     int n = 0;
@@ -68,7 +71,7 @@ bool ReadConversion(std::string_view text, size_t &i, std::string *shape, char *
     ++i;
     if (!digits()) return false;
   }
-  if (i >= text.size() || std::strchr("doxXc", text[i]) == nullptr) return false;
+  if (i >= text.size() || !OneOf(text[i], "doxXc")) return false;
   *shape = std::string(text.substr(begin, i - begin));
   *conversion = text[i++];
   return true;
@@ -158,7 +161,7 @@ bool Operation(Translation &t, std::string_view text, size_t &i) {
     default:
       break;
   }
-  if (std::strchr("-*/m&|^=<>AO!~", op) != nullptr)
+  if (OneOf(op, "-*/m&|^=<>AO!~"))
     return Fail(t, std::string("uses arithmetic other than adding a constant (%") + op + ")");
   std::string shape;
   char conversion;
@@ -187,7 +190,7 @@ std::string Assemble(const Translation &t) {
 size_t PaddingAt(std::string_view text, size_t i) {
   if (i + 1 >= text.size() || text[i] != '$' || text[i + 1] != '<') return 0;
   size_t j = i + 2;
-  while (j < text.size() && std::strchr("0123456789.*/", text[j]) != nullptr) ++j;
+  while (j < text.size() && OneOf(text[j], "0123456789.*/")) ++j;
   return j < text.size() && text[j] == '>' ? j + 1 - i : 0;
 }
 
