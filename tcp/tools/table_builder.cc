@@ -119,13 +119,25 @@ void SetBox(const Capabilities &caps, const BuildOptions &options, Built &built)
   }
   if (pieces.size() == 6) {
     const std::string *enacs = Find(caps, "enacs");
-    built.table.entries[11] = StripPadding(enacs != nullptr ? *enacs + *smacs : *smacs);
-    built.table.entries[12] = StripPadding(*rmacs);
-    for (int k = 0; k < 6; ++k) built.table.entries[13 + k] = std::string(1, pieces[k]);
-    return;
-  }
-  if (!options.plain_box)
+    std::string begin = StripPadding(enacs != nullptr ? *enacs + *smacs : *smacs);
+    std::string end = StripPadding(*rmacs);
+    // Line drawing needs all of it: pieces without the switch would show
+    // as letters. So what does not fit falls back to a plain box.
+    std::optional<std::string> problem = EntryProblem(begin);
+    if (!problem) problem = EntryProblem(end);
+    if (!problem && pieces.find_first_of(std::string("\0\xff", 2)) != std::string::npos)
+      problem = "a piece is a byte 0 or 0xFF";
+    if (!problem) {
+      built.table.entries[11] = begin;
+      built.table.entries[12] = end;
+      for (int k = 0; k < 6; ++k) built.table.entries[13 + k] = std::string(1, pieces[k]);
+      return;
+    }
+    built.notes.push_back(caps.name + "'s line drawing does not fit the table ('" + Escape(begin) + "', '" +
+                          Escape(end) + "': " + *problem + "): boxes are drawn with + - |");
+  } else if (!options.plain_box) {
     built.notes.push_back(caps.name + " has no line drawing (smacs, rmacs, acsc): boxes are drawn with + - |");
+  }
   for (int k = 0; k < 6; ++k) built.table.entries[13 + k] = kPlainPieces[k];
 }
 
@@ -146,13 +158,19 @@ void SetKeys(const Capabilities &caps, const BuildOptions &options, Built &built
     built.notes.push_back(caps.name + " names no sequence for " + missing + ": their entries are left empty");
 }
 
-// Empties every entry that breaks the table's limits, naming it.
+// Empties every entry that breaks the table's limits, naming it. The
+// message frame goes as a pair: an "on" without its "off" would leave the
+// rest of the screen in standout.
 void CheckLimits(Built &built) {
+  std::vector<std::string> &e = built.table.entries;
   for (int n = 0; n < kEntries; ++n) {
-    std::string &entry = built.table.entries[n];
-    if (auto problem = EntryProblem(entry)) {
-      built.notes.push_back(Label(n) + " left empty: '" + Escape(entry) + "' " + *problem);
-      entry.clear();
+    if (auto problem = EntryProblem(e[n])) {
+      built.notes.push_back(Label(n) + " left empty: '" + Escape(e[n]) + "' " + *problem);
+      e[n].clear();
+      if ((n == 2 || n == 3) && !e[5 - n].empty()) {
+        built.notes.push_back(Label(5 - n) + " left empty with it");
+        e[5 - n].clear();
+      }
     }
   }
 }

@@ -122,6 +122,25 @@ TEST(TableBuilder, LineDrawingWithEnacsOrAPlainBox) {
   EXPECT_FALSE(Noted(built, "no line drawing")) << "asked for, so not worth a note";
 }
 
+TEST(TableBuilder, LineDrawingThatDoesNotFitFallsBackToAPlainBox) {
+  Capabilities caps = Ansi();
+  caps.strings["enacs"] = "\x1b(B\x1b)0\x1b[?1h";  // with smacs 11 bytes
+  Built built = BuildTable(caps, {});
+  EXPECT_EQ(built.table.entries[11], "");
+  EXPECT_EQ(built.table.entries[12], "");
+  EXPECT_EQ(built.table.entries[13], "+") << "no letters without the switch";
+  EXPECT_TRUE(Noted(built, "test-ansi's line drawing does not fit the table"));
+}
+
+TEST(TableBuilder, MessageFrameIsDroppedAsAPair) {
+  Capabilities caps = Ansi();
+  caps.strings["rmso"] = "\x1b[27m\x1b[0;10m";  // 12 bytes
+  Built built = BuildTable(caps, {});
+  EXPECT_EQ(built.table.entries[3], "");
+  EXPECT_EQ(built.table.entries[2], "") << "standout on, never off";
+  EXPECT_TRUE(Noted(built, "entry 2 (TC_MSG_ON) left empty with it"));
+}
+
 TEST(TableBuilder, UnexpressibleCursorLeavesEntryOneEmptyAndTheRest) {
   Capabilities caps = Ansi();
   caps.strings["cup"] = "%?%p1%t\x1b[%p1%d%;";
