@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "file_install.h"
+#include "tcp.h"
+#include "terminal_table.h"
 
 namespace tcptable {
 namespace {
@@ -97,6 +100,44 @@ TEST(TableFile, DumpShowsEveryEntryByNumberAndName) {
             "  0  clear screen           A\n"
             "note: the last entry has no byte 0 after it\n"
             "note: no byte 0xFF ends the table\n");
+}
+
+// What --dump shows is what the library loads: the same flags, and the same
+// entries once the loader's limits (9 bytes, 40 entries) are applied.
+TEST(TableFile, ParseAgreesWithTheLibrarysLoaderOnRandomFiles) {
+  char folder[] = "/tmp/tcp-table-parse.XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string path = std::string(folder) + "/table";
+  const char alphabet[] = {'\0', '\0', '\0', 'A', 'B', '\x1b', '[', '\x7f', '\x80', '\x17', '\xff'};
+  unsigned state = 4321;
+  auto pick = [&state](unsigned n) {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) % n;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes;
+    unsigned length = pick(160);
+    for (unsigned k = 0; k < length; ++k) {
+      char c = alphabet[pick(sizeof alphabet)];
+      if (c == '\xff' && pick(8) != 0) c = 'C';  // an end now and then
+      bytes += c;
+    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    std::memset(tc, 0, sizeof tc);
+    TICS = start = cmpar = 0;
+    ASSERT_TRUE(tcplib::LoadTable(path.c_str())) << tcplib::LastTableReason();
+    Parsed parsed = Parse(bytes);
+    EXPECT_EQ(parsed.table.tics, TICS) << round;
+    EXPECT_EQ(parsed.table.start, start) << round;
+    EXPECT_EQ(parsed.table.cmpar, cmpar) << round;
+    for (int n = 0; n < kEntries; ++n) {
+      std::string expected = n < static_cast<int>(parsed.table.entries.size())
+                                 ? parsed.table.entries[n].substr(0, kMaxEntryBytes)
+                                 : std::string();
+      EXPECT_EQ(std::string(tc[n], strnlen(tc[n], sizeof tc[n])), expected) << "round " << round << " entry " << n;
+    }
+  }
+  std::system(("rm -rf '" + std::string(folder) + "'").c_str());
 }
 
 // ---------------------------------------------------------------------------
