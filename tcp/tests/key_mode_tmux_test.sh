@@ -12,31 +12,8 @@ done
 program=$1
 examples=$(dirname "$0")/../examples
 socket="tcp-keys-$$"
-table=""
-
-t() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() {
-  t kill-server >/dev/null 2>&1
-  [ -n "$table" ] && rm -f "$table"
-  rmdir /tmp/dev/pts /tmp/dev 2>/dev/null
-  return 0
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $1"
-  echo "--- screen ---"
-  t capture-pane -p -t keys
-  exit 1
-}
-# Waits up to 5 seconds for some line of the screen to read $1.
-expect_somewhere() {
-  i=0
-  until t capture-pane -p -t keys | sed 's/ *$//' | grep -qx -e "$1"; do
-    i=$((i + 1))
-    [ $i -gt 50 ] && fail "no line reads '$1'"
-    sleep 0.1
-  done
-}
+pane=keys
+. "$(dirname "$0")/tmux_lib.sh"
 # "echo icanon" or "-echo -icanon", as stty reads the pane's terminal.
 mode() { stty -F "$tty" -a | tr ' ;' '\n\n' | grep -x -e echo -e -echo -e icanon -e -icanon | sort | tr '\n' ' '; }
 # Waits up to 5 seconds for the terminal's mode to read $1.

@@ -9,42 +9,8 @@ which=$1
 program=$2
 examples=$(dirname "$0")/../examples
 socket="tcp-test-$$"
-table=""
-
-t() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() {
-  t kill-server >/dev/null 2>&1
-  [ -n "$table" ] && rm -f "$table"
-  rmdir /tmp/dev/pts /tmp/dev 2>/dev/null
-  return 0
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $1"
-  echo "--- screen ---"
-  t capture-pane -p -t demo
-  exit 1
-}
-# Line $1 (counted from 0) of the screen, without trailing blanks.
-line() { t capture-pane -p -t demo | sed -n "$(($1 + 1))p" | sed 's/ *$//'; }
-# Waits up to 5 seconds for line $1 to read $2.
-expect_line() {
-  i=0
-  while [ "$(line "$1")" != "$2" ]; do
-    i=$((i + 1))
-    [ $i -gt 50 ] && fail "line $1 should read '$2' but reads '$(line "$1")'"
-    sleep 0.1
-  done
-}
-# Waits up to 5 seconds for some line to read $1.
-expect_somewhere() {
-  i=0
-  until t capture-pane -p -t demo | sed 's/ *$//' | grep -qx -e "$1"; do
-    i=$((i + 1))
-    [ $i -gt 50 ] && fail "no line reads '$1'"
-    sleep 0.1
-  done
-}
+pane=demo
+. "$(dirname "$0")/tmux_lib.sh"
 blanks() { printf "%$1s" ""; }
 # Waits up to 5 seconds for the cursor to stand at column $1, row $2.
 expect_cursor() {

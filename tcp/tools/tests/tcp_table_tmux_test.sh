@@ -11,40 +11,9 @@ tool=$1
 field_demo=$2
 form_demo=$3
 socket="tcp-table-test-$$"
-table=""
-
-t() { tmux -L "$socket" -f /dev/null "$@"; }
-cleanup() {
-  t kill-server >/dev/null 2>&1
-  [ -n "$table" ] && rm -f "$table"
-  rmdir /tmp/dev/pts /tmp/dev 2>/dev/null
-  return 0
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $1"
-  echo "--- screen ---"
-  t capture-pane -p -t demo
-  [ -f "$table" ] && { echo "--- table ---"; "$tool" --dump "$table"; }
-  exit 1
-}
-line() { t capture-pane -p -t demo | sed -n "$(($1 + 1))p" | sed 's/ *$//'; }
-expect_line() {
-  i=0
-  while [ "$(line "$1")" != "$2" ]; do
-    i=$((i + 1))
-    [ $i -gt 50 ] && fail "line $1 should read '$2' but reads '$(line "$1")'${3:+ ($3)}"
-    sleep 0.1
-  done
-}
-expect_somewhere() {
-  i=0
-  until t capture-pane -p -t demo | sed 's/ *$//' | grep -qx -e "$1"; do
-    i=$((i + 1))
-    [ $i -gt 50 ] && fail "no line reads '$1'"
-    sleep 0.1
-  done
-}
+pane=demo
+. "$(dirname "$0")/../../tests/tmux_lib.sh"
+fail_details() { [ -f "$table" ] && { echo "--- table ---"; "$tool" --dump "$table"; }; }
 
 # In the pane: install the table for the pane's own terminal (TERM as tmux
 # sets it), then run each demo when told to. Other tests may remove an
