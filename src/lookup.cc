@@ -150,9 +150,14 @@ int64_t KeyCache::ScanFor(std::string_view text, size_t length, int64_t from, in
       if (!needs_end || p[0] == '\0') return i;
     return -1;
   }
-  const char first = text[0];
+  // The first bytes, up to eight, are compared as one word before the rest.
+  const size_t head = n >= 8 ? 8 : n >= 4 ? 4 : 1;
+  uint64_t want = 0;
+  std::memcpy(&want, text.data(), head);
   for (int64_t i = from; i < to; ++i, p += key_length_) {
-    if (p[0] != first || std::memcmp(p + 1, text.data() + 1, n - 1) != 0) continue;
+    uint64_t got = 0;
+    std::memcpy(&got, p, head);
+    if (got != want || std::memcmp(p + head, text.data() + head, n - head) != 0) continue;
     if (!needs_end || p[n] == '\0') return i;
   }
   return -1;
