@@ -101,17 +101,14 @@ void FillDerived(std::string_view text, int width, FieldBuffer* out) {
 // ---- KeyCache
 
 void KeyCache::Assign(std::vector<char> slots, size_t key_length, int64_t count) {
-  slots_ = std::move(slots);
-  key_length_ = key_length;
-  count_ = count;
-  loaded_ = count;
+  Start(key_length, count);
+  std::memcpy(Extend(count), slots.data(), std::min(slots.size(), static_cast<size_t>(count) * key_length));
 }
 
 void KeyCache::Start(size_t key_length, int64_t count) {
-  slots_.clear();
-  // Within the memory limit the reservation fits; its pages are touched
-  // only as keys are read.
-  slots_.reserve(static_cast<size_t>(count) * key_length);
+  // Within the memory limit the slots fit; their pages are touched only as
+  // keys are read.
+  slots_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(count) * key_length + 1);
   key_length_ = key_length;
   count_ = count;
   loaded_ = 0;
@@ -119,19 +116,41 @@ void KeyCache::Start(size_t key_length, int64_t count) {
 
 char* KeyCache::Extend(int64_t n) {
   n = std::min(n, count_ - loaded_);
-  const size_t first = slots_.size();
-  slots_.resize(first + static_cast<size_t>(n) * key_length_, '\0');
+  char* first = slots_.get() + static_cast<size_t>(loaded_) * key_length_;
   loaded_ += n;
-  return slots_.data() + first;
+  return first;
 }
 
 std::string_view KeyCache::Key(int64_t i, size_t length) const {
-  const char* p = slots_.data() + static_cast<size_t>(i) * key_length_;
+  const char* p = slots_.get() + static_cast<size_t>(i) * key_length_;
   size_t n = std::min(length, key_length_);
   const void* nul = std::memchr(p, '\0', n);
   if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
   return {p, n};
 }
+
+namespace {
+
+// The first key of slots [from, to) at `p` onward, `stride` bytes apart,
+// whose first `n` bytes are `text` and, when `needs_end`, whose next byte is
+// a NUL. The first kHead bytes are compared as one word before the rest.
+template <size_t kHead>
+int64_t ScanKeys(const char* p, size_t stride, int64_t from, int64_t to, std::string_view text,
+                 bool needs_end) {
+  uint64_t want = 0;
+  std::memcpy(&want, text.data(), kHead);
+  const size_t n = text.size();
+  for (int64_t i = from; i < to; ++i, p += stride) {
+    uint64_t got = 0;
+    std::memcpy(&got, p, kHead);
+    if (got != want) continue;
+    if (n > kHead && std::memcmp(p + kHead, text.data() + kHead, n - kHead) != 0) continue;
+    if (!needs_end || p[n] == '\0') return i;
+  }
+  return -1;
+}
+
+}  // namespace
 
 int64_t KeyCache::ScanFor(std::string_view text, size_t length, int64_t from, int64_t to) const {
   text = text.substr(0, std::min(length, text.size()));
@@ -144,23 +163,15 @@ int64_t KeyCache::ScanFor(std::string_view text, size_t length, int64_t from, in
   const bool needs_end = n < width;
   to = std::min(to, loaded_);
   if (from >= to) return -1;
-  const char* p = slots_.data() + static_cast<size_t>(from) * key_length_;
+  const char* p = slots_.get() + static_cast<size_t>(from) * key_length_;
   if (n == 0) {
     for (int64_t i = from; i < to; ++i, p += key_length_)
       if (!needs_end || p[0] == '\0') return i;
     return -1;
   }
-  // The first bytes, up to eight, are compared as one word before the rest.
-  const size_t head = n >= 8 ? 8 : n >= 4 ? 4 : 1;
-  uint64_t want = 0;
-  std::memcpy(&want, text.data(), head);
-  for (int64_t i = from; i < to; ++i, p += key_length_) {
-    uint64_t got = 0;
-    std::memcpy(&got, p, head);
-    if (got != want || std::memcmp(p + head, text.data() + head, n - head) != 0) continue;
-    if (!needs_end || p[n] == '\0') return i;
-  }
-  return -1;
+  if (n >= 8) return ScanKeys<8>(p, key_length_, from, to, text, needs_end);
+  if (n >= 4) return ScanKeys<4>(p, key_length_, from, to, text, needs_end);
+  return ScanKeys<1>(p, key_length_, from, to, text, needs_end);
 }
 
 // ---- KeyIndex
@@ -472,42 +483,35 @@ void LookupTables::ReadMoreKeys(Table* t) {
   const int64_t first = keys.loaded();
   if (t->key_source_short || t->key_fd < 0) {
     // What the file no longer holds reads as empty keys.
-    keys.Extend(keys.count() - first);
+    const int64_t n = keys.count() - first;
+    std::memset(keys.Extend(n), '\0', static_cast<size_t>(n) * key_length);
   } else if (!t->keys_in_table) {
     // Packed keys: read straight into the slots, never past the size at opening.
     const int64_t n = static_cast<int64_t>(std::max<size_t>(kKeyBlock / key_length, 1));
     char* slots = keys.Extend(n);
-    const int64_t got_keys = keys.loaded() - first;
+    const size_t room = static_cast<size_t>(keys.loaded() - first) * key_length;
     const int64_t at = first * static_cast<int64_t>(key_length);
-    const size_t want = static_cast<size_t>(
-        std::min<int64_t>(got_keys * static_cast<int64_t>(key_length), t->key_source_size - at));
-    if (ReadAt(t->key_fd, slots, want, at) < static_cast<ssize_t>(want)) t->key_source_short = true;
+    const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(room), t->key_source_size - at));
+    const size_t got = static_cast<size_t>(std::max<ssize_t>(ReadAt(t->key_fd, slots, want, at), 0));
+    if (got < want) t->key_source_short = true;
+    std::memset(slots + got, '\0', room - got);
   } else {
     const size_t stride = static_cast<size_t>(t->desc->record_length);
-    const int64_t size = t->key_source_size;
-    if (stride >= kKeyBlock) {
-      // Records longer than a block: read just each key.
-      char* slot = keys.Extend(1);
-      const int64_t at = first * static_cast<int64_t>(stride);
-      const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(key_length), size - at));
-      if (ReadAt(t->key_fd, slot, want, at) <= 0) t->key_source_short = true;
-    } else {
-      const int64_t per_block = static_cast<int64_t>(kKeyBlock / stride);
-      char* slots = keys.Extend(per_block);
-      const int64_t n = keys.loaded() - first;
-      key_block_.resize(static_cast<size_t>(per_block) * stride + key_length);
-      const ssize_t got = ReadAt(t->key_fd, key_block_.data(), key_block_.size(),
-                                 first * static_cast<int64_t>(stride));
-      const size_t bytes = static_cast<size_t>(std::max<ssize_t>(got, 0));
-      for (int64_t j = 0; j < n; ++j) {
-        const size_t at = static_cast<size_t>(j) * stride;
-        if (at >= bytes) {
-          t->key_source_short = true;
-          break;
-        }
-        std::memcpy(slots + static_cast<size_t>(j) * key_length, key_block_.data() + at,
-                    std::min(key_length, bytes - at));
-      }
+    const int64_t per_block = stride >= kKeyBlock ? 1 : static_cast<int64_t>(kKeyBlock / stride);
+    char* slots = keys.Extend(per_block);
+    const int64_t n = keys.loaded() - first;
+    // Records longer than a block: read just each key.
+    const size_t span = stride >= kKeyBlock ? key_length : static_cast<size_t>(per_block) * stride + key_length;
+    key_block_.resize(span);
+    const ssize_t got = ReadAt(t->key_fd, key_block_.data(), span, first * static_cast<int64_t>(stride));
+    const size_t bytes = static_cast<size_t>(std::max<ssize_t>(got, 0));
+    for (int64_t j = 0; j < n; ++j) {
+      char* slot = slots + static_cast<size_t>(j) * key_length;
+      const size_t at = static_cast<size_t>(j) * stride;
+      const size_t copied = at < bytes ? std::min(key_length, bytes - at) : 0;
+      if (at >= bytes) t->key_source_short = true;
+      if (copied > 0) std::memcpy(slot, key_block_.data() + at, copied);
+      if (copied < key_length) std::memset(slot + copied, '\0', key_length - copied);
     }
   }
   if (keys.loaded() == keys.count()) t->CloseKeySource();

@@ -41,8 +41,8 @@ class KeyCache {
   void Assign(std::vector<char> slots, size_t key_length, int64_t count);
   // A table of `count` keys of which none is read yet.
   void Start(size_t key_length, int64_t count);
-  // Makes the next `n` slots (at most those left) readable, zero-filled, and
-  // returns the first of them for the caller to fill.
+  // Counts the next `n` slots (at most those left) as read and returns the
+  // first of them; the caller fills every byte of them.
   char* Extend(int64_t n);
   int64_t count() const { return count_; }
   int64_t loaded() const { return loaded_; }
@@ -57,7 +57,9 @@ class KeyCache {
   int64_t ScanFor(std::string_view text, size_t length, int64_t from, int64_t to) const;
 
  private:
-  std::vector<char> slots_;  // loaded_ slots of key_length_ bytes
+  // count_ slots of key_length_ bytes, of which the first loaded_ are read;
+  // the pages of the others are not touched.
+  std::unique_ptr<char[]> slots_;
   size_t key_length_ = 0;
   int64_t count_ = 0;
   int64_t loaded_ = 0;

@@ -287,11 +287,22 @@ int64_t FindKey(const char* keys, int64_t count, size_t key, const char* probe) 
   if (key >= 8) {
     uint64_t head;
     std::memcpy(&head, probe, 8);
-    for (int64_t i = 0; i < count; ++i, keys += key) {
+    auto equal = [&](const char* k) {
       uint64_t word;
-      std::memcpy(&word, keys, 8);
-      if (word == head && std::memcmp(keys + 8, probe + 8, key - 8) == 0) return i;
+      std::memcpy(&word, k, 8);
+      return word == head && std::memcmp(k + 8, probe + 8, key - 8) == 0;
+    };
+    int64_t i = 0;
+    // Four keys a step, with one branch while none of their first words matches.
+    for (; i + 4 <= count; i += 4, keys += 4 * key) {
+      uint64_t w[4];
+      for (int j = 0; j < 4; ++j) std::memcpy(&w[j], keys + j * key, 8);
+      if (((w[0] == head) | (w[1] == head) | (w[2] == head) | (w[3] == head)) == 0) continue;
+      for (int j = 0; j < 4; ++j)
+        if (equal(keys + j * key)) return i + j;
     }
+    for (; i < count; ++i, keys += key)
+      if (equal(keys)) return i;
     return -1;
   }
   for (int64_t i = 0; i < count; ++i, keys += key) {
