@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "file_io.h"
 
@@ -270,6 +272,29 @@ constexpr uint64_t kScansPerKeyBeforeIndex = 4;
 // Tables this small are indexed at once: their scans cost little, and
 // neither does building the index.
 constexpr int64_t kKeysIndexedAtOnce = 64;
+// At most this many tables keep their key files open for keys read later;
+// the keys of any further table are read at start-up, so that a form naming
+// thousands of tables never runs out of descriptors.
+constexpr int kMaxDeferredTables = 64;
+
+// Copies `n` keys of kLength bytes lying `stride` bytes apart into
+// consecutive slots: a copy of fixed size, no call per key.
+template <size_t kLength>
+void CopyKeysOf(char* slots, const char* from, size_t stride, int64_t n) {
+  for (int64_t j = 0; j < n; ++j, slots += kLength, from += stride) std::memcpy(slots, from, kLength);
+}
+
+using CopyKeysFunction = void (*)(char*, const char*, size_t, int64_t);
+template <size_t... kLengths>
+constexpr std::array<CopyKeysFunction, sizeof...(kLengths)> CopiersFor(std::index_sequence<kLengths...>) {
+  return {&CopyKeysOf<kLengths>...};
+}
+constexpr auto kCopiers = CopiersFor(std::make_index_sequence<17>{});
+
+void CopyKeys(char* slots, const char* from, size_t stride, size_t key_length, int64_t n) {
+  if (key_length < kCopiers.size()) return kCopiers[key_length](slots, from, stride, n);
+  for (int64_t j = 0; j < n; ++j, slots += key_length, from += stride) std::memcpy(slots, from, key_length);
+}
 
 }  // namespace
 
@@ -286,6 +311,7 @@ struct LookupTables::Table {
   bool keys_in_table = false;
   int64_t key_source_size = 0;
   bool key_source_short = false;  // a read came up short: the rest are empty keys
+  bool deferred = false;          // counted among the tables whose keys wait
 
   // Where descriptions come from, opened at the first description needed.
   bool file_opened = false;
@@ -299,6 +325,7 @@ struct LookupTables::Table {
     if (key_fd >= 0 && key_fd != fd) close(key_fd);
     key_fd = -1;
   }
+  bool KeysPending() const { return keys.loaded() < keys.count(); }
   ~Table() {
     CloseKeySource();
     if (fd >= 0) close(fd);
@@ -339,6 +366,7 @@ LookupTables::~LookupTables() = default;
 Status LookupTables::Load(const Form& form) {
   form_ = &form;
   memory_used_ = 0;
+  deferred_tables_ = 0;
   index_error_ = Status::Ok();
   tables_.clear();
   tables_.resize(form.tables.size());
@@ -347,12 +375,14 @@ Status LookupTables::Load(const Form& form) {
     if (!IsKeyType(def.type)) continue;
     Status s = LoadKeys(KeyTable(def.type), def.length, /*header_field=*/true);
     if (!s.ok()) return s;
+    LimitDeferredTables(tables_[KeyTable(def.type)].get());
   }
   for (int f = 0; f < form.field_count && form.line_count > 0; ++f) {
     const FieldDef& def = form.detail(0, f);
     if (!IsKeyType(def.type)) continue;
     Status s = LoadKeys(KeyTable(def.type), def.length, /*header_field=*/false);
     if (!s.ok()) return s;
+    LimitDeferredTables(tables_[KeyTable(def.type)].get());
   }
   PlanHeader();
   PlanLines();
@@ -431,6 +461,24 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
   return OpenKeysInTable(fd, &t, length);
 }
 
+// Reads the keys of table `t` whole now when too many tables already wait
+// to be read; a table file read so is closed again until a description
+// needs it, as a key index is.
+void LookupTables::LimitDeferredTables(Table* t) {
+  if (!t->KeysPending() || t->deferred) return;
+  if (deferred_tables_ < kMaxDeferredTables) {
+    ++deferred_tables_;
+    t->deferred = true;
+    return;
+  }
+  while (t->KeysPending()) ReadMoreKeys(t);
+  if (t->keys_in_table && t->fd >= 0) {
+    close(t->fd);
+    t->fd = -1;
+    t->file_opened = false;
+  }
+}
+
 // Counts the keys of the key index file, keys of `key_length` bytes packed
 // end to end, by its size at opening, and keeps it open for them to be read.
 // A file that cannot be opened leaves `opened` false, for the table file to
@@ -505,7 +553,10 @@ void LookupTables::ReadMoreKeys(Table* t) {
     key_block_.resize(span);
     const ssize_t got = ReadAt(t->key_fd, key_block_.data(), span, first * static_cast<int64_t>(stride));
     const size_t bytes = static_cast<size_t>(std::max<ssize_t>(got, 0));
-    for (int64_t j = 0; j < n; ++j) {
+    // Keys that lie whole in what was read, then any cut short.
+    const int64_t whole = bytes < key_length ? 0 : std::min<int64_t>(n, static_cast<int64_t>((bytes - key_length) / stride) + 1);
+    CopyKeys(slots, key_block_.data(), stride, key_length, whole);
+    for (int64_t j = whole; j < n; ++j) {
       char* slot = slots + static_cast<size_t>(j) * key_length;
       const size_t at = static_cast<size_t>(j) * stride;
       const size_t copied = at < bytes ? std::min(key_length, bytes - at) : 0;

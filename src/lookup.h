@@ -162,6 +162,7 @@ class LookupTables {
   int64_t Find(Finder* finder, std::string_view text);
   // Reads the next block of a table's keys.
   void ReadMoreKeys(Table* table);
+  void LimitDeferredTables(Table* table);
   Status Fetch(int table, int64_t slot, int offset, int size, std::string_view* text);
   Status ResolveDerived(const KeyPlan& key, int64_t key_slot, bool reuse_slot,
                         std::string_view key_text, RecordValues* values, int line);
@@ -171,6 +172,7 @@ class LookupTables {
   std::vector<KeyPlan> header_plan_;
   std::vector<std::vector<KeyPlan>> line_plans_;  // by detail line
   std::vector<char> key_block_;  // a block of a key source as read
+  int deferred_tables_ = 0;      // tables whose key files stay open for keys read later
   uint64_t memory_used_ = 0;    // by keys and indexes, against kLookupMemoryLimitBytes
   Status index_error_;          // the first index refused for want of memory
 };

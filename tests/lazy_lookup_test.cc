@@ -3,6 +3,7 @@
 // late, or in the last block of its file, prints what reading everything at
 // start-up printed.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
@@ -215,6 +216,42 @@ TEST(LazyLookupLongRecordsTest, RecordsLongerThanABlockAreReadOneKeyAtATime) {
   RunResult r = RunQueryIn(dir.path(), {"f", "h00;", "h01;"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "01;K3|desc-K3;\n02;K9       ;\n");
+}
+
+TEST(LazyLookupManyTablesTest, AFormOfHundredsOfTablesRunsWithinAFewHundredDescriptors) {
+  // 300 header key fields, each naming its own table of 100 keys with a key
+  // index: keys read later must not hold a descriptor per table.
+  TempDir dir;
+  const int tables = 300;
+  std::string form = std::to_string(tables + 1) + " 0 0 0\n1 1 4 0\n";
+  std::string record = "0001";
+  for (int t = 1; t <= tables; ++t) {
+    const std::string name = "t" + std::to_string(t);
+    form += "1 1 4 " + std::to_string(49 + t) + " " + name + ".db 8 4 " + (t == 1 ? "3" : "0") + "\n";
+    std::string table, keys;
+    for (int k = 0; k < 100; ++k) {
+      const std::string key = Printf("K%03d", k);
+      table += key + Printf("%03d", k + t) + "\n";
+      keys += key;
+    }
+    dir.Write(name + ".db", table);
+    dir.Write(name, keys);
+    record += "K099";
+  }
+  dir.Write("f", form);
+  dir.Write("HEAD", record + "\n");
+  dir.Write("DOC", "");
+  dir.Write("H", "0001");
+  dir.Write("INFO", "           1");
+  rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 200);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  RunResult r = RunQueryIn(dir.path(), {"f", "h00;", "h01;", "h99;"});
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0001;K099|100;K099;\n");
 }
 
 }  // namespace
