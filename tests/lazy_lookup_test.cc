@@ -227,7 +227,10 @@ TEST(LazyLookupManyTablesTest, AFormOfHundredsOfTablesRunsWithinAFewHundredDescr
   std::string record = "0001";
   for (int t = 1; t <= tables; ++t) {
     const std::string name = "t" + std::to_string(t);
-    form += "1 1 4 " + std::to_string(49 + t) + " " + name + ".db 8 4 " + (t == 1 ? "3" : "0") + "\n";
+    form += "1 1 4 ";
+    form += std::to_string(49 + t);
+    form += " " + name;
+    form += t == 1 ? ".db 8 4 3\n" : ".db 8 4 0\n";
     std::string table, keys;
     for (int k = 0; k < 100; ++k) {
       const std::string key = Printf("K%03d", k);
