@@ -226,7 +226,8 @@ TEST(LazyLookupManyTablesTest, AFormOfHundredsOfTablesRunsWithinAFewHundredDescr
   std::string form = std::to_string(tables + 1) + " 0 0 0\n1 1 4 0\n";
   std::string record = "0001";
   for (int t = 1; t <= tables; ++t) {
-    const std::string name = "t" + std::to_string(t);
+    std::string name = "t";
+    name += std::to_string(t);
     form += "1 1 4 ";
     form += std::to_string(49 + t);
     form += " " + name;
