@@ -254,6 +254,101 @@ Job PointScan(const Options& o, const Store& s) {
   return {s.dir, {o.query, "fac", "h00;", "h02;", "d01;", "d04;"}};
 }
 
+// ---- SQLite, the indexed peer
+
+// The database built from store `s`, beside its files.
+std::string SqliteDb(const Store& s) { return s.dir + "/bench.sqlite"; }
+
+// Imports the store's files into SQLite as they are (one row per line), then
+// cuts them into columns and indexes the keys: what a user moving the store
+// into a database would do. The derived texts are cut and padded as the form
+// says when the tables are built, and the present lines listed.
+Job SqliteImport(const Options& o, const Store& s) {
+  (void)o;
+  std::vector<std::string> argv = {"sqlite3", "-batch", SqliteDb(s), ".mode ascii",
+                                   ".separator \"\\037\" \"\\n\""};
+  for (const char* file : {"HEAD", "DOC", "clients.db", "articles.db"}) {
+    std::string table = std::string("raw_") + (file[0] == 'c' ? "clients" : file[0] == 'a' ? "articles" : file);
+    argv.push_back("CREATE TABLE " + table + "(line TEXT);");
+    argv.push_back(std::string(".import ") + file + " " + table);
+  }
+  std::string lines;
+  for (int l = 0; l < s.params.lines; ++l) {
+    if (l > 0) lines += " UNION ALL ";
+    lines += "SELECT n, " + std::to_string(l) + ", CAST(substr(line, " + std::to_string(38 + 6 * l) +
+             ", 6) AS INTEGER) FROM head";
+  }
+  const std::string digit_trim = "CASE WHEN substr(x, 1, 1) BETWEEN '0' AND '9' THEN rtrim(x, ' ') ELSE x END";
+  argv.insert(argv.end(), {
+      "CREATE TABLE head(n INTEGER PRIMARY KEY, num TEXT, client TEXT, amount REAL, discount REAL, line TEXT);",
+      "INSERT INTO head SELECT rowid - 1, substr(line, 1, 8), substr(line, 9, 7), CAST(substr(line, 24, 11) AS REAL), "
+      "CAST(substr(line, 35, 3) AS REAL), line FROM raw_HEAD ORDER BY rowid;",
+      "CREATE INDEX head_num ON head(num);",
+      "CREATE TABLE lines(n INTEGER, l INTEGER, p INTEGER, PRIMARY KEY (n, l)) WITHOUT ROWID;",
+      lines.empty() ? std::string("DELETE FROM lines;") : "INSERT INTO lines " + lines + ";",
+      "DELETE FROM lines WHERE p < 0;",
+      "CREATE TABLE doc(p INTEGER PRIMARY KEY, art TEXT, qty REAL, price REAL);",
+      "INSERT INTO doc SELECT rowid - 1, substr(line, 1, 8), CAST(substr(line, 9, 5) AS REAL), "
+      "CAST(substr(line, 14, 9) AS REAL) FROM raw_DOC ORDER BY rowid;",
+      // The first record of a key wins, as in the query's lookups.
+      "CREATE TABLE clients(code TEXT PRIMARY KEY, h02 TEXT);",
+      "INSERT OR IGNORE INTO clients SELECT substr(line, 1, 7), (SELECT " + digit_trim +
+          " FROM (SELECT substr(line, 8, 24) AS x)) FROM raw_clients ORDER BY rowid;",
+      "CREATE TABLE articles(code TEXT PRIMARY KEY, d01 TEXT);",
+      "INSERT OR IGNORE INTO articles SELECT substr(line, 1, 8), (SELECT " + digit_trim +
+          " FROM (SELECT substr(line, 9, 30) AS x)) FROM raw_articles ORDER BY rowid;",
+      "DROP TABLE raw_HEAD; DROP TABLE raw_DOC; DROP TABLE raw_clients; DROP TABLE raw_articles;",
+      "VACUUM;"});
+  return {s.dir, argv};
+}
+
+// Cents of the non-negative double m × 2^e, rounded as printf's "%.2f"
+// rounds the exact binary value (half to even). SQLite's own printf rounds
+// some values whose exact expansion lies just below a half cent upwards,
+// so the totals are formatted from the exact mantissa and exponent.
+std::string Cents(const std::string& m, const std::string& e) {
+  const std::string scaled = "(" + m + " * 100)";
+  const std::string q = "(" + scaled + " >> -" + e + ")";
+  const std::string r = "(" + scaled + " - (" + q + " << -" + e + "))";
+  const std::string half = "(1 << -" + e + ")";
+  return "CASE WHEN " + e + " >= 0 THEN " + scaled + " << " + e + " ELSE " + q + " + (CASE WHEN " + r +
+         " * 2 > " + half + " OR (" + r + " * 2 = " + half + " AND (" + q +
+         " & 1) = 1) THEN 1 ELSE 0 END) END";
+}
+
+// The present lines of the documents chosen by `where`, in store order, as
+// `fields` over: num, h02, art, d01 and the totals h06 and d04 as text.
+std::string SqliteLines(const std::string& fields, const std::string& where) {
+  const std::string inner =
+      "SELECT l.n AS n, l.l AS l, h.num AS num, coalesce(c.h02, printf('%-24s', '')) AS h02, d.art AS art,"
+      " coalesce(a.d01, printf('%-30s', '')) AS d01,"
+      " (h.amount - h.amount * h.discount / 100.0) * 1.21 AS hx, d.qty * d.price AS dx"
+      " FROM lines l JOIN head h ON h.n = l.n JOIN doc d ON d.p = l.p"
+      " LEFT JOIN clients c ON c.code = h.client LEFT JOIN articles a ON a.code = d.art"
+      " WHERE substr(d.art, 1, 1) <> ' '" + where;
+  const std::string exact = "SELECT *, ieee754_mantissa(hx) AS hm, ieee754_exponent(hx) AS he,"
+                            " ieee754_mantissa(dx) AS dm, ieee754_exponent(dx) AS de FROM (" + inner + ")";
+  const std::string cents =
+      "SELECT *, " + Cents("hm", "he") + " AS hc, " + Cents("dm", "de") + " AS dc FROM (" + exact + ")";
+  return "SELECT " + fields + " FROM (SELECT *, printf('%d.%02d', hc / 100, hc % 100) AS h06,"
+         " printf('%d.%02d', dc / 100, dc % 100) AS d04 FROM (" + cents + ")) ORDER BY n, l;";
+}
+
+// The join of JoinQuery in SQL.
+Job SqliteJoin(const Store& s) {
+  return {s.dir, {"sqlite3", "-batch", SqliteDb(s),
+                  SqliteLines("num || ';' || h02 || ';' || h06 || ';' || art || ';' || d01 || ';' || d04"
+                              " || ';' || d01 || ';'",
+                              " AND instr(lower(coalesce(a.d01, '')), 'tornillo') > 0")}};
+}
+
+// The point query of PointQuery in SQL, through the index on the number.
+Job SqlitePoint(const Store& s) {
+  return {s.dir, {"sqlite3", "-batch", SqliteDb(s),
+                  SqliteLines("num || ';' || h02 || ';' || d01 || ';' || d04 || ';'",
+                              " AND h.num = '" + LastKey(s) + "'")}};
+}
+
 // ---- Output check
 
 // Compares two files line by line; empty when equal, else where they part.
@@ -356,6 +451,23 @@ bool CheckPoint(const Options& o, const std::string& name, const Store& s) {
   }
   std::printf("- %-10s POINT QUERY WRONG: %s\n", name.c_str(), diff.c_str());
   return false;
+}
+
+// Builds the SQLite database of `s` afresh, timing the import into
+// `import`, and checks that SQLite prints the query's bytes for the join and
+// the point query.
+bool CheckSqlite(const Options& o, const Store& s, Sample* import = nullptr) {
+  std::remove(SqliteDb(s).c_str());
+  const Sample built = RunOnce(SqliteImport(o, s), "/dev/null", o.data_dir + "/sqlite-import.err");
+  if (import != nullptr) *import = built;
+  if (built.status != 0) {
+    std::printf("- sqlite     IMPORT FAILED (status %d; see %s/sqlite-import.err)\n", built.status,
+                o.data_dir.c_str());
+    return false;
+  }
+  bool same = Check(o, "sqlite", JoinQuery(o, s), SqliteJoin(s));
+  same &= Check(o, "sqlite-key", PointQuery(o, s), SqlitePoint(s));
+  return same;
 }
 
 // Checks every question: the join and the header search on `lines` (a
@@ -581,7 +693,9 @@ int main(int argc, char** argv) {
     if (!GetStore(o, {2000, 5, 500}, &lines) || !GetStore(o, {2000, 0, 500}, &no_lines) ||
         !GetStore(o, {5000, 1, 500}, &one_line))
       return 2;
-    return CheckAll(o, lines, no_lines, one_line) ? 0 : 1;
+    bool same = CheckAll(o, lines, no_lines, one_line);
+    if (!CommandOutput("command -v sqlite3").empty()) same &= CheckSqlite(o, lines);
+    return same ? 0 : 1;
   }
 
   // Every store, written (or found) before anything is timed. The headline
@@ -618,6 +732,15 @@ int main(int argc, char** argv) {
       return 2;
     }
     same &= Check(o, "yardstick", YardstickQuery(o), YardstickAwk(o));
+  }
+  // SQLite, where installed: a database built from the headline store, the
+  // import timed once and apart from the questions.
+  const bool have_sqlite = !CommandOutput("command -v sqlite3").empty();
+  Sample import;
+  if (have_sqlite) {
+    same &= CheckSqlite(o, main_store, &import);
+  } else {
+    std::printf("- sqlite3 is not installed: SQLite is not measured\n");
   }
   std::vector<Store> point_stores;
   for (const std::string& dir : o.point_dirs) {
@@ -730,6 +853,21 @@ int main(int argc, char** argv) {
     std::printf("| %s docs × %d lines (%s) | %s | %s | %s |\n", Thousands(s.params.documents).c_str(),
                 s.params.lines, s.dir.substr(s.dir.rfind('/') + 1).c_str(), Spread(points[i]).c_str(),
                 Ms(points[i].cpu).c_str(), Mb(points[i].rss).c_str());
+  }
+
+  if (have_sqlite && import.status == 0) {
+    std::printf("\n## Against SQLite %s (same store, indexed; import %.1f s, not counted)\n\n"
+                "| question | query ms | CPU ms | sqlite3 ms | sqlite3 CPU ms | sqlite3 ÷ query |\n"
+                "|---|---|---|---|---|---|\n",
+                CommandOutput("sqlite3 --version | cut -d' ' -f1").c_str(), import.seconds);
+    const std::vector<Summary> q = Measure({JoinQuery(o, main_store), SqliteJoin(main_store),
+                                            PointQuery(o, main_store), SqlitePoint(main_store)},
+                                           o.runs);
+    const char* names[] = {"full-scan join", "point query (last key)"};
+    for (int i = 0; i < 2; ++i)
+      std::printf("| %s | %s | %s | %s | %s | %s |\n", names[i], Spread(q[2 * i]).c_str(),
+                  Ms(q[2 * i].cpu).c_str(), Spread(q[2 * i + 1]).c_str(), Ms(q[2 * i + 1].cpu).c_str(),
+                  Ratio(q[2 * i + 1].median / q[2 * i].median).c_str());
   }
 
   std::printf("\n## Against the targets\n");
