@@ -70,8 +70,8 @@ class KeyCache {
 // first slot that holds it.
 class KeyIndex {
  public:
+  // Indexes the keys of `keys`, all of which must be loaded.
   KeyIndex(const KeyCache& keys, size_t length);
-  // Needs every key of `keys` loaded.
   // Same answer as keys.ScanFor(text, length), in constant time on average.
   int64_t Find(std::string_view text) const;
   // Starts loading the bucket `Find(text)` will look at first.
