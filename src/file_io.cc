@@ -1,6 +1,9 @@
 #include "file_io.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -15,6 +18,14 @@
 namespace {
 
 constexpr char kPseudoReason[] = "a file of the proc or sys pseudo-filesystem";
+
+// Where a bus error, the fault of touching a mapped page its file no longer
+// holds, returns to while VisitMapped walks a mapping.
+sigjmp_buf* bus_error_return = nullptr;
+
+extern "C" void ReturnOnBusError(int) {
+  if (bus_error_return != nullptr) siglongjmp(*bus_error_return, 1);
+}
 
 }  // namespace
 
@@ -125,4 +136,40 @@ ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
     done += static_cast<size_t>(r);
   }
   return static_cast<ssize_t>(done);
+}
+
+int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char* bytes, size_t n, void* context),
+                    void* context) {
+  if (size <= 0 || piece == 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2) return -1;
+  const size_t length = static_cast<size_t>(size);
+  void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (map == MAP_FAILED) return -1;
+  struct sigaction action;
+  struct sigaction previous;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = ReturnOnBusError;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGBUS, &action, &previous) != 0) {
+    munmap(map, length);
+    return -1;
+  }
+  sigjmp_buf jump;
+  sigjmp_buf* const outer = bus_error_return;
+  bus_error_return = &jump;
+  volatile size_t done = 0;  // read again after a bus error returns here
+  if (sigsetjmp(jump, 1) == 0) {
+    const char* bytes = static_cast<const char*>(map);
+    while (done < length) {
+      const size_t n = std::min(piece, length - done);
+      const bool stop = visit(bytes + done, n, context);
+      done = done + n;
+      if (stop) break;
+    }
+  }
+  // After a bus error the piece being visited is not counted: the caller
+  // reads it again, and the read comes up short where the file now ends.
+  bus_error_return = outer;
+  sigaction(SIGBUS, &previous, nullptr);
+  munmap(map, length);
+  return static_cast<int64_t>(done);
 }

@@ -311,9 +311,31 @@ int64_t FindKey(const char* keys, int64_t count, size_t key, const char* probe) 
   return -1;
 }
 
-// H is read in blocks that stay in the processor's cache: the search touches
-// each byte once, so a larger block would only cost more memory to fill.
+// H is searched in blocks that stay in the processor's cache: the search
+// touches each byte once, so a larger block would only cost more memory to
+// fill. A large H is mapped instead of read: copying it costs the kernel more
+// than the search itself.
 constexpr size_t kHeaderIndexBlock = 1 << 16;
+constexpr int64_t kMapHeaderIndexFrom = 1 << 18;
+
+// The state of a search of H, block by block.
+struct HeaderSearch {
+  const char* probe;
+  size_t key;
+  int64_t limit;
+  int64_t index = 0;   // keys searched
+  int64_t found = -1;
+
+  // Searches the whole keys of one block; true once the search is over.
+  bool Block(const char* bytes, size_t n) {
+    // A short last key never equals a probe.
+    const int64_t whole = std::min<int64_t>(static_cast<int64_t>(n / key), limit - index);
+    const int64_t at = FindKey(bytes, whole, key, probe);
+    if (at >= 0) found = index + at;
+    index += whole;
+    return found >= 0 || index >= limit;
+  }
+};
 
 }  // namespace
 
@@ -325,21 +347,28 @@ int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int k
   if (fd < 0) return -1;
   const size_t key = static_cast<size_t>(key_length);
   const size_t block_size = std::max<size_t>(key, kHeaderIndexBlock / key * key);
-  const auto block = std::make_unique_for_overwrite<char[]>(block_size);
-  int64_t found = -1;
-  int64_t index = 0;
+  HeaderSearch search{probe.data(), key, limit};
   int64_t offset = 0;
-  while (found < 0 && index < limit) {
-    ssize_t n = ReadAt(fd, block.get(), block_size, offset);
-    if (n <= 0) break;
-    offset += n;
-    // A short last key never equals a probe.
-    const int64_t whole = std::min<int64_t>(static_cast<int64_t>(static_cast<size_t>(n) / key), limit - index);
-    const int64_t at = FindKey(block.get(), whole, key, probe.data());
-    if (at >= 0) found = index + at;
-    index += whole;
-    if (static_cast<size_t>(n) < block_size) break;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size >= kMapHeaderIndexFrom && limit > 0) {
+    const int64_t mapped = VisitMapped(
+        fd, st.st_size, block_size,
+        [](const char* bytes, size_t n, void* context) { return static_cast<HeaderSearch*>(context)->Block(bytes, n); },
+        &search);
+    // From the last whole key the mapping held (its end, or the block where
+    // a page H no longer holds was met), blocks are read: they find the end
+    // of the file as it now stands.
+    if (mapped > 0) offset = search.index * static_cast<int64_t>(key);
+  }
+  if (search.found < 0 && search.index < limit) {
+    const auto block = std::make_unique_for_overwrite<char[]>(block_size);
+    while (true) {
+      ssize_t n = ReadAt(fd, block.get(), block_size, offset);
+      if (n <= 0) break;
+      offset += n;
+      if (search.Block(block.get(), static_cast<size_t>(n)) || static_cast<size_t>(n) < block_size) break;
+    }
   }
   close(fd);
-  return found;
+  return search.found;
 }

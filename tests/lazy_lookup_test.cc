@@ -2,8 +2,13 @@
 // one-record reads of the key shortcut: whatever reaches a key or a record
 // late, or in the last block of its file, prints what reading everything at
 // start-up printed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <cstdio>
 #include <cstring>
@@ -256,6 +261,48 @@ TEST(LazyLookupManyTablesTest, AFormOfHundredsOfTablesRunsWithinAFewHundredDescr
   setrlimit(RLIMIT_NOFILE, &saved);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "0001;K099|100;K099;\n");
+}
+
+// ---- H mapped while another process cuts it
+
+TEST(HeaderIndexSearchTest, HShrinkingAndGrowingDuringTheSearchNeverKillsTheQuery) {
+  // An H of 4 MB, mapped by the search, cut to nothing and restored over and
+  // over while queries search it for a key it lacks: each query must end
+  // normally, having found nothing or, where H was whole, nothing either.
+  TempDir dir;
+  const int records = 500000;
+  std::string head, h;
+  head.reserve(static_cast<size_t>(records) * 9);
+  h.reserve(static_cast<size_t>(records) * 8);
+  for (int n = 0; n < records; ++n) {
+    const std::string number = Printf("%08d", n);
+    head += number + "\n";
+    h += number;
+  }
+  dir.Write("f", "1 0 0 0\n1 1 8 0\n");
+  dir.Write("HEAD", head);
+  dir.Write("DOC", "");
+  dir.Write("H", h);
+  dir.Write("INFO", Printf("%12d", records));
+  const int fd = open(dir.File("H").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  std::atomic<bool> stop{false};
+  std::thread cutter([&] {
+    while (!stop) {
+      if (ftruncate(fd, 0) != 0 || ftruncate(fd, static_cast<off_t>(h.size())) != 0) break;
+    }
+  });
+  int ended_normally = 0;
+  for (int run = 0; run < 40; ++run) {
+    RunResult r = RunQueryIn(dir.path(), {"f", "h00;zzzzzzzz"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    ended_normally += r.status == 0;
+  }
+  stop = true;
+  cutter.join();
+  close(fd);
+  EXPECT_EQ(ended_normally, 40);
 }
 
 }  // namespace
