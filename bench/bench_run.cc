@@ -1,7 +1,7 @@
 // bench_run: the whole-process benchmark of the query tool.
 //
 //   bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]
-//             [--yardstick DIR AWKFILE] [--check-only | --small-check]
+//             [--yardstick DIR AWKFILE] [--point DIR]... [--check-only | --small-check]
 //
 // (`bench_run --help` says what each option does.)
 //
@@ -12,7 +12,8 @@
 // same stores, run alternately so that both see the same machine load. It
 // prints medians, present detail lines per second, peak resident memory and
 // the ratio to awk as Markdown tables, then how cost grows with documents,
-// lines and table sizes, and where the figures stand against the targets.
+// lines and table sizes, the point query (one document by its key), and
+// where the figures stand against the targets.
 //
 // Exit status: 0 when every output check passed, 1 when one failed (the
 // figures are still printed), 2 when the benchmark could not run.
@@ -49,6 +50,7 @@ struct Options {
   std::string script = JOIN_AWK;
   std::string engine;  // how to name the engine measured; empty: ask git
   std::string yardstick_dir, yardstick_awk;  // another store and its awk join, optional
+  std::vector<std::string> point_dirs;        // more stores to time the point query on
   bool check_only = false;
   bool small = false;  // check only, on small stores
 };
@@ -241,6 +243,112 @@ Job YardstickAwk(const Options& o) {
   return {o.yardstick_dir, {o.awk, "-v", "want=tornillo", "-f", o.yardstick_awk}};
 }
 
+// The point query of the performance issue: one document by its key, the
+// last, so that the header index is searched to its end.
+Job PointQuery(const Options& o, const Store& s) {
+  return {s.dir, {o.query, "fac", "h00;" + LastKey(s), "h02;", "d01;", "d04;"}};
+}
+// The same fields of every document, without the shortcut: the lines of the
+// last document are what the point query must print.
+Job PointScan(const Options& o, const Store& s) {
+  return {s.dir, {o.query, "fac", "h00;", "h02;", "d01;", "d04;"}};
+}
+
+// ---- SQLite, the indexed peer
+
+// The database built from store `s`, beside its files.
+std::string SqliteDb(const Store& s) { return s.dir + "/bench.sqlite"; }
+
+// Imports the store's files into SQLite as they are (one row per line), then
+// cuts them into columns and indexes the keys: what a user moving the store
+// into a database would do. The derived texts are cut and padded as the form
+// says when the tables are built, and the present lines listed.
+Job SqliteImport(const Options& o, const Store& s) {
+  (void)o;
+  std::vector<std::string> argv = {"sqlite3", "-batch", SqliteDb(s), ".mode ascii",
+                                   ".separator \"\\037\" \"\\n\""};
+  for (const char* file : {"HEAD", "DOC", "clients.db", "articles.db"}) {
+    std::string table = std::string("raw_") + (file[0] == 'c' ? "clients" : file[0] == 'a' ? "articles" : file);
+    argv.push_back("CREATE TABLE " + table + "(line TEXT);");
+    argv.push_back(std::string(".import ") + file + " " + table);
+  }
+  std::string lines;
+  for (int l = 0; l < s.params.lines; ++l) {
+    if (l > 0) lines += " UNION ALL ";
+    lines += "SELECT n, " + std::to_string(l) + ", CAST(substr(line, " + std::to_string(38 + 6 * l) +
+             ", 6) AS INTEGER) FROM head";
+  }
+  const std::string digit_trim = "CASE WHEN substr(x, 1, 1) BETWEEN '0' AND '9' THEN rtrim(x, ' ') ELSE x END";
+  argv.insert(argv.end(), {
+      "CREATE TABLE head(n INTEGER PRIMARY KEY, num TEXT, client TEXT, amount REAL, discount REAL, line TEXT);",
+      "INSERT INTO head SELECT rowid - 1, substr(line, 1, 8), substr(line, 9, 7), CAST(substr(line, 24, 11) AS REAL), "
+      "CAST(substr(line, 35, 3) AS REAL), line FROM raw_HEAD ORDER BY rowid;",
+      "CREATE INDEX head_num ON head(num);",
+      "CREATE TABLE lines(n INTEGER, l INTEGER, p INTEGER, PRIMARY KEY (n, l)) WITHOUT ROWID;",
+      lines.empty() ? std::string("DELETE FROM lines;") : "INSERT INTO lines " + lines + ";",
+      "DELETE FROM lines WHERE p < 0;",
+      "CREATE TABLE doc(p INTEGER PRIMARY KEY, art TEXT, qty REAL, price REAL);",
+      "INSERT INTO doc SELECT rowid - 1, substr(line, 1, 8), CAST(substr(line, 9, 5) AS REAL), "
+      "CAST(substr(line, 14, 9) AS REAL) FROM raw_DOC ORDER BY rowid;",
+      // The first record of a key wins, as in the query's lookups.
+      "CREATE TABLE clients(code TEXT PRIMARY KEY, h02 TEXT);",
+      "INSERT OR IGNORE INTO clients SELECT substr(line, 1, 7), (SELECT " + digit_trim +
+          " FROM (SELECT substr(line, 8, 24) AS x)) FROM raw_clients ORDER BY rowid;",
+      "CREATE TABLE articles(code TEXT PRIMARY KEY, d01 TEXT);",
+      "INSERT OR IGNORE INTO articles SELECT substr(line, 1, 8), (SELECT " + digit_trim +
+          " FROM (SELECT substr(line, 9, 30) AS x)) FROM raw_articles ORDER BY rowid;",
+      "DROP TABLE raw_HEAD; DROP TABLE raw_DOC; DROP TABLE raw_clients; DROP TABLE raw_articles;",
+      "VACUUM;"});
+  return {s.dir, argv};
+}
+
+// Cents of the non-negative double m × 2^e, rounded as printf's "%.2f"
+// rounds the exact binary value (half to even). SQLite's own printf rounds
+// some values whose exact expansion lies just below a half cent upwards,
+// so the totals are formatted from the exact mantissa and exponent.
+std::string Cents(const std::string& m, const std::string& e) {
+  const std::string scaled = "(" + m + " * 100)";
+  const std::string q = "(" + scaled + " >> -" + e + ")";
+  const std::string r = "(" + scaled + " - (" + q + " << -" + e + "))";
+  const std::string half = "(1 << -" + e + ")";
+  return "CASE WHEN " + e + " >= 0 THEN " + scaled + " << " + e + " ELSE " + q + " + (CASE WHEN " + r +
+         " * 2 > " + half + " OR (" + r + " * 2 = " + half + " AND (" + q +
+         " & 1) = 1) THEN 1 ELSE 0 END) END";
+}
+
+// The present lines of the documents chosen by `where`, in store order, as
+// `fields` over: num, h02, art, d01 and the totals h06 and d04 as text.
+std::string SqliteLines(const std::string& fields, const std::string& where) {
+  const std::string inner =
+      "SELECT l.n AS n, l.l AS l, h.num AS num, coalesce(c.h02, printf('%-24s', '')) AS h02, d.art AS art,"
+      " coalesce(a.d01, printf('%-30s', '')) AS d01,"
+      " (h.amount - h.amount * h.discount / 100.0) * 1.21 AS hx, d.qty * d.price AS dx"
+      " FROM lines l JOIN head h ON h.n = l.n JOIN doc d ON d.p = l.p"
+      " LEFT JOIN clients c ON c.code = h.client LEFT JOIN articles a ON a.code = d.art"
+      " WHERE substr(d.art, 1, 1) <> ' '" + where;
+  const std::string exact = "SELECT *, ieee754_mantissa(hx) AS hm, ieee754_exponent(hx) AS he,"
+                            " ieee754_mantissa(dx) AS dm, ieee754_exponent(dx) AS de FROM (" + inner + ")";
+  const std::string cents =
+      "SELECT *, " + Cents("hm", "he") + " AS hc, " + Cents("dm", "de") + " AS dc FROM (" + exact + ")";
+  return "SELECT " + fields + " FROM (SELECT *, printf('%d.%02d', hc / 100, hc % 100) AS h06,"
+         " printf('%d.%02d', dc / 100, dc % 100) AS d04 FROM (" + cents + ")) ORDER BY n, l;";
+}
+
+// The join of JoinQuery in SQL.
+Job SqliteJoin(const Store& s) {
+  return {s.dir, {"sqlite3", "-batch", SqliteDb(s),
+                  SqliteLines("num || ';' || h02 || ';' || h06 || ';' || art || ';' || d01 || ';' || d04"
+                              " || ';' || d01 || ';'",
+                              " AND instr(lower(coalesce(a.d01, '')), 'tornillo') > 0")}};
+}
+
+// The point query of PointQuery in SQL, through the index on the number.
+Job SqlitePoint(const Store& s) {
+  return {s.dir, {"sqlite3", "-batch", SqliteDb(s),
+                  SqliteLines("num || ';' || h02 || ';' || d01 || ';' || d04 || ';'",
+                              " AND h.num = '" + LastKey(s) + "'")}};
+}
+
 // ---- Output check
 
 // Compares two files line by line; empty when equal, else where they part.
@@ -314,6 +422,54 @@ bool Check(const Options& o, const std::string& name, const Job& query, const Jo
   return false;
 }
 
+// Checks that the point query prints, for its document, the lines the full
+// scan prints for it.
+bool CheckPoint(const Options& o, const std::string& name, const Store& s) {
+  const std::string base = o.data_dir + "/check-" + name;
+  Sample q = RunOnce(PointQuery(o, s), base + ".point.out");
+  Sample a = RunOnce(PointScan(o, s), base + ".scan.out");
+  std::string diff;
+  if (q.status != 0 || a.status != 0) diff = "a query exited with a status other than 0";
+  std::string point, scan;
+  {
+    std::ifstream in(base + ".point.out");
+    for (std::string line; std::getline(in, line);) point += line + "\n";
+  }
+  {
+    const std::string prefix = LastKey(s) + ";";
+    std::ifstream in(base + ".scan.out");
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind(prefix, 0) == 0) scan += line + "\n";
+  }
+  if (diff.empty() && (point.empty() || point != scan))
+    diff = point.empty() ? "the point query printed nothing" : "the point query's lines differ";
+  std::remove((base + ".point.out").c_str());
+  std::remove((base + ".scan.out").c_str());
+  if (diff.empty()) {
+    std::printf("- %-10s point query prints its document's lines of the full scan\n", name.c_str());
+    return true;
+  }
+  std::printf("- %-10s POINT QUERY WRONG: %s\n", name.c_str(), diff.c_str());
+  return false;
+}
+
+// Builds the SQLite database of `s` afresh, timing the import into
+// `import`, and checks that SQLite prints the query's bytes for the join and
+// the point query.
+bool CheckSqlite(const Options& o, const Store& s, Sample* import = nullptr) {
+  std::remove(SqliteDb(s).c_str());
+  const Sample built = RunOnce(SqliteImport(o, s), "/dev/null", o.data_dir + "/sqlite-import.err");
+  if (import != nullptr) *import = built;
+  if (built.status != 0) {
+    std::printf("- sqlite     IMPORT FAILED (status %d; see %s/sqlite-import.err)\n", built.status,
+                o.data_dir.c_str());
+    return false;
+  }
+  bool same = Check(o, "sqlite", JoinQuery(o, s), SqliteJoin(s));
+  same &= Check(o, "sqlite-key", PointQuery(o, s), SqlitePoint(s));
+  return same;
+}
+
 // Checks every question: the join and the header search on `lines` (a
 // store with detail lines), the header search on `no_lines`, and the key
 // shortcut to the last document of `lines` and of `one_line`.
@@ -324,6 +480,8 @@ bool CheckAll(const Options& o, const Store& lines, const Store& no_lines, const
   same &= Check(o, "per-line", HeaderQuery(o, lines), HeaderAwk(o, lines));
   same &= Check(o, "shortcut", KeyQuery(o, one_line), KeyAwk(o, one_line));
   same &= Check(o, "start-up", KeyQuery(o, lines), KeyAwk(o, lines));
+  same &= CheckPoint(o, "point", lines);
+  same &= CheckPoint(o, "point-1", one_line);
   return same;
 }
 
@@ -477,6 +635,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         o->yardstick_awk = std::string(cwd != nullptr ? cwd : ".") + "/" + o->yardstick_awk;
         std::free(cwd);
       }
+    } else if (a == "--point" && value(&v)) {
+      o->point_dirs.push_back(v);
     } else if (a == "--check-only") {
       o->check_only = true;
     } else if (a == "--small-check") {
@@ -492,7 +652,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 
 constexpr char kUsage[] =
     "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]\n"
-    "                 [--yardstick DIR AWKFILE] [--check-only | --small-check]\n"
+    "                 [--yardstick DIR AWKFILE] [--point DIR]... [--check-only | --small-check]\n"
     "  --runs N      timed runs per measurement (default 5); medians are reported\n"
     "  --data DIR    where the stores are written and reused (default " BENCH_DATA_DIR ")\n"
     "  --awk PROGRAM the awk that runs bench/join.awk (default mawk)\n"
@@ -501,6 +661,8 @@ constexpr char kUsage[] =
     "  --yardstick DIR AWKFILE\n"
     "                also time, on the invoice store in DIR, query fac 'h00;' 'h02;' 'd01;'\n"
     "                'd04;' 'd01;tornillo' against AWKFILE run with -v want=tornillo\n"
+    "  --point DIR   also time the point query query fac 'h00;KEY' 'h02;' 'd01;' 'd04;' for\n"
+    "                the last document of the invoice store in DIR (may be repeated)\n"
     "  --check-only  only check that the query and awk print the same bytes\n"
     "  --small-check the same check on stores of a few thousand documents\n";
 
@@ -531,7 +693,9 @@ int main(int argc, char** argv) {
     if (!GetStore(o, {2000, 5, 500}, &lines) || !GetStore(o, {2000, 0, 500}, &no_lines) ||
         !GetStore(o, {5000, 1, 500}, &one_line))
       return 2;
-    return CheckAll(o, lines, no_lines, one_line) ? 0 : 1;
+    bool same = CheckAll(o, lines, no_lines, one_line);
+    if (!CommandOutput("command -v sqlite3").empty()) same &= CheckSqlite(o, lines);
+    return same ? 0 : 1;
   }
 
   // Every store, written (or found) before anything is timed. The headline
@@ -568,6 +732,24 @@ int main(int argc, char** argv) {
       return 2;
     }
     same &= Check(o, "yardstick", YardstickQuery(o), YardstickAwk(o));
+  }
+  // SQLite, where installed: a database built from the headline store, the
+  // import timed once and apart from the questions.
+  const bool have_sqlite = !CommandOutput("command -v sqlite3").empty();
+  Sample import;
+  if (have_sqlite) {
+    same &= CheckSqlite(o, main_store, &import);
+  } else {
+    std::printf("- sqlite3 is not installed: SQLite is not measured\n");
+  }
+  std::vector<Store> point_stores;
+  for (const std::string& dir : o.point_dirs) {
+    point_stores.emplace_back();
+    if (!DescribeStore(o, dir, &point_stores.back())) {
+      std::fprintf(stderr, "bench_run: %s does not hold a store the query reads\n", dir.c_str());
+      return 2;
+    }
+    same &= CheckPoint(o, "point-" + std::to_string(point_stores.size() + 1), point_stores.back());
   }
   if (o.check_only) return same ? 0 : 1;
 
@@ -657,20 +839,58 @@ int main(int argc, char** argv) {
     table_loop.push_back(loop);
   }
 
+  // The point query: one document by its key. Its time is start-up, which
+  // must grow with what the query touches, not with the store.
+  std::printf("\n## Point query (the last document by its key; 'h00;KEY' 'h02;' 'd01;' 'd04;')\n\n"
+              "| store | query ms | CPU ms | RSS MiB |\n|---|---|---|---|\n");
+  std::vector<const Store*> point_list = {&main_store, &million};
+  for (const Store& s : point_stores) point_list.push_back(&s);
+  jobs.clear();
+  for (const Store* s : point_list) jobs.push_back(PointQuery(o, *s));
+  const std::vector<Summary> points = Measure(jobs, o.runs);
+  for (size_t i = 0; i < points.size(); ++i) {
+    const Store& s = *point_list[i];
+    std::printf("| %s docs × %d lines (%s) | %s | %s | %s |\n", Thousands(s.params.documents).c_str(),
+                s.params.lines, s.dir.substr(s.dir.rfind('/') + 1).c_str(), Spread(points[i]).c_str(),
+                Ms(points[i].cpu).c_str(), Mb(points[i].rss).c_str());
+  }
+
+  if (have_sqlite && import.status == 0) {
+    std::printf("\n## Against SQLite %s (same store, indexed; import %.1f s, not counted)\n\n"
+                "| question | query ms | CPU ms | sqlite3 ms | sqlite3 CPU ms | sqlite3 ÷ query |\n"
+                "|---|---|---|---|---|---|\n",
+                CommandOutput("sqlite3 --version | cut -d' ' -f1").c_str(), import.seconds);
+    const std::vector<Summary> q = Measure({JoinQuery(o, main_store), SqliteJoin(main_store),
+                                            PointQuery(o, main_store), SqlitePoint(main_store)},
+                                           o.runs);
+    const char* names[] = {"full-scan join", "point query (last key)"};
+    for (int i = 0; i < 2; ++i)
+      std::printf("| %s | %s | %s | %s | %s | %s |\n", names[i], Spread(q[2 * i]).c_str(),
+                  Ms(q[2 * i].cpu).c_str(), Spread(q[2 * i + 1]).c_str(), Ms(q[2 * i + 1].cpu).c_str(),
+                  Ratio(q[2 * i + 1].median / q[2 * i].median).c_str());
+  }
+
   std::printf("\n## Against the targets\n");
   const Headline& join = headlines[0];
   const double ratio = join.awk.median / join.query.median;
   const double rate = main_store.stats.present_lines / join.query.median;
   std::vector<Verdict> v;
-  v.push_back({"full-scan join ≥ 10× faster than awk", Ratio(ratio), ratio >= 10});
-  v.push_back({"full-scan join ≥ 3 M present lines/s", Millions(rate) + " lines/s", rate >= 3e6});
+  v.push_back({"full-scan join ≥ 20× faster than awk", Ratio(ratio), ratio >= 20});
+  v.push_back({"full-scan join ≥ 6 M present lines/s", Millions(rate) + " lines/s", rate >= 6e6});
+  const Headline& header = headlines[1];
+  const double header_ratio = header.awk.median / header.query.median;
+  v.push_back({"header-only records ≥ 10× faster than awk", Ratio(header_ratio), header_ratio >= 10});
+  v.push_back({"point query on 200,000 documents ≤ 3 ms", Ms(points[0].median) + " ms",
+               points[0].median <= 0.003});
+  v.push_back({"point query on 1,000,000 documents ≤ 5 ms", Ms(points[1].median) + " ms",
+               points[1].median <= 0.005});
   if (!o.yardstick_dir.empty()) {
     const Headline& y = headlines.back();
     const double y_ratio = y.awk.median / y.query.median;
     const double y_rate = static_cast<double>(y.store->stats.present_lines) / y.query.median;
-    v.push_back({"yardstick join ≥ 10× faster than its awk", Ratio(y_ratio), y_ratio >= 10});
-    v.push_back({"yardstick join ≥ 3 M present lines/s", Millions(y_rate) + " lines/s",
-                 y_rate >= 3e6});
+    v.push_back({"yardstick join ≥ 20× faster than its awk", Ratio(y_ratio), y_ratio >= 20});
+    v.push_back({"yardstick join ≥ 6 M present lines/s", Millions(y_rate) + " lines/s",
+                 y_rate >= 6e6});
   }
   v.push_back({"shortcut on 1,000,000 documents < 20 ms", Ms(headlines[2].query.median) + " ms",
                headlines[2].query.median < 0.020});

@@ -1,6 +1,9 @@
 #include "file_io.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -15,6 +18,17 @@
 namespace {
 
 constexpr char kPseudoReason[] = "a file of the proc or sys pseudo-filesystem";
+
+// The most of a file VisitMapped maps at once.
+constexpr size_t kMapWindow = 1 << 20;
+
+// Where a bus error, the fault of touching a mapped page its file no longer
+// holds, returns to while VisitMapped walks a mapping.
+sigjmp_buf* bus_error_return = nullptr;
+
+extern "C" void ReturnOnBusError(int) {
+  if (bus_error_return != nullptr) siglongjmp(*bus_error_return, 1);
+}
 
 }  // namespace
 
@@ -125,4 +139,57 @@ ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
     done += static_cast<size_t>(r);
   }
   return static_cast<ssize_t>(done);
+}
+
+int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char* bytes, size_t n, void* context),
+                    void* context) {
+  if (size <= 0 || piece == 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 || piece > SIZE_MAX / 4) return -1;
+  const size_t length = static_cast<size_t>(size);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  const size_t page = page_size > 0 ? static_cast<size_t>(page_size) : 4096;
+  // The file is mapped a window at a time, so that its pages never count
+  // against the process's memory beyond one window.
+  const size_t window = (std::max(kMapWindow, piece + page) + page - 1) / page * page;
+  struct sigaction action;
+  struct sigaction previous;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = ReturnOnBusError;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGBUS, &action, &previous) != 0) return -1;
+  sigjmp_buf jump;
+  sigjmp_buf* const outer = bus_error_return;
+  bus_error_return = &jump;
+  // Read again after a bus error returns here.
+  volatile size_t done = 0;
+  void* volatile map = MAP_FAILED;
+  volatile size_t span = 0;
+  bool mapped_any = false;
+  if (sigsetjmp(jump, 1) == 0) {
+    bool stop = false;
+    while (!stop && done < length) {
+      const size_t base = done / page * page;
+      span = std::min(window, length - base);
+      map = mmap(nullptr, span, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(base));
+      if (map == MAP_FAILED) break;
+      mapped_any = true;
+      const char* bytes = static_cast<const char*>(map) - base;
+      // The pieces that end in this window; the file's last piece may be short.
+      while (!stop && done < length && std::min(done + piece, length) <= base + span) {
+        const size_t n = std::min(piece, length - done);
+        stop = visit(bytes + done, n, context);
+        done = done + n;
+      }
+      munmap(map, span);
+      map = MAP_FAILED;
+    }
+  } else if (map != MAP_FAILED) {
+    // A page the file no longer holds: the piece being visited is not
+    // counted, and the caller reads it again, coming up short where the
+    // file now ends.
+    munmap(map, span);
+    mapped_any = true;
+  }
+  bus_error_return = outer;
+  sigaction(SIGBUS, &previous, nullptr);
+  return mapped_any ? static_cast<int64_t>(done) : -1;
 }

@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "file_io.h"
 
@@ -21,7 +23,6 @@ namespace {
 // Table files up to this size are read whole once; larger ones are read
 // with one positioned read per description.
 constexpr int64_t kMaxTableInMemory = 64 << 20;
-constexpr size_t kLoadBlock = 1 << 20;
 constexpr int kPositionedReadsBeforeLoading = 64;
 
 // The seed of the key hash, drawn once per process, so that no one choosing
@@ -102,25 +103,77 @@ void FillDerived(std::string_view text, int width, FieldBuffer* out) {
 // ---- KeyCache
 
 void KeyCache::Assign(std::vector<char> slots, size_t key_length, int64_t count) {
-  slots_ = std::move(slots);
+  Start(key_length, count);
+  std::memcpy(Extend(count), slots.data(), std::min(slots.size(), static_cast<size_t>(count) * key_length));
+}
+
+void KeyCache::Start(size_t key_length, int64_t count) {
+  // Within the memory limit the slots fit; their pages are touched only as
+  // keys are read.
+  slots_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(count) * key_length + 1);
   key_length_ = key_length;
   count_ = count;
+  loaded_ = 0;
+}
+
+char* KeyCache::Extend(int64_t n) {
+  n = std::min(n, count_ - loaded_);
+  char* first = slots_.get() + static_cast<size_t>(loaded_) * key_length_;
+  loaded_ += n;
+  return first;
 }
 
 std::string_view KeyCache::Key(int64_t i, size_t length) const {
-  const char* p = slots_.data() + static_cast<size_t>(i) * key_length_;
+  const char* p = slots_.get() + static_cast<size_t>(i) * key_length_;
   size_t n = std::min(length, key_length_);
   const void* nul = std::memchr(p, '\0', n);
   if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
   return {p, n};
 }
 
-int64_t KeyCache::ScanFor(std::string_view text, size_t length) const {
-  text = text.substr(0, std::min(length, text.size()));
-  for (int64_t i = 0; i < count_; ++i) {
-    if (Key(i, length) == text) return i;
+namespace {
+
+// The first key of slots [from, to) at `p` onward, `stride` bytes apart,
+// whose first `n` bytes are `text` and, when `needs_end`, whose next byte is
+// a NUL. The first kHead bytes are compared as one word before the rest.
+template <size_t kHead>
+int64_t ScanKeys(const char* p, size_t stride, int64_t from, int64_t to, std::string_view text,
+                 bool needs_end) {
+  uint64_t want = 0;
+  std::memcpy(&want, text.data(), kHead);
+  const size_t n = text.size();
+  for (int64_t i = from; i < to; ++i, p += stride) {
+    uint64_t got = 0;
+    std::memcpy(&got, p, kHead);
+    if (got != want) continue;
+    if (n > kHead && std::memcmp(p + kHead, text.data() + kHead, n - kHead) != 0) continue;
+    if (!needs_end || p[n] == '\0') return i;
   }
   return -1;
+}
+
+}  // namespace
+
+int64_t KeyCache::ScanFor(std::string_view text, size_t length, int64_t from, int64_t to) const {
+  text = text.substr(0, std::min(length, text.size()));
+  const size_t width = std::min(length, key_length_);
+  // A key as compared holds no NUL and at most `width` bytes.
+  if (text.size() > width || text.find('\0') != std::string_view::npos) return -1;
+  const size_t n = text.size();
+  // A key of `width` bytes equals the text when its bytes do; a shorter text
+  // needs the key to end, at a NUL, right after it.
+  const bool needs_end = n < width;
+  to = std::min(to, loaded_);
+  if (from >= to) return -1;
+  const char* p = slots_.get() + static_cast<size_t>(from) * key_length_;
+  if (n == 0) {
+    for (int64_t i = from; i < to; ++i, p += key_length_)
+      if (!needs_end || p[0] == '\0') return i;
+    return -1;
+  }
+  if (n >= 8) return ScanKeys<8>(p, key_length_, from, to, text, needs_end);
+  if (n >= 4) return ScanKeys<4>(p, key_length_, from, to, text, needs_end);
+  return ScanKeys<1>(p, key_length_, from, to, text, needs_end);
 }
 
 // ---- KeyIndex
@@ -149,7 +202,7 @@ uint64_t KeyIndex::Hash(std::string_view key) { return HashBytes(key); }
 
 KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length) {
   // Slots are kept as 32-bit numbers; the memory limit keeps tables far below.
-  const int64_t count = std::min<int64_t>(keys.count(), UINT32_MAX - 1);
+  const int64_t count = std::min<int64_t>(keys.loaded(), UINT32_MAX - 1);
   const size_t size = static_cast<size_t>(BucketsFor(static_cast<uint64_t>(count)));
   buckets_.assign(size, Bucket());
   mask_ = size - 1;
@@ -208,28 +261,90 @@ void KeyIndex::Prefetch(std::string_view text) const {
 
 // ---- LookupTables
 
+namespace {
+
+// Keys are read in blocks of about this many bytes of their file.
+constexpr size_t kKeyBlock = 1 << 16;
+// A table is indexed once its scans have compared this many times its keys:
+// about what building the index costs, so a run never pays much more than
+// twice the cheaper of the two.
+constexpr uint64_t kScansPerKeyBeforeIndex = 4;
+// Tables this small are indexed at once: their scans cost little, and
+// neither does building the index.
+constexpr int64_t kKeysIndexedAtOnce = 64;
+// At most this many tables keep their key files open for keys read later;
+// the keys of any further table are read at start-up, so that a form naming
+// thousands of tables never runs out of descriptors.
+constexpr int kMaxDeferredTables = 64;
+
+// Copies `n` keys of kLength bytes lying `stride` bytes apart into
+// consecutive slots: a copy of fixed size, no call per key.
+template <size_t kLength>
+void CopyKeysOf(char* slots, const char* from, size_t stride, int64_t n) {
+  for (int64_t j = 0; j < n; ++j, slots += kLength, from += stride) std::memcpy(slots, from, kLength);
+}
+
+using CopyKeysFunction = void (*)(char*, const char*, size_t, int64_t);
+template <size_t... kLengths>
+constexpr std::array<CopyKeysFunction, sizeof...(kLengths)> CopiersFor(std::index_sequence<kLengths...>) {
+  return {&CopyKeysOf<kLengths>...};
+}
+constexpr auto kCopiers = CopiersFor(std::make_index_sequence<17>{});
+
+void CopyKeys(char* slots, const char* from, size_t stride, size_t key_length, int64_t n) {
+  if (key_length < kCopiers.size()) return kCopiers[key_length](slots, from, stride, n);
+  for (int64_t j = 0; j < n; ++j, slots += key_length, from += stride) std::memcpy(slots, from, key_length);
+}
+
+}  // namespace
+
 struct LookupTables::Table {
   int number = 0;
   const TableDesc* desc = nullptr;
   KeyCache keys;
-  std::vector<std::pair<int, std::unique_ptr<KeyIndex>>> indexes;  // by comparison length
+  std::vector<std::unique_ptr<Finder>> finders;  // one per comparison length
+
+  // Where the keys not yet read come from: the key index file (keys packed
+  // end to end) or the table file (a key at the start of every record), as
+  // far as its size at opening says.
+  int key_fd = -1;
+  bool keys_in_table = false;
+  int64_t key_source_size = 0;
+  bool key_source_short = false;  // a read came up short: the rest are empty keys
+  bool deferred = false;          // counted among the tables whose keys wait
 
   // Where descriptions come from, opened at the first description needed.
   bool file_opened = false;
-  std::string contents;  // the whole file, when small
-  int fd = -1;           // otherwise read per description
+  int fd = -1;
+  bool in_memory = false;  // `contents` holds the whole file
+  std::string contents;
   int positioned_reads = 0;
   std::vector<char> scratch;
 
+  void CloseKeySource() {
+    if (key_fd >= 0 && key_fd != fd) close(key_fd);
+    key_fd = -1;
+  }
+  bool KeysPending() const { return keys.loaded() < keys.count(); }
   ~Table() {
+    CloseKeySource();
     if (fd >= 0) close(fd);
   }
+};
+
+// The lookups in one table over one comparison length: scans of the keys
+// read so far until they have cost what an index costs, then the index.
+struct LookupTables::Finder {
+  Table* table = nullptr;
+  size_t length = 0;
+  std::unique_ptr<KeyIndex> index;
+  uint64_t compared = 0;  // keys the scans have compared
 };
 
 struct LookupTables::DerivedPlan {
   int field;                    // the derived field filled
   int table;                    // its table number
-  const KeyIndex* index;        // nullptr: the table has no keys
+  Finder* finder;               // nullptr: the table has no keys
   int offset;                   // of the fetched text inside a table record
   int size;                     // bytes fetched
   int width;                    // the derived field's length on this line
@@ -238,7 +353,7 @@ struct LookupTables::DerivedPlan {
 struct LookupTables::KeyPlan {
   int field;                    // the key field
   int table;
-  const KeyIndex* index;
+  Finder* finder;
   int length;                   // key length compared
   int description_size;         // header only: S of the table
   int description_offset;
@@ -251,6 +366,7 @@ LookupTables::~LookupTables() = default;
 Status LookupTables::Load(const Form& form) {
   form_ = &form;
   memory_used_ = 0;
+  deferred_tables_ = 0;
   index_error_ = Status::Ok();
   tables_.clear();
   tables_.resize(form.tables.size());
@@ -259,12 +375,14 @@ Status LookupTables::Load(const Form& form) {
     if (!IsKeyType(def.type)) continue;
     Status s = LoadKeys(KeyTable(def.type), def.length, /*header_field=*/true);
     if (!s.ok()) return s;
+    LimitDeferredTables(tables_[KeyTable(def.type)].get());
   }
   for (int f = 0; f < form.field_count && form.line_count > 0; ++f) {
     const FieldDef& def = form.detail(0, f);
     if (!IsKeyType(def.type)) continue;
     Status s = LoadKeys(KeyTable(def.type), def.length, /*header_field=*/false);
     if (!s.ok()) return s;
+    LimitDeferredTables(tables_[KeyTable(def.type)].get());
   }
   PlanHeader();
   PlanLines();
@@ -317,18 +435,20 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
   }
   Table& t = *tables_[number];
   if (t.keys.count() != 0) return Status::Ok();
+  // A table that came out empty is opened again for the next field naming it.
+  t.CloseKeySource();
   const size_t length = static_cast<size_t>(key_length);
   const std::string& name = t.desc->file_name;
 
   // The packed key index, when the table has one, is preferred.
   if (name.size() > 3) {
-    bool loaded = false;
-    Status s = LoadKeyIndexFile(name.substr(0, name.size() - 3), &t, length, &loaded);
-    if (!s.ok() || loaded) return s;
+    bool opened = false;
+    Status s = OpenKeyIndexFile(name.substr(0, name.size() - 3), &t, length, &opened);
+    if (!s.ok() || opened) return s;
   }
 
   std::string why;
-  const int fd = OpenRegularFile(name, O_RDONLY, &why);
+  const int fd = t.file_opened ? t.fd : OpenRegularFile(name, O_RDONLY, &why);
   if (fd < 0) {
     std::string where = "lookup table '" + name + "' (table " + std::to_string(number) +
                         ") cannot be opened: " + why;
@@ -338,14 +458,33 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
           .WithPause(1);
     return Status::Error(where).WithStdout("rddbr : Cannot open " + name + "\r\n");
   }
-  return ReadKeysFromTable(fd, &t, length);
+  return OpenKeysInTable(fd, &t, length);
 }
 
-// Reads the key index file, keys of `key_length` bytes packed end to end, as
-// far as its size at opening says, straight into the key slots. A file that
-// cannot be opened leaves `loaded` false, for the table file to be read.
-Status LookupTables::LoadKeyIndexFile(const std::string& index_name, Table* t, size_t key_length,
-                                      bool* loaded) {
+// Reads the keys of table `t` whole now when too many tables already wait
+// to be read; a table file read so is closed again until a description
+// needs it, as a key index is.
+void LookupTables::LimitDeferredTables(Table* t) {
+  if (!t->KeysPending() || t->deferred) return;
+  if (deferred_tables_ < kMaxDeferredTables) {
+    ++deferred_tables_;
+    t->deferred = true;
+    return;
+  }
+  while (t->KeysPending()) ReadMoreKeys(t);
+  if (t->keys_in_table && t->fd >= 0) {
+    close(t->fd);
+    t->fd = -1;
+    t->file_opened = false;
+  }
+}
+
+// Counts the keys of the key index file, keys of `key_length` bytes packed
+// end to end, by its size at opening, and keeps it open for them to be read.
+// A file that cannot be opened leaves `opened` false, for the table file to
+// be read.
+Status LookupTables::OpenKeyIndexFile(const std::string& index_name, Table* t, size_t key_length,
+                                      bool* opened) {
   std::string why;
   const int fd = OpenRegularFile(index_name, O_RDONLY, &why);
   if (fd < 0) return Status::Ok();
@@ -356,73 +495,109 @@ Status LookupTables::LoadKeyIndexFile(const std::string& index_name, Table* t, s
     close(fd);
     return s;
   }
-  std::vector<char> slots(static_cast<size_t>(count) * key_length, '\0');
-  // Bytes beyond the size seen at opening (a file still growing) are not read.
-  const ssize_t got = ReadAt(fd, slots.data(), std::min<size_t>(slots.size(), static_cast<size_t>(std::max<int64_t>(size, 0))), 0);
-  close(fd);
-  if (got < 0) return Status::Ok();
-  t->keys.Assign(std::move(slots), key_length, static_cast<int64_t>(count));
-  *loaded = true;
+  t->keys.Start(key_length, static_cast<int64_t>(count));
+  t->keys_in_table = false;
+  t->key_source_size = size;
+  t->key_source_short = false;
+  if (count > 0) t->key_fd = fd; else close(fd);
+  *opened = true;
   return Status::Ok();
 }
 
-// Reads the key at the start of every record of the table file. A small file
-// is read whole and kept for its descriptions; a large one in blocks of
-// records, and stays open for positioned reads of descriptions.
-Status LookupTables::ReadKeysFromTable(int fd, Table* t, size_t key_length) {
+// Counts the keys of the table file, one at the start of every record, and
+// keeps it open for them and for descriptions.
+Status LookupTables::OpenKeysInTable(int fd, Table* t, size_t key_length) {
   const int64_t size = FileSize(fd);
   const size_t stride = static_cast<size_t>(t->desc->record_length);
   const uint64_t count = KeysIn(size, stride, key_length);
   Status s = Reserve(t->desc->file_name, count, key_length, "lookup table");
   if (!s.ok()) {
-    close(fd);
+    if (fd != t->fd) close(fd);
     return s;
   }
-  // Within the limit, slots and record offsets fit easily in 64 bits.
-  std::vector<char> slots(static_cast<size_t>(count) * key_length, '\0');
-  auto copy_keys = [&](const char* bytes, size_t got, uint64_t first, uint64_t n) {
-    for (uint64_t j = 0; j < n; ++j) {
-      const size_t at = static_cast<size_t>(j) * stride;
-      if (at >= got) break;
-      std::memcpy(slots.data() + static_cast<size_t>(first + j) * key_length, bytes + at,
-                  std::min(key_length, got - at));
-    }
-  };
-  if (size <= kMaxTableInMemory) {
-    t->contents.resize(static_cast<size_t>(size));
-    const ssize_t n = ReadAt(fd, t->contents.data(), t->contents.size(), 0);
-    t->contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
-    close(fd);
-    copy_keys(t->contents.data(), t->contents.size(), 0, count);
-  } else if (stride >= kLoadBlock) {
-    // Records longer than a block: read just each key.
-    for (uint64_t i = 0; i < count; ++i) {
-      const int64_t at = static_cast<int64_t>(i * stride);
-      if (ReadAt(fd, slots.data() + i * key_length, std::min<uint64_t>(key_length, static_cast<uint64_t>(size - at)), at) <= 0) break;
-    }
-    t->fd = fd;
-  } else {
-    const uint64_t per_block = kLoadBlock / stride;
-    std::vector<char> block(static_cast<size_t>(per_block) * stride + key_length);
-    for (uint64_t first = 0; first < count; first += per_block) {
-      const ssize_t got = ReadAt(fd, block.data(), block.size(), static_cast<int64_t>(first * stride));
-      if (got <= 0) break;
-      copy_keys(block.data(), static_cast<size_t>(got), first, std::min(per_block, count - first));
-    }
-    t->fd = fd;
-  }
-  t->keys.Assign(std::move(slots), key_length, static_cast<int64_t>(count));
+  t->keys.Start(key_length, static_cast<int64_t>(count));
+  t->keys_in_table = true;
+  t->key_source_size = size;
+  t->key_source_short = false;
+  t->fd = fd;
   t->file_opened = true;
+  t->key_fd = count > 0 ? fd : -1;
   return Status::Ok();
 }
 
-const KeyIndex* LookupTables::IndexFor(int number, int length) {
+void LookupTables::ReadMoreKeys(Table* t) {
+  KeyCache& keys = t->keys;
+  const size_t key_length = keys.key_length();
+  const int64_t first = keys.loaded();
+  if (t->key_source_short || t->key_fd < 0) {
+    // What the file no longer holds reads as empty keys.
+    const int64_t n = keys.count() - first;
+    std::memset(keys.Extend(n), '\0', static_cast<size_t>(n) * key_length);
+  } else if (!t->keys_in_table) {
+    // Packed keys: read straight into the slots, never past the size at opening.
+    const int64_t n = static_cast<int64_t>(std::max<size_t>(kKeyBlock / key_length, 1));
+    char* slots = keys.Extend(n);
+    const size_t room = static_cast<size_t>(keys.loaded() - first) * key_length;
+    const int64_t at = first * static_cast<int64_t>(key_length);
+    const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(room), t->key_source_size - at));
+    const size_t got = static_cast<size_t>(std::max<ssize_t>(ReadAt(t->key_fd, slots, want, at), 0));
+    if (got < want) t->key_source_short = true;
+    std::memset(slots + got, '\0', room - got);
+  } else {
+    const size_t stride = static_cast<size_t>(t->desc->record_length);
+    const int64_t per_block = stride >= kKeyBlock ? 1 : static_cast<int64_t>(kKeyBlock / stride);
+    char* slots = keys.Extend(per_block);
+    const int64_t n = keys.loaded() - first;
+    // Records longer than a block: read just each key.
+    const size_t span = stride >= kKeyBlock ? key_length : static_cast<size_t>(per_block) * stride + key_length;
+    key_block_.resize(span);
+    const ssize_t got = ReadAt(t->key_fd, key_block_.data(), span, first * static_cast<int64_t>(stride));
+    const size_t bytes = static_cast<size_t>(std::max<ssize_t>(got, 0));
+    // Keys that lie whole in what was read, then any cut short.
+    const int64_t whole = bytes < key_length ? 0 : std::min<int64_t>(n, static_cast<int64_t>((bytes - key_length) / stride) + 1);
+    CopyKeys(slots, key_block_.data(), stride, key_length, whole);
+    for (int64_t j = whole; j < n; ++j) {
+      char* slot = slots + static_cast<size_t>(j) * key_length;
+      const size_t at = static_cast<size_t>(j) * stride;
+      const size_t copied = at < bytes ? std::min(key_length, bytes - at) : 0;
+      if (at >= bytes) t->key_source_short = true;
+      if (copied > 0) std::memcpy(slot, key_block_.data() + at, copied);
+      if (copied < key_length) std::memset(slot + copied, '\0', key_length - copied);
+    }
+  }
+  if (keys.loaded() == keys.count()) t->CloseKeySource();
+}
+
+int64_t LookupTables::Find(Finder* finder, std::string_view text) {
+  if (finder->index) return finder->index->Find(text);
+  Table& t = *finder->table;
+  KeyCache& keys = t.keys;
+  int64_t found = keys.ScanFor(text, finder->length);
+  int64_t scanned_to = found >= 0 ? found + 1 : keys.loaded();
+  while (found < 0 && keys.loaded() < keys.count()) {
+    const int64_t from = keys.loaded();
+    ReadMoreKeys(&t);
+    found = keys.ScanFor(text, finder->length, from, keys.loaded());
+    scanned_to = found >= 0 ? found + 1 : keys.loaded();
+  }
+  finder->compared += static_cast<uint64_t>(scanned_to);
+  if (finder->compared >= kScansPerKeyBeforeIndex * static_cast<uint64_t>(keys.count())) {
+    while (keys.loaded() < keys.count()) ReadMoreKeys(&t);
+    finder->index = std::make_unique<KeyIndex>(keys, finder->length);
+  }
+  return found;
+}
+
+// The finder of table `number` over `length`, made at the first field that
+// needs it, its index charged to the memory limit although it is built only
+// once lookups call for it; nullptr for a table without keys.
+LookupTables::Finder* LookupTables::FinderFor(int number, int length) {
   if (number <= 0 || number >= static_cast<int>(tables_.size()) || !tables_[number]) return nullptr;
   Table& t = *tables_[number];
   if (t.keys.count() == 0) return nullptr;
-  for (auto& [l, index] : t.indexes)
-    if (l == length) return index.get();
   const size_t compared = static_cast<size_t>(std::max(length, 0));
+  for (auto& finder : t.finders)
+    if (finder->length == compared) return finder.get();
   const uint64_t bytes =
       KeyIndex::BytesFor(static_cast<uint64_t>(t.keys.count()), t.keys.key_length(), compared);
   if (bytes > kLookupMemoryLimitBytes - memory_used_) {
@@ -434,8 +609,15 @@ const KeyIndex* LookupTables::IndexFor(int number, int length) {
     return nullptr;
   }
   memory_used_ += bytes;
-  t.indexes.emplace_back(length, std::make_unique<KeyIndex>(t.keys, static_cast<size_t>(std::max(length, 0))));
-  return t.indexes.back().second.get();
+  auto finder = std::make_unique<Finder>();
+  finder->table = &t;
+  finder->length = compared;
+  if (t.keys.count() <= kKeysIndexedAtOnce) {
+    while (t.keys.loaded() < t.keys.count()) ReadMoreKeys(&t);
+    finder->index = std::make_unique<KeyIndex>(t.keys, compared);
+  }
+  t.finders.push_back(std::move(finder));
+  return t.finders.back().get();
 }
 
 void LookupTables::PlanHeader() {
@@ -445,13 +627,13 @@ void LookupTables::PlanHeader() {
     if (!IsKeyType(def.type)) continue;
     const int table = KeyTable(def.type);
     const TableDesc* desc = form_->table(table);
-    KeyPlan key{f, table, IndexFor(table, def.length), def.length,
+    KeyPlan key{f, table, FinderFor(table, def.length), def.length,
                 desc ? desc->description_size : 0, desc ? desc->description_offset : 0, {}};
     for (int r = 0; r < form_->header_count; ++r) {
       const FieldDef& d = form_->ph[r];
       if (!IsDerivedType(d.type) || d.source != f) continue;
       const int from = DerivedTable(d.type);
-      key.derived.push_back({r, from, IndexFor(from, def.length), d.offset, d.size, d.length});
+      key.derived.push_back({r, from, FinderFor(from, def.length), d.offset, d.size, d.length});
     }
     header_plan_.push_back(std::move(key));
   }
@@ -464,14 +646,14 @@ void LookupTables::PlanLines() {
       const FieldDef& def = form_->detail(line, f);
       if (!IsKeyType(def.type)) continue;
       const int table = KeyTable(def.type);
-      KeyPlan key{f, table, IndexFor(table, def.length), def.length, 0, 0, {}};
+      KeyPlan key{f, table, FinderFor(table, def.length), def.length, 0, 0, {}};
       // Line 0's definitions say which fields are derived from this key and how.
       const int compared = form_->detail(0, f).length;
       for (int r = 0; r < form_->field_count; ++r) {
         const FieldDef& d = form_->detail(0, r);
         if (!IsDerivedType(d.type) || d.source != f) continue;
         const int from = DerivedTable(d.type);
-        key.derived.push_back({r, from, IndexFor(from, compared), d.offset, d.size,
+        key.derived.push_back({r, from, FinderFor(from, compared), d.offset, d.size,
                                form_->detail(line, r).length});
       }
       line_plans_[static_cast<size_t>(line)].push_back(std::move(key));
@@ -497,20 +679,24 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   }
   // A run that needs many descriptions from a small table is served from
   // memory; one that needs a few (a single record, say) reads just those.
-  if (t.fd >= 0 && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
+  if (!t.in_memory && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
     struct stat st;
     if (fstat(t.fd, &st) == 0 && st.st_size <= kMaxTableInMemory) {
       t.contents.resize(static_cast<size_t>(st.st_size));
       const ssize_t n = ReadAt(t.fd, t.contents.data(), t.contents.size(), 0);
       t.contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
-      close(t.fd);
-      t.fd = -1;
+      t.in_memory = true;
+      // The descriptor stays open while keys are still read through it.
+      if (t.key_fd != t.fd) {
+        close(t.fd);
+        t.fd = -1;
+      }
     }
   }
   const int64_t position = slot * t.desc->record_length + offset;
   size_t n;
   const char* bytes;
-  if (t.fd < 0) {
+  if (t.in_memory) {
     const int64_t end = static_cast<int64_t>(t.contents.size());
     n = position >= end ? 0 : static_cast<size_t>(std::min<int64_t>(size, end - position));
     bytes = t.contents.data() + (n > 0 ? position : 0);
@@ -536,9 +722,9 @@ Status LookupTables::ResolveDerived(const KeyPlan& key, int64_t key_slot, bool r
     if (!missing) {
       // A derived field of the key's own table, compared over the same
       // length, finds the slot the key lookup found.
-      int64_t slot = reuse_slot && d.index == key.index ? key_slot
-                     : d.index != nullptr               ? d.index->Find(key_text)
-                                                        : -1;
+      int64_t slot = reuse_slot && d.finder == key.finder ? key_slot
+                     : d.finder != nullptr                ? Find(d.finder, key_text)
+                                                          : -1;
       if (slot >= 0) {
         Status s = Fetch(d.table, slot, d.offset, d.size, &fetched);
         if (!s.ok()) return s;
@@ -553,7 +739,7 @@ Status LookupTables::ResolveDerived(const KeyPlan& key, int64_t key_slot, bool r
 Status LookupTables::ResolveHeader(RecordValues* values) {
   for (const KeyPlan& key : header_plan_) {
     FieldBuffer& field = values->head(key.field);
-    const int64_t slot = key.index != nullptr ? key.index->Find(field.text()) : -1;
+    const int64_t slot = key.finder != nullptr ? Find(key.finder, field.text()) : -1;
     const uint32_t field_size_before = field.size;
     const size_t size = static_cast<size_t>(std::max(key.description_size, 0));
     if (slot >= 0 && size > 0) {
@@ -583,7 +769,7 @@ Status LookupTables::ResolveHeader(RecordValues* values) {
 Status LookupTables::ResolveLine(int line, RecordValues* values) {
   for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
     std::string_view text = values->doc(line, key.field).text();
-    const int64_t slot = key.index != nullptr ? key.index->Find(text) : -1;
+    const int64_t slot = key.finder != nullptr ? Find(key.finder, text) : -1;
     Status s = ResolveDerived(key, slot, /*reuse_slot=*/true, text, values, line);
     if (!s.ok()) return s;
   }
@@ -593,19 +779,20 @@ Status LookupTables::ResolveLine(int line, RecordValues* values) {
 void LookupTables::PrefetchKeys(int line, const RecordValues& values) const {
   const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
   for (const KeyPlan& key : plan) {
-    if (key.index == nullptr) continue;
-    key.index->Prefetch(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
+    if (key.finder == nullptr || !key.finder->index) continue;
+    key.finder->index->Prefetch(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
   }
 }
 
 void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
   const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
   for (const KeyPlan& key : plan) {
-    if (key.index == nullptr) continue;
+    if (key.finder == nullptr || !key.finder->index) continue;
     const int64_t slot =
-        key.index->Find(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
+        key.finder->index->Find(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
     if (slot < 0) continue;
     const Table& t = *tables_[key.table];
+    if (!t.in_memory) continue;
     const int64_t length = static_cast<int64_t>(t.contents.size());
     if (line < 0 && key.description_size > 0) {
       const int64_t position = slot * t.desc->record_length + key.description_offset;
@@ -613,7 +800,7 @@ void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
     }
     for (const DerivedPlan& d : key.derived) {
       const int64_t position = slot * t.desc->record_length + d.offset;
-      if (d.index == key.index && position < length) __builtin_prefetch(t.contents.data() + position);
+      if (d.finder == key.finder && position < length) __builtin_prefetch(t.contents.data() + position);
     }
   }
 }

@@ -1,13 +1,17 @@
 // Lookup tables: key fields and the derived fields fetched through them.
 //
 // A lookup table is a file of fixed-length records, each beginning with a key.
-// At start-up the keys of every table that a key field names are loaded, from
-// the packed key index file (the table's name less its last three characters)
-// when there is one, else from the table file itself. Each lookup then costs
-// one hash probe and returns the slot a front-to-back scan would find: the
-// first key equal to the text over the given length, stopping at a NUL in
-// either. Descriptions are read from the table file, held in memory when it
-// is small. The file formats are written up in doc/lookup_tables.md.
+// At start-up every table that a key field names is opened and its key count
+// taken, from the packed key index file (the table's name less its last three
+// characters) when there is one, else from the table file itself; its keys are
+// read only when a record first needs the table, and only as far as the
+// lookups need. The first lookups scan the keys read so far; once the scans
+// have cost about what building a hash index costs, the table is read whole
+// and indexed, and each lookup costs one hash probe. Either way a lookup
+// returns the slot a front-to-back scan would find: the first key equal to the
+// text over the given length, stopping at a NUL in either. Descriptions are
+// read from the table file, held in memory once a run needs many of them. The
+// file formats are written up in doc/lookup_tables.md.
 #ifndef QUERY_LOOKUP_H_
 #define QUERY_LOOKUP_H_
 
@@ -29,22 +33,36 @@
 constexpr uint64_t kLookupMemoryLimitBytes = 1ull << 30;
 
 // The keys of one table, loaded once with the key length of the first key
-// field that names it.
+// field that names it, front to back: the first `loaded()` of its `count()`
+// slots are read.
 class KeyCache {
  public:
+  // All `count` keys at once.
   void Assign(std::vector<char> slots, size_t key_length, int64_t count);
+  // A table of `count` keys of which none is read yet.
+  void Start(size_t key_length, int64_t count);
+  // Counts the next `n` slots (at most those left) as read and returns the
+  // first of them; the caller fills every byte of them.
+  char* Extend(int64_t n);
   int64_t count() const { return count_; }
+  int64_t loaded() const { return loaded_; }
   size_t key_length() const { return key_length_; }
-  // Key i as the comparison sees it: cut at its first NUL and at `length`.
+  // Key i (below loaded()) as the comparison sees it: cut at its first NUL
+  // and at `length`.
   std::string_view Key(int64_t i, size_t length) const;
   // The first slot whose key equals `text` over `length`, or -1; a linear
-  // scan, the reference the index must agree with.
-  int64_t ScanFor(std::string_view text, size_t length) const;
+  // scan of the loaded keys, the reference the index must agree with.
+  int64_t ScanFor(std::string_view text, size_t length) const { return ScanFor(text, length, 0, loaded_); }
+  // The same over slots [from, to) only.
+  int64_t ScanFor(std::string_view text, size_t length, int64_t from, int64_t to) const;
 
  private:
-  std::vector<char> slots_;  // count_ slots of key_length_ bytes, zero-filled
+  // count_ slots of key_length_ bytes, of which the first loaded_ are read;
+  // the pages of the others are not touched.
+  std::unique_ptr<char[]> slots_;
   size_t key_length_ = 0;
   int64_t count_ = 0;
+  int64_t loaded_ = 0;
 };
 
 // Hash index over a KeyCache for one comparison length. It keeps its own copy
@@ -52,6 +70,7 @@ class KeyCache {
 // first slot that holds it.
 class KeyIndex {
  public:
+  // Indexes the keys of `keys`, all of which must be loaded.
   KeyIndex(const KeyCache& keys, size_t length);
   // Same answer as keys.ScanFor(text, length), in constant time on average.
   int64_t Find(std::string_view text) const;
@@ -106,8 +125,10 @@ class LookupTables {
  public:
   LookupTables();
   ~LookupTables();
-  // Loads the keys of every table a header or line-0 key field names. A table
-  // whose keys cannot be read is an error with the system's "rddbr" text.
+  // Opens every table a header or line-0 key field names and counts its keys,
+  // which are read later, when lookups first need them. A table whose keys
+  // cannot be read is an error with the system's "rddbr" text; keys and
+  // indexes beyond the memory limit are refused here too.
   Status Load(const Form& form);
   // Rewrites the header key fields of the current record and fills the
   // derived fields they are the source of.
@@ -118,23 +139,30 @@ class LookupTables {
   // line `line` will read, first the index buckets of its keys, then (once
   // those have arrived) the table records they designate. Called for all the
   // present lines of a record before any is resolved, so that the memory
-  // accesses of the lines overlap.
+  // accesses of the lines overlap. Tables not indexed yet are skipped.
   // `line` -1 names the header's key fields.
   void PrefetchKeys(int line, const RecordValues& values) const;
   void PrefetchRecords(int line, const RecordValues& values) const;
 
  private:
   struct Table;
+  struct Finder;
   struct DerivedPlan;
   struct KeyPlan;
   Status LoadKeys(int table, int key_length, bool header_field);
-  Status LoadKeyIndexFile(const std::string& index_name, Table* table, size_t key_length,
-                          bool* loaded);
-  Status ReadKeysFromTable(int fd, Table* table, size_t key_length);
+  Status OpenKeyIndexFile(const std::string& index_name, Table* table, size_t key_length,
+                          bool* opened);
+  Status OpenKeysInTable(int fd, Table* table, size_t key_length);
   Status Reserve(const std::string& file, uint64_t count, size_t key_length, const char* what);
   void PlanHeader();
   void PlanLines();
-  const KeyIndex* IndexFor(int table, int length);
+  Finder* FinderFor(int table, int length);
+  // The first slot of `finder`'s table whose key equals `text`, reading
+  // keys and building the index as the lookups so far call for.
+  int64_t Find(Finder* finder, std::string_view text);
+  // Reads the next block of a table's keys.
+  void ReadMoreKeys(Table* table);
+  void LimitDeferredTables(Table* table);
   Status Fetch(int table, int64_t slot, int offset, int size, std::string_view* text);
   Status ResolveDerived(const KeyPlan& key, int64_t key_slot, bool reuse_slot,
                         std::string_view key_text, RecordValues* values, int line);
@@ -143,6 +171,8 @@ class LookupTables {
   std::vector<std::unique_ptr<Table>> tables_;  // by table number
   std::vector<KeyPlan> header_plan_;
   std::vector<std::vector<KeyPlan>> line_plans_;  // by detail line
+  std::vector<char> key_block_;  // a block of a key source as read
+  int deferred_tables_ = 0;      // tables whose key files stay open for keys read later
   uint64_t memory_used_ = 0;    // by keys and indexes, against kLookupMemoryLimitBytes
   Status index_error_;          // the first index refused for want of memory
 };

@@ -16,6 +16,7 @@ namespace {
 
 constexpr size_t kHeadBlock = 1 << 20;
 constexpr size_t kDocBlock = 1 << 18;
+constexpr size_t kFirstWindow = 1 << 14;
 constexpr int kPointerWidth = 6;
 
 bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -68,7 +69,9 @@ Status BlockReader::Open(const std::string& path, size_t block_size) {
   std::string why;
   fd_ = OpenRegularFile(path, O_RDONLY, &why);
   if (fd_ < 0) return Status::Error(path + " cannot be opened for reading: " + why);
-  buffer_.resize(block_size);
+  capacity_ = std::max<size_t>(block_size, 1);
+  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
+  fill_size_ = std::min(capacity_, kFirstWindow);
   return Status::Ok();
 }
 
@@ -80,10 +83,11 @@ int64_t BlockReader::FileSize() const {
 bool BlockReader::Fill() {
   if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
   if (position_ >= known_end_ || position_ < 0 || fd_ < 0) return false;
-  ssize_t n = ReadAt(fd_, buffer_.data(), buffer_.size(), position_);
+  ssize_t n = ReadAt(fd_, buffer_.get(), fill_size_, position_);
   window_start_ = position_;
   window_size_ = std::max<ssize_t>(n, 0);
-  if (static_cast<size_t>(window_size_) < buffer_.size()) known_end_ = position_ + window_size_;
+  if (static_cast<size_t>(window_size_) < fill_size_) known_end_ = position_ + window_size_;
+  fill_size_ = std::min(capacity_, fill_size_ * 2);
   return window_size_ > 0;
 }
 
@@ -95,7 +99,7 @@ size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, 
       *at_end = copied == 0;
       break;
     }
-    const char* p = buffer_.data() + (position_ - window_start_);
+    const char* p = buffer_.get() + (position_ - window_start_);
     size_t n = std::min<size_t>(window_start_ + window_size_ - position_, max - copied);
     const void* nl = std::memchr(p, '\n', n);
     if (nl != nullptr) n = static_cast<size_t>(static_cast<const char*>(nl) - p) + 1;
@@ -115,7 +119,7 @@ bool BlockReader::ReadIntegerField(int width, int64_t* value) {
   size_t n = static_cast<size_t>(width);
   const int64_t offset = position_ - window_start_;
   if (offset >= 0 && offset + width <= window_size_) {
-    field = buffer_.data() + offset;  // the usual case: no copy
+    field = buffer_.get() + offset;  // the usual case: no copy
     position_ += width;
   } else {
     n = ReadRaw(copy, n);
@@ -136,7 +140,7 @@ bool BlockReader::ReadIntegerField(int width, int64_t* value) {
 size_t BlockReader::ReadRaw(char* out, size_t max) {
   size_t copied = 0;
   while (copied < max && Fill()) {
-    const char* p = buffer_.data() + (position_ - window_start_);
+    const char* p = buffer_.get() + (position_ - window_start_);
     size_t n = std::min<size_t>(window_start_ + window_size_ - position_, max - copied);
     std::memcpy(out + copied, p, n);
     copied += n;
@@ -275,6 +279,66 @@ bool Store::ReadDetailLine(int line, int64_t pointer, RecordValues* values) {
 
 // ---- Header index
 
+namespace {
+
+// The first of keys [0, count) of `keys` (`key` bytes each) equal to
+// `probe`, or -1. The first eight bytes are compared as one word.
+int64_t FindKey(const char* keys, int64_t count, size_t key, const char* probe) {
+  if (key >= 8) {
+    uint64_t head;
+    std::memcpy(&head, probe, 8);
+    auto equal = [&](const char* k) {
+      uint64_t word;
+      std::memcpy(&word, k, 8);
+      return word == head && std::memcmp(k + 8, probe + 8, key - 8) == 0;
+    };
+    int64_t i = 0;
+    // Four keys a step, with one branch while none of their first words matches.
+    for (; i + 4 <= count; i += 4, keys += 4 * key) {
+      uint64_t w[4];
+      for (int j = 0; j < 4; ++j) std::memcpy(&w[j], keys + j * key, 8);
+      if (((w[0] == head) | (w[1] == head) | (w[2] == head) | (w[3] == head)) == 0) continue;
+      for (int j = 0; j < 4; ++j)
+        if (equal(keys + j * key)) return i + j;
+    }
+    for (; i < count; ++i, keys += key)
+      if (equal(keys)) return i;
+    return -1;
+  }
+  for (int64_t i = 0; i < count; ++i, keys += key) {
+    if (keys[0] == probe[0] && std::memcmp(keys, probe, key) == 0) return i;
+  }
+  return -1;
+}
+
+// H is searched in blocks that stay in the processor's cache: the search
+// touches each byte once, so a larger block would only cost more memory to
+// fill. A large H is mapped instead of read: copying it costs the kernel more
+// than the search itself.
+constexpr size_t kHeaderIndexBlock = 1 << 16;
+constexpr int64_t kMapHeaderIndexFrom = 1 << 18;
+
+// The state of a search of H, block by block.
+struct HeaderSearch {
+  const char* probe;
+  size_t key;
+  int64_t limit;
+  int64_t index = 0;   // keys searched
+  int64_t found = -1;
+
+  // Searches the whole keys of one block; true once the search is over.
+  bool Block(const char* bytes, size_t n) {
+    // A short last key never equals a probe.
+    const int64_t whole = std::min<int64_t>(static_cast<int64_t>(n / key), limit - index);
+    const int64_t at = FindKey(bytes, whole, key, probe);
+    if (at >= 0) found = index + at;
+    index += whole;
+    return found >= 0 || index >= limit;
+  }
+};
+
+}  // namespace
+
 int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int key_length,
                           int64_t limit) {
   if (key_length <= 0 || probe.size() < static_cast<size_t>(key_length)) return -1;
@@ -282,23 +346,29 @@ int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int k
   int fd = OpenRegularFile(path, O_RDONLY, &why);
   if (fd < 0) return -1;
   const size_t key = static_cast<size_t>(key_length);
-  std::vector<char> block(std::max<size_t>(key, (1 << 20) / key * key));
-  int64_t found = -1;
-  int64_t index = 0;
+  const size_t block_size = std::max<size_t>(key, kHeaderIndexBlock / key * key);
+  HeaderSearch search{probe.data(), key, limit};
   int64_t offset = 0;
-  while (found < 0 && index < limit) {
-    ssize_t n = ReadAt(fd, block.data(), block.size(), offset);
-    if (n <= 0) break;
-    offset += n;
-    size_t whole = static_cast<size_t>(n) / key;  // a short last key never equals a probe
-    for (size_t i = 0; i < whole && index < limit; ++i, ++index) {
-      if (std::memcmp(block.data() + i * key, probe.data(), key) == 0) {
-        found = index;
-        break;
-      }
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size >= kMapHeaderIndexFrom && limit > 0) {
+    const int64_t mapped = VisitMapped(
+        fd, st.st_size, block_size,
+        [](const char* bytes, size_t n, void* context) { return static_cast<HeaderSearch*>(context)->Block(bytes, n); },
+        &search);
+    // From the last whole key the mapping held (its end, or the block where
+    // a page H no longer holds was met), blocks are read: they find the end
+    // of the file as it now stands.
+    if (mapped > 0) offset = search.index * static_cast<int64_t>(key);
+  }
+  if (search.found < 0 && search.index < limit) {
+    const auto block = std::make_unique_for_overwrite<char[]>(block_size);
+    while (true) {
+      ssize_t n = ReadAt(fd, block.get(), block_size, offset);
+      if (n <= 0) break;
+      offset += n;
+      if (search.Block(block.get(), static_cast<size_t>(n)) || static_cast<size_t>(n) < block_size) break;
     }
-    if (static_cast<size_t>(n) < block.size()) break;
   }
   close(fd);
-  return found;
+  return search.found;
 }

@@ -77,7 +77,8 @@ class BlockReader {
   BlockReader& operator=(const BlockReader&) = delete;
   ~BlockReader();
 
-  // Opens `path` read-only; refuses anything but a regular file.
+  // Opens `path` read-only; refuses anything but a regular file. Reads go
+  // through a buffer of `block_size` bytes.
   Status Open(const std::string& path, size_t block_size);
   void Seek(int64_t position) { position_ = position; }
   // The size of the file as it stands now; 0 when it cannot be told.
@@ -94,7 +95,7 @@ class BlockReader {
     const int64_t offset = position_ - window_start_;
     if (offset >= 0 && static_cast<uint64_t>(offset) + max <= static_cast<uint64_t>(window_size_)) {
       *at_end = false;
-      size_t n = CopyField(buffer_.data() + offset, out, max, text_length);
+      size_t n = CopyField(buffer_.get() + offset, out, max, text_length);
       position_ += static_cast<int64_t>(n);
       return n;
     }
@@ -129,7 +130,12 @@ class BlockReader {
   size_t ReadRaw(char* out, size_t max);
 
   int fd_ = -1;
-  std::vector<char> buffer_;
+  // The buffer's pages are touched only as reads fill them: a run that
+  // reads one record reads a small window, and windows double as reading
+  // goes on, up to the whole buffer.
+  std::unique_ptr<char[]> buffer_;
+  size_t capacity_ = 0;
+  size_t fill_size_ = 0;
   int64_t window_start_ = 0;
   int64_t window_size_ = 0;
   int64_t known_end_ = INT64_MAX;  // file size once a read has come up short
