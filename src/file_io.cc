@@ -163,7 +163,7 @@ int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char
   volatile size_t done = 0;
   void* volatile map = MAP_FAILED;
   volatile size_t span = 0;
-  bool mapped_any = false;
+  volatile bool mapped_any = false;
   if (sigsetjmp(jump, 1) == 0) {
     bool stop = false;
     while (!stop && done < length) {
@@ -172,11 +172,11 @@ int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char
       map = mmap(nullptr, span, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(base));
       if (map == MAP_FAILED) break;
       mapped_any = true;
-      const char* bytes = static_cast<const char*>(map) - base;
+      const char* window_start = static_cast<const char*>(map);
       // The pieces that end in this window; the file's last piece may be short.
       while (!stop && done < length && std::min(done + piece, length) <= base + span) {
         const size_t n = std::min(piece, length - done);
-        stop = visit(bytes + done, n, context);
+        stop = visit(window_start + (done - base), n, context);
         done = done + n;
       }
       munmap(map, span);
