@@ -243,20 +243,20 @@ void KeyIndex::Insert(std::string_view key, uint64_t hash, int64_t slot) {
   }
 }
 
-int64_t KeyIndex::Find(std::string_view text) const {
+int64_t KeyIndex::Find(std::string_view text) const { return Find(text, HashOf(text)); }
+
+uint64_t KeyIndex::HashOf(std::string_view text) const {
+  return HashBytes(text.substr(0, std::min(length_, text.size())));
+}
+
+int64_t KeyIndex::Find(std::string_view text, uint64_t h) const {
   text = text.substr(0, std::min(length_, text.size()));
-  const uint64_t h = HashBytes(text);
   const uint32_t tag = TagOf(h, text);
   for (size_t b = h & mask_; buckets_[b].slot != 0; b = (b + 1) & mask_) {
     const Bucket& bucket = buckets_[b];
     if (bucket.tag == tag && Holds(bucket, text)) return static_cast<int64_t>(bucket.slot) - 1;
   }
   return -1;
-}
-
-void KeyIndex::Prefetch(std::string_view text) const {
-  text = text.substr(0, std::min(length_, text.size()));
-  __builtin_prefetch(&buckets_[HashBytes(text) & mask_]);
 }
 
 // ---- LookupTables
@@ -358,6 +358,13 @@ struct LookupTables::KeyPlan {
   int description_size;         // header only: S of the table
   int description_offset;
   std::vector<DerivedPlan> derived;  // in field order
+  // What the prefetches of the current record found, for its resolving:
+  // the key's hash (from PrefetchKeys) and the slot of its first lookup
+  // (from PrefetchRecords), each valid while its flag is set.
+  mutable uint64_t hash = 0;
+  mutable int64_t slot = -1;
+  mutable bool hashed = false;
+  mutable bool found = false;
 };
 
 LookupTables::LookupTables() = default;
@@ -739,7 +746,7 @@ Status LookupTables::ResolveDerived(const KeyPlan& key, int64_t key_slot, bool r
 Status LookupTables::ResolveHeader(RecordValues* values) {
   for (const KeyPlan& key : header_plan_) {
     FieldBuffer& field = values->head(key.field);
-    const int64_t slot = key.finder != nullptr ? Find(key.finder, field.text()) : -1;
+    const int64_t slot = FindKey(key, field.text());
     const uint32_t field_size_before = field.size;
     const size_t size = static_cast<size_t>(std::max(key.description_size, 0));
     if (slot >= 0 && size > 0) {
@@ -769,27 +776,50 @@ Status LookupTables::ResolveHeader(RecordValues* values) {
 Status LookupTables::ResolveLine(int line, RecordValues* values) {
   for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
     std::string_view text = values->doc(line, key.field).text();
-    const int64_t slot = key.finder != nullptr ? Find(key.finder, text) : -1;
+    const int64_t slot = FindKey(key, text);
     Status s = ResolveDerived(key, slot, /*reuse_slot=*/true, text, values, line);
     if (!s.ok()) return s;
   }
   return Status::Ok();
 }
 
+// The slot of the key's own lookup: the one PrefetchRecords found for this
+// record when it could, else found now.
+int64_t LookupTables::FindKey(const KeyPlan& key, std::string_view text) {
+  if (key.found) {
+    key.found = false;
+    return key.slot;
+  }
+  return key.finder != nullptr ? Find(key.finder, text) : -1;
+}
+
 void LookupTables::PrefetchKeys(int line, const RecordValues& values) const {
   const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
   for (const KeyPlan& key : plan) {
+    key.hashed = false;
+    key.found = false;
     if (key.finder == nullptr || !key.finder->index) continue;
-    key.finder->index->Prefetch(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
+    const KeyIndex& index = *key.finder->index;
+    key.hash = index.HashOf(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
+    key.hashed = true;
+    index.Prefetch(key.hash);
   }
 }
 
+// The lookup done here is the one resolving would do: between the two
+// nothing writes a key field (resolving writes a header key's own field only
+// after its lookup), and an index, once built, never changes.
 void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
   const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
   for (const KeyPlan& key : plan) {
+    key.found = false;
     if (key.finder == nullptr || !key.finder->index) continue;
-    const int64_t slot =
-        key.finder->index->Find(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
+    const KeyIndex& index = *key.finder->index;
+    const std::string_view text = line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field);
+    const int64_t slot = key.hashed ? index.Find(text, key.hash) : index.Find(text);
+    key.hashed = false;
+    key.slot = slot;
+    key.found = true;
     if (slot < 0) continue;
     const Table& t = *tables_[key.table];
     if (!t.in_memory) continue;

@@ -74,8 +74,12 @@ class KeyIndex {
   KeyIndex(const KeyCache& keys, size_t length);
   // Same answer as keys.ScanFor(text, length), in constant time on average.
   int64_t Find(std::string_view text) const;
-  // Starts loading the bucket `Find(text)` will look at first.
-  void Prefetch(std::string_view text) const;
+  // The hash `Find(text)` probes with, for the two calls below.
+  uint64_t HashOf(std::string_view text) const;
+  // Starts loading the bucket a lookup of `hash` looks at first.
+  void Prefetch(uint64_t hash) const { __builtin_prefetch(&buckets_[hash & mask_]); }
+  // Find(text) for a text whose HashOf is `hash`.
+  int64_t Find(std::string_view text, uint64_t hash) const;
   // The most memory an index over `count` keys of `key_length` bytes,
   // compared over `length`, can take; saturates instead of overflowing.
   static uint64_t BytesFor(uint64_t count, size_t key_length, size_t length);
@@ -135,12 +139,14 @@ class LookupTables {
   Status ResolveHeader(RecordValues* values);
   // Fills the derived fields of present detail line `line`.
   Status ResolveLine(int line, RecordValues* values);
-  // Performance hints, no effect on results: start loading what resolving
-  // line `line` will read, first the index buckets of its keys, then (once
-  // those have arrived) the table records they designate. Called for all the
-  // present lines of a record before any is resolved, so that the memory
-  // accesses of the lines overlap. Tables not indexed yet are skipped.
-  // `line` -1 names the header's key fields.
+  // Start loading what resolving line `line` will read, first the index
+  // buckets of its keys, then (once those have arrived) the table records
+  // they designate. Called for all the present lines of a record before any
+  // is resolved, so that the memory accesses of the lines overlap. Tables not
+  // indexed yet are skipped. `line` -1 names the header's key fields. The
+  // key lookups PrefetchRecords does are kept for the part's next resolve,
+  // which must come before anything writes the part's key fields: the
+  // results are those of resolving without the two calls.
   void PrefetchKeys(int line, const RecordValues& values) const;
   void PrefetchRecords(int line, const RecordValues& values) const;
 
@@ -160,6 +166,8 @@ class LookupTables {
   // The first slot of `finder`'s table whose key equals `text`, reading
   // keys and building the index as the lookups so far call for.
   int64_t Find(Finder* finder, std::string_view text);
+  // The lookup of a key field's own text.
+  int64_t FindKey(const KeyPlan& key, std::string_view text);
   // Reads the next block of a table's keys.
   void ReadMoreKeys(Table* table);
   void LimitDeferredTables(Table* table);
