@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #include "escape.h"
@@ -46,11 +48,29 @@ bool MatchesField(std::string_view text, int length, std::string_view needle) {
   const char lower = needle[0];
   const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 32) : lower;
   const char* const last = text.data() + (text.size() - needle.size());
-  for (const char* p = text.data(); p <= last; ++p) {
-    if (*p != lower && *p != upper) continue;
-    size_t j = 1;
-    while (j < needle.size() && LowerAscii(p[j]) == needle[j]) ++j;
-    if (j == needle.size()) return true;
+  // Eight candidates are tested as one word: a letter's two cases differ in
+  // bit 5 only, so setting that bit in every byte finds both, and exactly
+  // them; any other first character is compared as it is.
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  const uint64_t fold = lower != upper ? kOnes * 0x20 : 0;
+  const uint64_t want = kOnes * static_cast<unsigned char>(lower);
+  const char* p = text.data();
+  while (p <= last) {
+    if (last - p >= 7) {  // the word's bytes lie within the text
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      const uint64_t diff = (word | fold) ^ want;
+      if (((diff - kOnes) & ~diff & (kOnes * 0x80)) == 0) {
+        p += 8;
+        continue;
+      }
+    }
+    if (*p == lower || *p == upper) {
+      size_t j = 1;
+      while (j < needle.size() && LowerAscii(p[j]) == needle[j]) ++j;
+      if (j == needle.size()) return true;
+    }
+    ++p;
   }
   return false;
 }
