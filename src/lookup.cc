@@ -317,6 +317,7 @@ struct LookupTables::Table {
   bool file_opened = false;
   int fd = -1;
   bool in_memory = false;  // `contents` holds the whole file
+  bool contents_nul_free = false;  // `contents` holds no NUL byte
   std::string contents;
   int positioned_reads = 0;
   std::vector<char> scratch;
@@ -693,6 +694,7 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
       const ssize_t n = ReadAt(t.fd, t.contents.data(), t.contents.size(), 0);
       t.contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
       t.in_memory = true;
+      t.contents_nul_free = std::memchr(t.contents.data(), '\0', t.contents.size()) == nullptr;
       // The descriptor stays open while keys are still read through it.
       if (t.key_fd != t.fd) {
         close(t.fd);
@@ -712,8 +714,10 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
     n = static_cast<size_t>(std::max<ssize_t>(ReadAt(t.fd, t.scratch.data(), t.scratch.size(), position), 0));
     bytes = t.scratch.data();
   }
-  const void* nul = std::memchr(bytes, '\0', n);
-  if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - bytes);
+  if (!(t.in_memory && t.contents_nul_free)) {
+    const void* nul = std::memchr(bytes, '\0', n);
+    if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - bytes);
+  }
   *text = {bytes, n};
   return Status::Ok();
 }
