@@ -61,7 +61,7 @@ std::string Visible(std::string_view text) {
 // Collects the assembled text instead of evaluating it.
 struct TextSink {
   std::string* text;
-  void Feed(std::string_view piece) { text->append(piece); }
+  void Feed(std::string_view piece, bool = false) { text->append(piece); }
   bool stopped() const { return false; }
 };
 
@@ -156,7 +156,7 @@ bool FastDecimal(const char* first, const char* last, double* value) {
 
 }  // namespace
 
-void PostfixEvaluator::Feed(std::string_view text) {
+void PostfixEvaluator::Feed(std::string_view text, bool ends) {
   const size_t n = text.size();
   size_t i = 0;
   while (i < n && !divided_by_zero_) {
@@ -164,7 +164,7 @@ void PostfixEvaluator::Feed(std::string_view text) {
     if (IsNumberChar(c)) {
       size_t j = i + 1;
       while (j < n && IsNumberChar(text[j])) ++j;
-      if (j < n && number_.empty()) {
+      if ((j < n || ends) && number_.empty()) {
         Push(text.data() + i, text.data() + j);  // the whole token lies in this piece
       } else {
         number_.append(text.data() + i, j - i);  // it may go on in the next piece
@@ -541,6 +541,16 @@ Formulas::Compiled Formulas::CompileLine(const Form& form, int index) {
     literal = i;
   }
   flush(text.size());
+  // A piece ends its number tokens when the next one is literal text that
+  // begins with no number character, or when it is the last.
+  for (size_t k = 0; k < compiled.pieces.size(); ++k) {
+    if (k + 1 == compiled.pieces.size()) {
+      compiled.pieces[k].ends = true;
+    } else {
+      const Piece& next = compiled.pieces[k + 1];
+      compiled.pieces[k].ends = next.kind == Piece::kLiteral && !IsNumberChar(text[next.begin]);
+    }
+  }
   return compiled;
 }
 
@@ -553,24 +563,24 @@ void Formulas::Walk(const Compiled& formula, int line, const RecordValues& value
   for (const Piece& p : formula.pieces) {
     switch (p.kind) {
       case Piece::kLiteral:
-        sink->Feed(text.substr(p.begin, p.size));
+        sink->Feed(text.substr(p.begin, p.size), p.ends);
         break;
       case Piece::kHeaderSigned: {
         std::string_view value = values.HeaderText(p.field);
         if (!value.empty() && value[0] == '-') {
-          sink->Feed(" 0 ");
-          sink->Feed(value.substr(1));
-          sink->Feed(" - ");
+          sink->Feed(" 0 ", true);
+          sink->Feed(value.substr(1), true);
+          sink->Feed(" - ", true);
         } else {
-          sink->Feed(value);
+          sink->Feed(value, p.ends);
         }
         break;
       }
       case Piece::kHeader:
-        sink->Feed(values.HeaderText(p.field));
+        sink->Feed(values.HeaderText(p.field), p.ends);
         break;
       case Piece::kDetail:
-        sink->Feed(values.DetailText(line, p.field));
+        sink->Feed(values.DetailText(line, p.field), p.ends);
         break;
     }
     if (sink->stopped()) return;

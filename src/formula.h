@@ -68,8 +68,10 @@ class PostfixEvaluator {
     number_.clear();
     divided_by_zero_ = false;
   }
-  // Feeds the next piece of the assembled formula.
-  void Feed(std::string_view text);
+  // Feeds the next piece of the assembled formula. `ends` says that what
+  // follows it (the next piece or the end of the formula) begins with no
+  // digit or '.', so a number token at its end is complete.
+  void Feed(std::string_view text, bool ends = false);
   // True once a division by zero has ended the evaluation; later pieces are
   // ignored.
   bool stopped() const { return divided_by_zero_; }
@@ -152,6 +154,7 @@ class Formulas {
     uint32_t begin = 0;  // kLiteral: the text's bytes [begin, begin + size)
     uint32_t size = 0;
     int field = 0;       // references: the field named
+    bool ends = false;   // what follows begins with no digit or '.' (see Feed)
   };
   // kHeaderSigned is a header reference under the header rule, where a value
   // beginning with '-' enters as " 0 <rest> - ".
