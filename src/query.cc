@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -60,10 +61,13 @@ bool MatchesField(std::string_view text, int length, std::string_view needle) {
       uint64_t word;
       std::memcpy(&word, p, 8);
       const uint64_t diff = (word | fold) ^ want;
-      if (((diff - kOnes) & ~diff & (kOnes * 0x80)) == 0) {
+      const uint64_t hits = (diff - kOnes) & ~diff & (kOnes * 0x80);
+      if (hits == 0) {
         p += 8;
         continue;
       }
+      // The lowest flagged byte is the first candidate: no borrow reaches it.
+      if constexpr (std::endian::native == std::endian::little) p += std::countr_zero(hits) / 8;
     }
     if (*p == lower || *p == upper) {
       size_t j = 1;

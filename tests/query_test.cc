@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
 namespace {
 
 TEST(QueryArgumentTest, ParsesLetterFieldSeparatorAndLowerCasedSearch) {
@@ -43,6 +48,43 @@ TEST(MatchTest, MatchesCaseInsensitivelyWithinTheDefinedLength) {
   EXPECT_TRUE(MatchesField("aab", 3, "ab"));
   EXPECT_FALSE(MatchesField("", 0, "a"));
   EXPECT_FALSE(MatchesField("abc", -3, "a"));
+}
+
+// The search looks at eight candidate positions at a time; every position,
+// either case of a letter, and the characters that differ from a letter's
+// case in bit 5 only must come out as a byte-by-byte comparison has them.
+TEST(MatchTest, AgreesWithAByteByByteComparisonWhereverTheNeedleLies) {
+  auto reference = [](std::string_view text, std::string_view needle) {
+    for (size_t at = 0; at + needle.size() <= text.size(); ++at) {
+      size_t j = 0;
+      while (j < needle.size() && LowerAscii(text[at + j]) == needle[j]) ++j;
+      if (j == needle.size()) return true;
+    }
+    return false;
+  };
+  const std::string alphabet = std::string("tTo@`x 4\x14\xd4\xf4", 11);
+  const std::string needles[] = {"t", "to", "tot", "@", "`", "4", "\x14", "\xf4t", "ttttttttt"};
+  uint32_t state = 12345;
+  auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 4000; ++round) {
+    std::string text(next() % 41, ' ');
+    for (char& c : text) c = alphabet[next() % alphabet.size()];
+    for (const std::string& needle : needles) {
+      const int length = static_cast<int>(next() % 45);
+      const std::string_view within = std::string_view(text).substr(0, std::min<size_t>(length, text.size()));
+      ASSERT_EQ(MatchesField(text, length, needle), reference(within, needle))
+          << "text '" << text << "' length " << length << " needle '" << needle << "'";
+    }
+  }
+  // One needle at every position of a text longer than a word.
+  for (size_t at = 0; at < 20; ++at) {
+    std::string text(20, 'x');
+    text[at] = 'T';
+    EXPECT_TRUE(MatchesField(text, 20, "t")) << at;
+    EXPECT_FALSE(MatchesField(text, static_cast<int>(at), "t")) << at;
+    text[at] = static_cast<char>('t' ^ 0x80);
+    EXPECT_FALSE(MatchesField(text, 20, "t")) << at;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <string>
+
 #include "test_util.h"
 
 namespace {
@@ -48,6 +51,41 @@ TEST_F(BlockReaderTest, FieldTextEndsAtANulInMemoryAndAcrossBlocks) {
   size_t text_length;
   EXPECT_EQ(small.ReadField(buf, 8, &text_length, &at_end), 8u);
   EXPECT_EQ(text_length, 5u);
+}
+
+// Fields in memory are copied eight bytes a step until a word holds a line
+// feed or a NUL: wherever those fall, the read must stop after the line feed,
+// the text end at the first NUL, and nothing past the bytes read be written.
+TEST_F(BlockReaderTest, FieldReadsInMemoryStopWhereverTheLineEndAndNulFall) {
+  for (size_t max = 0; max <= 24; ++max) {
+    for (size_t nl = 0; nl <= 25; ++nl) {
+      for (size_t nul : {size_t{0}, size_t{3}, size_t{8}, size_t{17}, size_t{30}}) {
+        std::string bytes(32, 'a');
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 26);
+        if (nl < bytes.size()) bytes[nl] = '\n';
+        if (nul < bytes.size() && nul != nl) bytes[nul] = '\0';
+        BlockReader reader;
+        dir_.Write("w", bytes);
+        ASSERT_TRUE(reader.Open(dir_.File("w"), 4096).ok());
+        reader.Seek(0);
+        char warm[1];
+        size_t ignored;
+        bool at_end;
+        reader.ReadField(warm, 1, &ignored, &at_end);  // fills the window
+        reader.Seek(0);
+        char out[40];
+        std::memset(out, '#', sizeof out);
+        size_t text_length = 99;
+        const size_t n = reader.ReadField(out, max, &text_length, &at_end);
+        const size_t want_n = nl < max ? nl + 1 : max;
+        const size_t want_text = nul < want_n && nul != nl ? nul : want_n;
+        ASSERT_EQ(n, want_n) << max << " " << nl << " " << nul;
+        EXPECT_EQ(text_length, want_text) << max << " " << nl << " " << nul;
+        EXPECT_EQ(std::string(out, n), bytes.substr(0, n));
+        EXPECT_EQ(std::string(out + n, sizeof out - n), std::string(sizeof out - n, '#'));
+      }
+    }
+  }
 }
 
 TEST_F(BlockReaderTest, SeekBeyondTheEndReadsNothing) {
