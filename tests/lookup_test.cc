@@ -148,6 +148,26 @@ TEST_F(LookupEndToEndTest, DetailKeyFieldsKeepTheirTextAndFillDerivedFields) {
             "C00001|ACME S.A.                     ;A009;\n");
 }
 
+// The key lookups of a record are made while its reading is prefetched and
+// kept for resolving it: each line must get its own key's text, whichever
+// lines the records before had present.
+TEST_F(LookupEndToEndTest, EachRecordsLinesGetTheirOwnKeysWhateverLinesCameBefore) {
+  dir_.Write("HEAD", Rec("1000", 4) + "C00001" + "A00000" + "     0      " + "\n" +
+                         Rec("1001", 4) + "C00009" + "A00000" + "           1" + "\n" +
+                         Rec("1002", 4) + "C00002" + "A00000" + "     2     3" + "\n" +
+                         Rec("1003", 4) + "C00001" + "A00000" + "     4     5" + "\n");
+  dir_.Write("DOC", "A001    x\nA002    y\nA009    z\nA001    w\nA002    v\n    blank\n");
+  dir_.Write("INFO", "           4");
+  RunResult r = Run({"h00;", "h01;", "d00;", "d01;"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "1000;C00001|ACME S.A.                     ;A001;Tornillo  ;\n"
+            "1001;C00009                              ;A002;Tuerca    ;\n"
+            "1002;C00002|Beta SL                       ;A009;          ;\n"
+            "1002;C00002|Beta SL                       ;A001;Tornillo  ;\n"
+            "1003;C00001|ACME S.A.                     ;A002;Tuerca    ;\n");
+}
+
 TEST_F(LookupEndToEndTest, KeyIndexFileIsPreferredOverTheTableFile) {
   // The key index says record 0 holds C00002: its description comes from record 0.
   dir_.Write("clients", "C00002C00001");
