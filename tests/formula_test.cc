@@ -439,6 +439,30 @@ TEST_F(FormulaTest, StreamedEvaluationMatchesTheAssembledText) {
   }
 }
 
+// The same for a detail formula, whose references to both parts are
+// followed by literal text that may or may not continue a number.
+TEST_F(FormulaTest, StreamedDetailEvaluationMatchesTheAssembledText) {
+  std::mt19937 random(54321);
+  const std::string alphabet = "0123456789. .-+*/%";
+  auto pick = [&](int length) {
+    std::string s;
+    for (int i = 0; i < length; ++i) s += alphabet[random() % alphabet.size()];
+    return s;
+  };
+  for (int round = 0; round < 300; ++round) {
+    for (int f : {0, 1, 2, 3}) SetDoc(0, f, pick(static_cast<int>(random() % 5)));
+    for (int f : {3, 4}) SetHead(f, pick(static_cast<int>(random() % 4)));
+    std::string file = "d05 " + pick(static_cast<int>(random() % 4)) + "d00" +
+                       pick(static_cast<int>(random() % 3)) + "d01d02 h03" +
+                       pick(static_cast<int>(random() % 3)) + "d03" +
+                       pick(static_cast<int>(random() % 3)) + "h04\n";
+    Load(file);
+    std::string assembled = formulas_.Assembled(0, 5, values_);
+    formulas_.ComputeLine(0, &values_);
+    ASSERT_EQ(Doc(0, 5), Eval(assembled)) << file << " -> " << assembled;
+  }
+}
+
 TEST(FormatResultTest, MatchesPrintf) {
   const double tricky[] = {0.0,   -0.0,   -0.004, 0.004, 0.005, 0.015, 0.125, 0.375, 2.675,
                            -0.005, 0.995, 9.995, 1e13 + 0.125, 3.9999999999999e13, 4e13, 4.5e13, 1e15,
