@@ -79,10 +79,10 @@ bool MatchesField(std::string_view text, int length, std::string_view needle) {
   return false;
 }
 
-void Output::Flush() {
+void Output::Write(const char* bytes, size_t size) {
   size_t done = 0;
-  while (done < buffer_.size()) {
-    ssize_t n = write(fd_, buffer_.data() + done, buffer_.size() - done);
+  while (done < size) {
+    ssize_t n = write(fd_, bytes + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (write_error_ == 0) write_error_ = n < 0 ? errno : EIO;
@@ -90,7 +90,6 @@ void Output::Flush() {
     }
     done += static_cast<size_t>(n);
   }
-  buffer_.clear();
 }
 
 // ---- Start-up

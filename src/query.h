@@ -5,6 +5,8 @@
 #define QUERY_QUERY_H_
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,24 +43,35 @@ bool MatchesField(std::string_view text, int length, std::string_view needle);
 // Output through one large buffer written to a file descriptor.
 class Output {
  public:
-  explicit Output(int fd) : fd_(fd) { buffer_.reserve(kCapacity); }
+  explicit Output(int fd) : fd_(fd), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
   ~Output() { Flush(); }
   void Append(std::string_view text) {
-    if (buffer_.size() + text.size() > kCapacity) Flush();
-    buffer_.append(text);
+    if (size_ + text.size() > kCapacity) {
+      Flush();
+      // Text larger than the buffer goes out as it is.
+      if (text.size() > kCapacity) return Write(text.data(), text.size());
+    }
+    if (!text.empty()) std::memcpy(buffer_.get() + size_, text.data(), text.size());
+    size_ += text.size();
   }
   void Put(char c) {
-    if (buffer_.size() >= kCapacity) Flush();
-    buffer_.push_back(c);
+    if (size_ >= kCapacity) Flush();
+    buffer_[size_++] = c;
   }
-  void Flush();
+  void Flush() {
+    Write(buffer_.get(), size_);
+    size_ = 0;
+  }
   // The error number of the first write that failed, 0 while none has.
   int write_error() const { return write_error_; }
 
  private:
   static constexpr size_t kCapacity = 1 << 16;
+  // Writes all of [bytes, bytes + n), or up to a failure, which it records.
+  void Write(const char* bytes, size_t n);
   int fd_;
-  std::string buffer_;
+  std::unique_ptr<char[]> buffer_;
+  size_t size_ = 0;
   int write_error_ = 0;
 };
 

@@ -1,11 +1,15 @@
 #include "query.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "test_util.h"
 
 namespace {
 
@@ -85,6 +89,30 @@ TEST(MatchTest, AgreesWithAByteByByteComparisonWhereverTheNeedleLies) {
     text[at] = static_cast<char>('t' ^ 0x80);
     EXPECT_FALSE(MatchesField(text, 20, "t")) << at;
   }
+}
+
+// Output gathers into a fixed buffer and writes a text larger than it
+// directly: the bytes must come out whole and in order either way.
+TEST(OutputTest, WritesEveryByteInOrderWhateverTheSizesOfTheTexts) {
+  TempDir dir;
+  std::string expected;
+  {
+    const int fd = open(dir.File("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    Output out(fd);
+    for (size_t size : {size_t{0}, size_t{5}, size_t{65535}, size_t{1}, size_t{65536}, size_t{200000},
+                        size_t{3}, size_t{70000}}) {
+      std::string text(size, static_cast<char>('a' + size % 26));
+      if (!text.empty()) text[0] = '<';
+      out.Append(text);
+      out.Put('|');
+      expected += text + "|";
+    }
+    out.Flush();
+    EXPECT_EQ(out.write_error(), 0);
+    close(fd);
+  }
+  EXPECT_EQ(dir.Read("out"), expected);
 }
 
 }  // namespace
