@@ -74,7 +74,8 @@ install(CODE "
 # Man pages.
 
 install(FILES ${PROJECT_SOURCE_DIR}/man/query.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-if(EXISTS ${PROJECT_SOURCE_DIR}/man/tcp-table.1)
+# tcp-table's page goes with the program, built only where terminfo is found.
+if(TARGET tcp_table)
   install(FILES ${PROJECT_SOURCE_DIR}/man/tcp-table.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/man/tcp.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
