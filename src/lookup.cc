@@ -581,14 +581,13 @@ int64_t LookupTables::Find(Finder* finder, std::string_view text) {
   Table& t = *finder->table;
   KeyCache& keys = t.keys;
   int64_t found = keys.ScanFor(text, finder->length);
-  int64_t scanned_to = found >= 0 ? found + 1 : keys.loaded();
   while (found < 0 && keys.loaded() < keys.count()) {
     const int64_t from = keys.loaded();
     ReadMoreKeys(&t);
     found = keys.ScanFor(text, finder->length, from, keys.loaded());
-    scanned_to = found >= 0 ? found + 1 : keys.loaded();
   }
-  finder->compared += static_cast<uint64_t>(scanned_to);
+  // The keys this lookup compared: up to its match, or every key read.
+  finder->compared += static_cast<uint64_t>(found >= 0 ? found + 1 : keys.loaded());
   if (finder->compared >= kScansPerKeyBeforeIndex * static_cast<uint64_t>(keys.count())) {
     while (keys.loaded() < keys.count()) ReadMoreKeys(&t);
     finder->index = std::make_unique<KeyIndex>(keys, finder->length);
