@@ -38,9 +38,10 @@ ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset);
 
 // Maps the first `size` bytes of the regular file open on `fd` read-only, a
 // window of about 1 MiB at a time, and hands them to `visit` in pieces of
-// `piece` bytes (the last may be shorter) until it returns true. A page the file no longer holds, because it shrank
-// after `size` was taken, ends the walk where a read would have come up
-// short, never the process. Returns the bytes of the pieces `visit` finished
+// `piece` bytes (the last may be shorter) until it returns true. A file that
+// shrinks after `size` was taken ends the walk at its new end, never the
+// process: the rest of the page that holds the new end reads as zero bytes
+// (as the system maps it), and the first page past it ends the walk. Returns the bytes of the pieces `visit` finished
 // with, which a caller may go on from with positioned reads; -1 when the
 // file cannot be mapped (nothing was visited).
 int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char* bytes, size_t n, void* context),
