@@ -26,7 +26,8 @@ Status Navigator::Show(int64_t n) {
 
 Status Navigator::ScanToNextMatch(bool* found) {
   *found = false;
-  while (scanned_end_ < end_) {
+  // Records wholly in holes of a sparse HEAD hold nothing to match.
+  while ((scanned_end_ = query_->NextRecordWithData(scanned_end_)) < end_) {
     const int64_t n = scanned_end_++;
     bool prints = false;
     Status s = Examine(n, &prints);

@@ -141,6 +141,36 @@ ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset) {
   return static_cast<ssize_t>(done);
 }
 
+bool FindDataExtents(int fd, int64_t size, size_t max_extents, std::vector<DataExtent>* extents) {
+  extents->clear();
+  if (size <= 0 || max_extents == 0) return false;
+  if (NextHoleOffset(fd, 0) >= size) return false;
+  int64_t at = 0;
+  while (at < size) {
+    const off_t data = lseek(fd, at, SEEK_DATA);
+    if (data < 0 || data >= size) break;  // ENXIO: only a hole from here on
+    off_t hole = lseek(fd, data, SEEK_HOLE);
+    if (hole < 0 || hole > size) hole = size;
+    if (extents->size() + 1 == max_extents) hole = size;
+    extents->push_back({data, hole});
+    at = hole;
+  }
+  return true;
+}
+
+int64_t NextDataOffset(int fd, int64_t offset) {
+  const off_t data = lseek(fd, offset, SEEK_DATA);
+  if (data >= 0) return data;
+  return errno == ENXIO ? -1 : offset;
+}
+
+int64_t NextHoleOffset(int fd, int64_t offset) {
+  const off_t hole = lseek(fd, offset, SEEK_HOLE);
+  if (hole >= 0) return hole;
+  struct stat st;
+  return fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : offset;
+}
+
 int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char* bytes, size_t n, void* context),
                     void* context) {
   if (size <= 0 || piece == 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 || piece > SIZE_MAX / 4) return -1;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class ReadResult { kOk, kMissing, kNotRegular, kPseudoFile, kTooLarge, kUnreadable };
 
@@ -35,6 +36,28 @@ int OpenRegularFile(const std::string& path, int flags, std::string* why);
 // returns the count read, less than `n` only at the end of the file or on an
 // error.
 ssize_t ReadAt(int fd, char* out, size_t n, int64_t offset);
+
+// A region of a file that holds data: bytes [begin, end).
+struct DataExtent {
+  int64_t begin;
+  int64_t end;
+};
+
+// The regions of the first `size` bytes of the file open on `fd` that hold
+// data, as the file system reports them (SEEK_DATA, SEEK_HOLE); the rest are
+// holes of a sparse file, which read as zero bytes and cost no disk. Returns
+// false, leaving `extents` empty, when the file has no hole there or the file
+// system cannot tell (then every byte counts as data). At most `max_extents`
+// regions are listed; the last one listed then runs to `size`.
+bool FindDataExtents(int fd, int64_t size, size_t max_extents, std::vector<DataExtent>* extents);
+
+// The first offset at or after `offset` that holds data, or -1 when none
+// does before the end of the file; `offset` itself where the file system
+// cannot tell.
+int64_t NextDataOffset(int fd, int64_t offset);
+// The first offset at or after `offset` that begins a hole (the end of the
+// file counts as one); the end of the file where the file system cannot tell.
+int64_t NextHoleOffset(int fd, int64_t offset);
 
 // Maps the first `size` bytes of the regular file open on `fd` read-only, a
 // window of about 1 MiB at a time, and hands them to `visit` in pieces of

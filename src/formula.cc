@@ -388,11 +388,17 @@ Status Formulas::Compile(const Form& form) {
     }
   }
 
+  // What one record can cost: every header target once, and every target
+  // of every detail line once, each at most its formula's bound.
+  std::vector<uint64_t> bound_of(compiled_.size());
+  for (size_t c = 0; c < compiled_.size(); ++c) bound_of[c] = AssembledBound(form, compiled_[c], detail_room);
+  uint64_t record_bound = 0;
   header_targets_.clear();
   for (int f = 0; f < form.header_count; ++f) {
     if (form.ph[f].type != kCalculatedType) continue;
     int line = f < kMaxTargets ? last_header[f] : -1;
     header_targets_.push_back({f, line < 0 ? -1 : compiled_of[line]});
+    if (header_targets_.back().formula >= 0) record_bound += bound_of[header_targets_.back().formula];
   }
   line_targets_.clear();
   line_begin_.assign(1, 0);
@@ -401,8 +407,17 @@ Status Formulas::Compile(const Form& form) {
       if (form.detail(s, f).type != kCalculatedType) continue;
       int line = f < kMaxTargets ? last_detail[f] : -1;
       line_targets_.push_back({f, line < 0 ? -1 : compiled_of[line]});
+      if (line_targets_.back().formula >= 0) record_bound += bound_of[line_targets_.back().formula];
     }
     line_begin_.push_back(static_cast<uint32_t>(line_targets_.size()));
+  }
+  if (record_bound > kMaxAssembledPerRecord) {
+    compiled_.clear();
+    header_targets_.clear();
+    line_targets_.clear();
+    return Status::Error("formula file '" + name_ + "': the formulas that apply to one record, "
+                         "with the text of the fields they reference, can reach " +
+                         std::to_string(record_bound) + " bytes, beyond the limit of 64 MiB for a record");
   }
   return Status::Ok();
 }

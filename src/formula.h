@@ -106,6 +106,12 @@ size_t FormatResult(double value, char* out);
 // evaluation.
 constexpr uint64_t kMaxAssembledFormula = uint64_t{1} << 20;
 
+// The most bytes the formulas of one record may assemble to together: every
+// header calculated field once and every calculated field of every detail
+// line once, each at its formula's bound: 64 MiB. This bounds the work of one
+// record, whatever the count of lines and fields.
+constexpr uint64_t kMaxAssembledPerRecord = uint64_t{1} << 26;
+
 class Formulas {
  public:
   // Reads `<form>.c0`; a missing file means no formulas. A file that exists

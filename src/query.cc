@@ -116,7 +116,7 @@ Status Query::Start(const std::string& form_path, const std::vector<std::string>
 
   if (!(s = lookups_.Load(form_)).ok()) return s;
   if (!(s = store_.Open(form_)).ok()) return s;
-  if (!store_.warning().empty()) warnings_.push_back(store_.warning());
+  for (const std::string& w : store_.warnings()) warnings_.push_back(w);
   values_.Init(form_);
   pointers_.reserve(static_cast<size_t>(form_.line_count));
   WarnAboutFieldNumbers();
@@ -185,7 +185,8 @@ void Query::ApplyKeyShortcut() {
 // ---- The record loop
 
 Status Query::Run(Output* out) {
-  for (int64_t n = first_record_; n < end_record_; ++n) {
+  for (int64_t n = store_.NextRecordWithData(first_record_); n < end_record_;
+       n = store_.NextRecordWithData(n + 1)) {
     bool has_detail = false;
     bool beyond_head = false;
     Status s = ReadRecord(n, &has_detail, &beyond_head);

@@ -95,6 +95,8 @@ class Query {
   void SetArguments(std::vector<QueryArgument> arguments);
   const Form& form() const { return form_; }
   int64_t record_count() const { return store_.record_count(); }
+  // The first record at or after n that holds data (see Store).
+  int64_t NextRecordWithData(int64_t n) const { return store_.NextRecordWithData(n); }
   // The records the current arguments examine: [first_record, end_record).
   int64_t first_record() const { return first_record_; }
   int64_t end_record() const { return end_record_; }

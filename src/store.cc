@@ -18,6 +18,9 @@ constexpr size_t kHeadBlock = 1 << 20;
 constexpr size_t kDocBlock = 1 << 18;
 constexpr size_t kFirstWindow = 1 << 14;
 constexpr int kPointerWidth = 6;
+// The most data regions of a sparse HEAD that are told apart; beyond them the
+// rest of the file counts as data.
+constexpr size_t kMaxHeadExtents = 1 << 20;
 
 bool IsSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -216,22 +219,89 @@ Status Store::Open(const Form& form) {
   count_text[std::max<ssize_t>(n, 0)] = '\0';
   if (!ParseLong(count_text, &record_count_)) {
     record_count_ = 0;
-    warning_ = "INFO holds no record count; the store is taken as empty";
+    warnings_.push_back("INFO holds no record count; the store is taken as empty");
   } else if (record_count_ < 0) {
     record_count_ = 0;
   }
   // A count beyond the records HEAD holds is cut to them: the records past
   // its end hold nothing, and examining them cost time (and output) without
   // bound for a count of twelve digits.
+  const int64_t counted = record_count_;
   const int64_t in_head = RecordsIn(head_file_.FileSize(), form.header_record_length);
-  if (record_count_ > in_head) {
-    warning_ = "INFO counts " + std::to_string(record_count_) + " records, but HEAD holds " +
-               std::to_string(in_head) +
-               (in_head == 0 ? "; none is examined"
-                             : "; only those " + std::to_string(in_head) + " are examined");
-    record_count_ = in_head;
+  record_count_ = std::min(record_count_, in_head);
+  if (CutCountToHeadData(counted)) return Status::Ok();
+  if (counted > in_head) {
+    warnings_.push_back("INFO counts " + std::to_string(counted) + " records, but HEAD holds " +
+                        std::to_string(in_head) +
+                        (in_head == 0 ? "; none is examined"
+                                      : "; only those " + std::to_string(in_head) + " are examined"));
   }
   return Status::Ok();
+}
+
+// A sparse HEAD (a size set by truncate, say) can claim trillions of records
+// that no one wrote and that cost no disk: examining them would take hours.
+// Records that lie wholly in its holes are not examined, nor the runs of
+// all-zero records at the edges of its regions of data (the rest of the file
+// system's blocks that hold the first and last bytes written), and the count
+// ends with the last record that holds data. A well-made store has no hole,
+// and then this costs one call. True when HEAD is sparse (and the warning, if
+// any, is given); `counted` is the count INFO gave.
+bool Store::CutCountToHeadData(int64_t counted) {
+  const int64_t length = form_->header_record_length;
+  if (record_count_ == 0 || length <= 0) return false;
+  const int64_t size = record_count_ > INT64_MAX / length ? INT64_MAX : record_count_ * length;
+  if (!FindDataExtents(head_file_.fd(), size, kMaxHeadExtents, &head_data_)) return false;
+  head_is_sparse_ = true;
+  std::erase_if(head_data_, [this](DataExtent& e) { return !TrimZeroEdges(&e); });
+  int64_t examined = 0;
+  int64_t covered = 0;  // records below this are counted
+  for (const DataExtent& e : head_data_) {
+    const int64_t first = std::max(e.begin / length, covered);
+    const int64_t end = std::min(RecordsIn(e.end, length), record_count_);
+    if (end > first) examined += end - first;
+    covered = std::max(covered, end);
+  }
+  record_count_ = covered;
+  if (examined < counted) {
+    warnings_.push_back("HEAD is a sparse file: " + std::to_string(counted - examined) + " of the " +
+                        std::to_string(counted) +
+                        " records INFO counts lie in holes or past its data, and are not examined");
+  }
+  return true;
+}
+
+// Narrows `extent` to the bytes from its first to its last that are not
+// zero, looking at most 64 KiB in from either edge (a region is at least a
+// block of the file system, and its zero edges are that block's unwritten
+// rest); false when it holds no such byte there. Each look reads less than
+// the region holds, so the cost stays within the data the file really has.
+bool Store::TrimZeroEdges(DataExtent* extent) {
+  constexpr int64_t kLook = 1 << 16;
+  std::string edge;
+  auto read = [&](int64_t from, int64_t to) {
+    edge.assign(static_cast<size_t>(to - from), '\0');
+    return ReadAt(head_file_.fd(), edge.data(), edge.size(), from) == static_cast<ssize_t>(edge.size());
+  };
+  const int64_t head_end = std::min(extent->end, extent->begin + kLook);
+  if (!read(extent->begin, head_end)) return true;
+  const size_t first = edge.find_first_not_of('\0');
+  if (first == std::string::npos) return head_end < extent->end;
+  extent->begin += static_cast<int64_t>(first);
+  const int64_t tail_begin = std::max(extent->begin, extent->end - kLook);
+  if (!read(tail_begin, extent->end)) return true;
+  extent->end = tail_begin + static_cast<int64_t>(edge.find_last_not_of('\0')) + 1;
+  return true;
+}
+
+int64_t Store::SkipHoles(int64_t n) const {
+  const int64_t length = form_->header_record_length;
+  // The first region that ends after record n begins.
+  const int64_t at = n > INT64_MAX / length ? INT64_MAX : n * length;
+  auto e = std::upper_bound(head_data_.begin(), head_data_.end(), at,
+                            [](int64_t offset, const DataExtent& x) { return offset < x.end; });
+  if (e == head_data_.end()) return std::max(n, record_count_);
+  return std::min(std::max(n, e->begin / length), std::max(n, record_count_));
 }
 
 bool Store::HeadEndsBefore(int64_t n) const {
@@ -350,7 +420,11 @@ int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int k
   HeaderSearch search{probe.data(), key, limit};
   int64_t offset = 0;
   struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size >= kMapHeaderIndexFrom && limit > 0) {
+  const bool known = fstat(fd, &st) == 0;
+  // A sparse H (its size set by truncate, say) is read only where it holds
+  // data: its holes hold zero bytes, which no key of a query equals.
+  const bool sparse = known && st.st_size > 0 && NextHoleOffset(fd, 0) < st.st_size;
+  if (known && !sparse && st.st_size >= kMapHeaderIndexFrom && limit > 0) {
     const int64_t mapped = VisitMapped(
         fd, st.st_size, block_size,
         [](const char* bytes, size_t n, void* context) { return static_cast<HeaderSearch*>(context)->Block(bytes, n); },
@@ -363,6 +437,15 @@ int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int k
   if (search.found < 0 && search.index < limit) {
     const auto block = std::make_unique_for_overwrite<char[]>(block_size);
     while (true) {
+      if (sparse) {
+        const int64_t data = NextDataOffset(fd, offset);
+        if (data < 0) break;
+        if (data - offset >= static_cast<int64_t>(key)) {
+          search.index = data / static_cast<int64_t>(key);
+          offset = search.index * static_cast<int64_t>(key);
+          if (search.index >= limit) break;
+        }
+      }
       ssize_t n = ReadAt(fd, block.get(), block_size, offset);
       if (n <= 0) break;
       offset += n;

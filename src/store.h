@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "file_io.h"
 #include "form.h"
 #include "status.h"
 
@@ -84,6 +85,8 @@ class BlockReader {
   void Seek(int64_t position) { position_ = position; }
   // The size of the file as it stands now; 0 when it cannot be told.
   int64_t FileSize() const;
+  // The descriptor, for questions about the file itself (its holes).
+  int fd() const { return fd_; }
   // The end of the file as found by a read that came up short; the largest
   // offset while no read has.
   int64_t known_end() const { return known_end_; }
@@ -172,7 +175,15 @@ class Store {
   Status Open(const Form& form);
 
   int64_t record_count() const { return record_count_; }
-  const std::string& warning() const { return warning_; }
+  // Odd states of the store found while opening it, one message each.
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+  // The first record at or after n that does not lie wholly in a hole of a
+  // sparse HEAD (a region that holds no data and reads as zero bytes), or
+  // record_count() when none does. n itself when HEAD has no hole.
+  int64_t NextRecordWithData(int64_t n) const {
+    return head_is_sparse_ ? SkipHoles(n) : n;
+  }
 
   // Reads the stored header fields of record n into `values`.
   void ReadHeader(int64_t n, RecordValues* values);
@@ -188,13 +199,18 @@ class Store {
 
  private:
   void ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end);
+  bool CutCountToHeadData(int64_t counted);
+  bool TrimZeroEdges(DataExtent* extent);
+  int64_t SkipHoles(int64_t n) const;
 
   const Form* form_ = nullptr;
   int info_fd_ = -1;
   BlockReader head_file_;
   BlockReader doc_file_;
   int64_t record_count_ = 0;
-  std::string warning_;
+  std::vector<std::string> warnings_;
+  bool head_is_sparse_ = false;          // HEAD has holes
+  std::vector<DataExtent> head_data_;    // then: its regions that hold data
 };
 
 // Scans the header index `H` for the first of its keys, among the first

@@ -161,6 +161,30 @@ TEST_F(FormSecurityTest, FormulaThatCouldAssembleBeyond1MiBIsRefusedNamingItsLin
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
+// Each formula under its own limit, but a detail calculated field on many
+// lines: the work of one record is the sum over every line, and it is bounded.
+TEST_F(FormSecurityTest, FormulasWhoseSumOverOneRecordPassesTheLimitAreRefused) {
+  auto form_with_lines = [](int lines) {
+    std::string form = "1 " + std::to_string(lines) + " 2 0\n1 1 6 0\n";
+    for (int s = 0; s < lines; ++s) form += "1 1 32767 0\n1 1 10 30\n";
+    return form;
+  };
+  std::string formula = "d01";
+  for (int i = 0; i < 30; ++i) formula += " d00";  // about 983,000 bytes a line
+  dir_.Write("many.c0", formula + "\n");
+  dir_.Write("INFO", "0");  // the limit is checked at load time, before any record
+  dir_.Write("many", form_with_lines(80));
+  RunResult r = RunQueryIn(dir_.path(), {"many", "h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("formula file 'many.c0': the formulas that apply to one record"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("beyond the limit of 64 MiB for a record"), std::string::npos) << r.err;
+  // Sixty lines of the same formula stay within the limit.
+  dir_.Write("many", form_with_lines(60));
+  r = RunQueryIn(dir_.path(), {"many", "h00;"});
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
 TEST_F(FormSecurityTest, HeaderIndexWithSwappedKeysReadsTheRecordWhereTheKeyStands) {
   // The shortcut takes the key's place in H for the record number, as H is
   // described: a swapped key sends it to another record, which does not hold

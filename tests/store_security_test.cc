@@ -81,6 +81,69 @@ TEST_F(StoreSecurityTest, HeadThatShrinksDuringTheRunEndsItWithAWarning) {
 
 // A HEAD of 2^63-1 bytes, sparse, where a filesystem allows one that large:
 // the count of records it holds is worked out without overflow.
+// Sets the size of `path` without writing: the new bytes are a hole.
+bool Resize(const std::string& path, off_t size) {
+  const int fd = open(path.c_str(), O_WRONLY);
+  const bool done = fd >= 0 && ftruncate(fd, size) == 0;
+  if (fd >= 0) close(fd);
+  return done;
+}
+
+// True when the file system of `path` reports holes (SEEK_HOLE before the
+// end of a file made sparse).
+bool ReportsHoles(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  const off_t hole = lseek(fd, 0, SEEK_HOLE);
+  const off_t end = lseek(fd, 0, SEEK_END);
+  close(fd);
+  return hole >= 0 && hole < end;
+}
+
+TEST_F(StoreSecurityTest, SparseHeadAndIndexCostOnlyTheDataTheyHold) {
+  const off_t ten_tib = off_t{10} << 40;
+  ASSERT_TRUE(Resize(dir_.File("HEAD"), ten_tib));
+  if (!ReportsHoles(dir_.File("HEAD"))) GTEST_SKIP() << "the file system reports no holes";
+  dir_.Write("INFO", "999999999999");
+  // The twelve records written, and none of the 2^40 / 64 empty ones: no
+  // ";;" line for the zero bytes after the data either.
+  RunResult r = Run({"h00;", "h01;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Baseline({"h00;", "h01;"}).out);
+  EXPECT_EQ(r.err, "query: HEAD is a sparse file: 999999999987 of the 999999999999 records INFO counts "
+                   "lie in holes or past its data, and are not examined\n");
+  // A search that matches nothing, with a sparse H too: the key shortcut
+  // reads only H's data.
+  ASSERT_TRUE(Resize(dir_.File("H"), ten_tib));
+  r = Run({"h00;zzzzzz"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  r = Run({"h00;000107"});
+  EXPECT_EQ(r.out, Baseline({"h00;000107"}).out);
+}
+
+TEST_F(StoreSecurityTest, RecordsInAHoleBetweenDataAreSkippedAndCounted) {
+  // HEAD: the twelve records, a hole of 1 MiB, the twelve records again.
+  const std::string head = dir_.Read("HEAD");
+  ASSERT_EQ(head.size() % 64, 0u);
+  const off_t gap = off_t{1} << 20;
+  const int fd = open(dir_.File("HEAD").c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(pwrite(fd, head.data(), head.size(), static_cast<off_t>(head.size()) + gap),
+            static_cast<ssize_t>(head.size()));
+  close(fd);
+  if (!ReportsHoles(dir_.File("HEAD"))) GTEST_SKIP() << "the file system reports no holes";
+  const int64_t records = (static_cast<int64_t>(head.size()) * 2 + gap) / 64;
+  dir_.Write("INFO", std::to_string(records));
+  RunResult r = Run({"h00;", "h01;"});
+  const std::string once = Baseline({"h00;", "h01;"}).out;
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, once + once);
+  // Only the records that lie wholly in the hole are left out; the hole's
+  // edges fall in the blocks written, whose records are examined.
+  EXPECT_NE(r.err.find("query: HEAD is a sparse file: "), std::string::npos) << r.err;
+}
+
 TEST(StoreSizeTest, HeadOfTheLargestFileSizeIsCountedWithoutOverflow) {
   const std::string dir = "/dev/shm/query-store-size-" + std::to_string(getpid());
   if (mkdir(dir.c_str(), 0700) != 0) GTEST_SKIP() << "no /dev/shm to hold a sparse file";
