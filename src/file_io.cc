@@ -11,7 +11,10 @@
 #include <sys/vfs.h>
 #endif
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -23,11 +26,24 @@ constexpr char kPseudoReason[] = "a file of the proc or sys pseudo-filesystem";
 constexpr size_t kMapWindow = 1 << 20;
 
 // Where a bus error, the fault of touching a mapped page its file no longer
-// holds, returns to while VisitMapped walks a mapping.
-sigjmp_buf* bus_error_return = nullptr;
+// holds, returns to while VisitMapped walks a mapping on this thread.
+thread_local sigjmp_buf* bus_error_return = nullptr;
 
+// Set once the program has asked for mapped reads and the handler is in place.
+std::atomic<bool> mapped_reads_enabled{false};
+
+// A bus error inside a mapped walk returns into it; any other ends the
+// process by the signal, as it would have without the handler.
 extern "C" void ReturnOnBusError(int) {
   if (bus_error_return != nullptr) siglongjmp(*bus_error_return, 1);
+  signal(SIGBUS, SIG_DFL);
+}
+
+// True when SIGBUS is blocked on this thread: a fault would then end the
+// process whatever the handler, so nothing may be mapped.
+bool BusErrorBlocked() {
+  sigset_t mask;
+  return pthread_sigmask(SIG_SETMASK, nullptr, &mask) != 0 || sigismember(&mask, SIGBUS) == 1;
 }
 
 }  // namespace
@@ -171,21 +187,32 @@ int64_t NextHoleOffset(int fd, int64_t offset) {
   return fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : offset;
 }
 
+bool EnableMappedReads() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = ReturnOnBusError;
+  sigemptyset(&action.sa_mask);
+  if (sigaction(SIGBUS, &action, nullptr) != 0) return false;
+  sigset_t bus;
+  sigemptyset(&bus);
+  sigaddset(&bus, SIGBUS);
+  if (pthread_sigmask(SIG_UNBLOCK, &bus, nullptr) != 0) return false;
+  mapped_reads_enabled = true;
+  return true;
+}
+
+bool MappedReadsEnabled() { return mapped_reads_enabled; }
+
 int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char* bytes, size_t n, void* context),
                     void* context) {
   if (size <= 0 || piece == 0 || static_cast<uint64_t>(size) > SIZE_MAX / 2 || piece > SIZE_MAX / 4) return -1;
+  if (!mapped_reads_enabled || BusErrorBlocked()) return -1;
   const size_t length = static_cast<size_t>(size);
   const long page_size = sysconf(_SC_PAGESIZE);
   const size_t page = page_size > 0 ? static_cast<size_t>(page_size) : 4096;
   // The file is mapped a window at a time, so that its pages never count
   // against the process's memory beyond one window.
   const size_t window = (std::max(kMapWindow, piece + page) + page - 1) / page * page;
-  struct sigaction action;
-  struct sigaction previous;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = ReturnOnBusError;
-  sigemptyset(&action.sa_mask);
-  if (sigaction(SIGBUS, &action, &previous) != 0) return -1;
   sigjmp_buf jump;
   sigjmp_buf* const outer = bus_error_return;
   bus_error_return = &jump;
@@ -220,6 +247,5 @@ int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char
     mapped_any = true;
   }
   bus_error_return = outer;
-  sigaction(SIGBUS, &previous, nullptr);
   return mapped_any ? static_cast<int64_t>(done) : -1;
 }

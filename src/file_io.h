@@ -59,14 +59,27 @@ int64_t NextDataOffset(int fd, int64_t offset);
 // file counts as one); the end of the file where the file system cannot tell.
 int64_t NextHoleOffset(int fd, int64_t offset);
 
+// Mapped reads. Touching a page of a mapping that its file no longer holds
+// (the file shrank) raises SIGBUS, which ends the process unless a handler
+// returns from it. The engine installs no handler by itself: a program that
+// wants mapped reads calls EnableMappedReads once at start, before it starts
+// threads. It installs a SIGBUS handler that returns such a fault into the
+// walk in progress on the faulting thread (any other SIGBUS still ends the
+// process by the signal) and unblocks SIGBUS on the calling thread. False
+// when either step fails. Until then, and on any thread where SIGBUS is
+// blocked, VisitMapped maps nothing and callers read through ReadAt.
+bool EnableMappedReads();
+bool MappedReadsEnabled();
+
 // Maps the first `size` bytes of the regular file open on `fd` read-only, a
 // window of about 1 MiB at a time, and hands them to `visit` in pieces of
 // `piece` bytes (the last may be shorter) until it returns true. A file that
 // shrinks after `size` was taken ends the walk at its new end, never the
 // process: the rest of the page that holds the new end reads as zero bytes
-// (as the system maps it), and the first page past it ends the walk. Returns the bytes of the pieces `visit` finished
-// with, which a caller may go on from with positioned reads; -1 when the
-// file cannot be mapped (nothing was visited).
+// (as the system maps it), and the first page past it ends the walk. Returns
+// the bytes of the pieces `visit` finished with, which a caller may go on
+// from with positioned reads; -1 when nothing was visited: the file cannot be
+// mapped, or mapped reads are not enabled on this thread (see above).
 int64_t VisitMapped(int fd, int64_t size, size_t piece, bool (*visit)(const char* bytes, size_t n, void* context),
                     void* context);
 

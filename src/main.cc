@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "escape.h"
+#include "file_io.h"
 #include "query.h"
 
 namespace {
@@ -83,6 +84,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  // A large header index is searched through a mapping, which needs the
+  // bus-error handler that only a program may install; where that fails,
+  // the search reads the file instead.
+  EnableMappedReads();
   // Memory that cannot be had, or a size no container can hold, ends the
   // query with a message and status 1, never an abort; so does any other
   // failure that reaches here as an exception. Output already buffered is
