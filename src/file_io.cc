@@ -79,7 +79,11 @@ bool OnPseudoFilesystem(int fd) {
 
 ReadResult ReadWholeFile(const std::string& path, std::string* out, size_t max_size) {
   out->clear();
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Anything but a regular file is refused before it is opened: opening a
+  // device can act on it.
+  struct stat before;
+  if (stat(path.c_str(), &before) == 0 && !S_ISREG(before.st_mode)) return ReadResult::kNotRegular;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kUnreadable;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -126,8 +130,27 @@ std::string DescribeReadFailure(ReadResult result) {
   return "cannot be opened or read";
 }
 
-int OpenRegularFile(const std::string& path, int flags, std::string* why) {
-  int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC);
+std::string ForeignLinkReason(const std::string& path, const struct stat& target) {
+  struct stat link;
+  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) || link.st_uid == target.st_uid) return {};
+  return "a symbolic link owned by user " + std::to_string(link.st_uid) + " to a file of user " +
+         std::to_string(target.st_uid) + "; such a link is followed only when one user owns both";
+}
+
+int OpenRegularFile(const std::string& path, int flags, std::string* why, LinkRule links) {
+  // The type is checked before the open, so that no device is ever opened
+  // (opening one can act on it), and again on what was opened.
+  struct stat before;
+  const bool seen = stat(path.c_str(), &before) == 0;
+  if (seen && !S_ISREG(before.st_mode)) {
+    *why = "not a regular file";
+    return -1;
+  }
+  if (seen && links == LinkRule::kFollowIfSameOwner) {
+    *why = ForeignLinkReason(path, before);
+    if (!why->empty()) return -1;
+  }
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     *why = std::strerror(errno);
     return -1;
@@ -135,6 +158,13 @@ int OpenRegularFile(const std::string& path, int flags, std::string* why) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     *why = "not a regular file";
+    close(fd);
+    return -1;
+  }
+  // The file opened must be the one checked: a link swapped in between the
+  // check and the open is refused.
+  if (links == LinkRule::kFollowIfSameOwner && (!seen || st.st_dev != before.st_dev || st.st_ino != before.st_ino)) {
+    *why = "replaced while it was being opened";
     close(fd);
     return -1;
   }

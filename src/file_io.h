@@ -4,6 +4,7 @@
 #ifndef QUERY_FILE_IO_H_
 #define QUERY_FILE_IO_H_
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -27,10 +28,23 @@ ReadResult ReadWholeFile(const std::string& path, std::string* out, size_t max_s
 // "cannot be opened: <reason>" text for an error message.
 std::string DescribeReadFailure(ReadResult result);
 
-// Opens `path` with `flags` (plus non-blocking, close-on-exec) and returns
-// the descriptor, or -1 with the reason in `why`; anything but a regular file,
-// and a file of a pseudo-filesystem, is refused.
-int OpenRegularFile(const std::string& path, int flags, std::string* why);
+// How a symbolic link in a file's place is taken. The store's own files
+// follow a link only when the link's owner owns its target too, so that a
+// store set up by one user cannot have a query run by another print that
+// user's private files.
+enum class LinkRule { kFollow, kFollowIfSameOwner };
+
+// Why a symbolic link at `path`, whose target's status is `target`, is not
+// followed under kFollowIfSameOwner; empty when `path` is no link or one
+// user owns both.
+std::string ForeignLinkReason(const std::string& path, const struct stat& target);
+
+// Opens `path` with `flags` (plus non-blocking, close-on-exec, and never as
+// a controlling terminal) and returns the descriptor, or -1 with the reason
+// in `why`. Anything but a regular file is refused before it is opened, and a
+// file of a pseudo-filesystem after; so is a link `links` does not follow.
+int OpenRegularFile(const std::string& path, int flags, std::string* why,
+                    LinkRule links = LinkRule::kFollow);
 
 // Reads up to `n` bytes at `offset`, retrying short and interrupted reads;
 // returns the count read, less than `n` only at the end of the file or on an

@@ -70,7 +70,7 @@ BlockReader::~BlockReader() {
 
 Status BlockReader::Open(const std::string& path, size_t block_size) {
   std::string why;
-  fd_ = OpenRegularFile(path, O_RDONLY, &why);
+  fd_ = OpenRegularFile(path, O_RDONLY, &why, LinkRule::kFollowIfSameOwner);
   if (fd_ < 0) return Status::Error(path + " cannot be opened for reading: " + why);
   capacity_ = std::max<size_t>(block_size, 1);
   buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
@@ -167,6 +167,21 @@ namespace {
 // read-only; INFO is never written). Returns the descriptor, or -1 with the
 // reason, worded as an open for reading and writing would word it.
 int OpenInfo(std::string* why) {
+  // What is not a regular file is refused before it is opened, as is a link
+  // to a file of another user.
+  struct stat before;
+  if (stat("INFO", &before) != 0) {
+    *why = std::strerror(errno);
+    return -1;
+  }
+  {
+    if (!S_ISREG(before.st_mode)) {
+      *why = S_ISDIR(before.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+      return -1;
+    }
+    *why = ForeignLinkReason("INFO", before);
+    if (!why->empty()) return -1;
+  }
   int fd = open("INFO", O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     *why = std::strerror(errno);
@@ -174,6 +189,11 @@ int OpenInfo(std::string* why) {
   }
   struct stat st;
   const bool known = fstat(fd, &st) == 0;
+  if (known && (st.st_dev != before.st_dev || st.st_ino != before.st_ino)) {
+    *why = "replaced while it was being opened";
+    close(fd);
+    return -1;
+  }
   if (!known || !S_ISREG(st.st_mode)) {
     // A directory is worded as the open for writing words it.
     *why = known && S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
@@ -413,7 +433,7 @@ int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int k
                           int64_t limit) {
   if (key_length <= 0 || probe.size() < static_cast<size_t>(key_length)) return -1;
   std::string why;
-  int fd = OpenRegularFile(path, O_RDONLY, &why);
+  int fd = OpenRegularFile(path, O_RDONLY, &why, LinkRule::kFollowIfSameOwner);
   if (fd < 0) return -1;
   const size_t key = static_cast<size_t>(key_length);
   const size_t block_size = std::max<size_t>(key, kHeaderIndexBlock / key * key);

@@ -8,9 +8,11 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -107,6 +109,32 @@ INSTANTIATE_TEST_SUITE_P(Planted, SpecialFilesTest,
                              if (std::isalnum(static_cast<unsigned char>(c))) id += c;
                            return id;
                          });
+
+// A FIFO planted as a store, table, index or form file is refused without
+// being opened: a writer blocked in opening its other end stays blocked,
+// where an open for reading would have released it.
+TEST(UnopenedFilesTest, AFifoInAnyFilesPlaceIsNeverOpened) {
+  for (const std::string name : {"HEAD", "DOC", "H", "clients.db", "clients", "articles.db", "fac.c0"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    for (const auto& entry : fs::directory_iterator(QUERY_EXAMPLES_DIR))
+      fs::copy_file(entry.path(), dir.File(entry.path().filename().string()));
+    fs::remove(dir.File(name));
+    ASSERT_EQ(mkfifo(dir.File(name).c_str(), 0644), 0);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      alarm(20);
+      const int fd = open(dir.File(name).c_str(), O_WRONLY);
+      _exit(fd >= 0 ? 0 : 1);
+    }
+    RunQueryIn(dir.path(), {"fac", "h00;000107", "h02;", "d01;", "d04;"});
+    int status = 0;
+    EXPECT_EQ(waitpid(writer, &status, WNOHANG), 0) << "the query opened the FIFO";
+    kill(writer, SIGKILL);
+    waitpid(writer, &status, 0);
+  }
+}
 
 // A HEAD that grows once the query has started: the records INFO counts are
 // examined, whatever is appended after them.

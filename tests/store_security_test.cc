@@ -144,6 +144,39 @@ TEST_F(StoreSecurityTest, RecordsInAHoleBetweenDataAreSkippedAndCounted) {
   EXPECT_NE(r.err.find("query: HEAD is a sparse file: "), std::string::npos) << r.err;
 }
 
+// A store whose files are links to another user's files: the query, run by
+// that other user (a web server's account, say), must not print them.
+TEST_F(StoreSecurityTest, StoreFilesThatLinkToAnotherUsersFileAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "making a file of another user needs root";
+  const uid_t other = 65534;
+  for (const std::string name : {"INFO", "HEAD", "DOC", "H"}) {
+    SCOPED_TRACE(name);
+    const std::string real = dir_.File(name + ".real");
+    fs::rename(dir_.File(name), real);
+    ASSERT_EQ(chown(real.c_str(), other, other), 0);
+    fs::create_symlink(real, dir_.File(name));  // the link is root's
+    RunResult r = Run({"h00;000107", "h01;"});
+    if (name == "H") {
+      // The index is optional: the query scans the store instead.
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, Baseline({"h00;000107", "h01;"}).out);
+    } else {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find("query: " + name + " cannot be opened"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("a symbolic link owned by user 0 to a file of user 65534"), std::string::npos)
+          << r.err;
+      EXPECT_EQ(r.out, name == "INFO" ? "No permission ... \r\n" : "");
+    }
+    // A link to a file of its own owner is followed.
+    ASSERT_EQ(chown(real.c_str(), 0, 0), 0);
+    r = Run({"h00;000107", "h01;"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Baseline({"h00;000107", "h01;"}).out);
+    fs::remove(dir_.File(name));
+    fs::rename(real, dir_.File(name));
+  }
+}
+
 TEST(StoreSizeTest, HeadOfTheLargestFileSizeIsCountedWithoutOverflow) {
   const std::string dir = "/dev/shm/query-store-size-" + std::to_string(getpid());
   if (mkdir(dir.c_str(), 0700) != 0) GTEST_SKIP() << "no /dev/shm to hold a sparse file";
