@@ -663,7 +663,14 @@ void Formulas::DeferFieldsReadOnlyByOutput(const Form& form, const std::vector<i
 bool Formulas::Deferrable(const Form& form, int line, const Target& target,
                           const std::vector<bool>& read) const {
   if (read[static_cast<size_t>(target.field)]) return false;
-  if (target.formula < 0) return true;
+  return !ReadsCalculatedAtOrAfter(form, line, target);
+}
+
+// True when the formula of `target` (on detail line `line`, or -1 for the
+// header) reads a calculated field of its own part that is computed at or
+// after it, and so still holds its text from an earlier record.
+bool Formulas::ReadsCalculatedAtOrAfter(const Form& form, int line, const Target& target) const {
+  if (target.formula < 0) return false;
   for (const Piece& p : compiled_[static_cast<size_t>(target.formula)].pieces) {
     const bool own_part = line < 0 ? p.kind == Piece::kHeader || p.kind == Piece::kHeaderSigned
                                    : p.kind == Piece::kDetail;
@@ -671,9 +678,19 @@ bool Formulas::Deferrable(const Form& form, int line, const Target& target,
     const int count = line < 0 ? form.header_count : form.field_count;
     if (p.field >= count) continue;
     const FieldDef& def = line < 0 ? form.ph[static_cast<size_t>(p.field)] : form.detail(line, p.field);
-    if (def.type == kCalculatedType) return false;
+    if (def.type == kCalculatedType) return true;
   }
-  return true;
+  return false;
+}
+
+bool Formulas::SeesEarlierRecords(const Form& form) const {
+  for (const Target& t : header_targets_)
+    if (ReadsCalculatedAtOrAfter(form, -1, t)) return true;
+  for (int line = 0; line + 1 < static_cast<int>(line_begin_.size()); ++line) {
+    for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i)
+      if (ReadsCalculatedAtOrAfter(form, line, line_targets_[i])) return true;
+  }
+  return false;
 }
 
 std::string Formulas::Assembled(int line, int field, const RecordValues& values) const {

@@ -141,6 +141,11 @@ class Formulas {
   // computed within its record, so the driver computes it only for what it
   // prints, with the two calls below.
   void DeferFieldsReadOnlyByOutput(const Form& form, const std::vector<int>& searched);
+  // True when some formula reads a calculated field of its part that is
+  // computed at or after its own, whose text then comes from an earlier
+  // record (a running total, say): records must then be computed in order,
+  // one after another.
+  bool SeesEarlierRecords(const Form& form) const;
   // Computes the deferred header fields of the current record.
   void ComputeDeferredHeader(RecordValues* values);
   // Computes the deferred fields of present detail line `line`.
@@ -175,6 +180,7 @@ class Formulas {
   };
   bool Deferrable(const Form& form, int line, const Target& target,
                   const std::vector<bool>& read) const;
+  bool ReadsCalculatedAtOrAfter(const Form& form, int line, const Target& target) const;
 
   Status Compile(const Form& form);
   uint64_t AssembledBound(const Form& form, const Compiled& compiled,

@@ -6,7 +6,10 @@
 // output and an exit status.
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -16,11 +19,12 @@
 
 #include "escape.h"
 #include "file_io.h"
+#include "parallel_run.h"
 #include "query.h"
 
 namespace {
 
-constexpr char kUsage[] = "usage: query <form> <query argument>...\n";
+constexpr char kUsage[] = "usage: query [--threads N] <form> <query argument>...\n";
 constexpr char kVersion[] = "query 1.0\n";
 
 void PrintHelp() {
@@ -31,7 +35,9 @@ void PrintHelp() {
       "field number, the character printed after the field, and an optional\n"
       "search text that the field must contain (any case). Examples:\n"
       "  query fac 'h00;' 'h01;' 'd02;tornillo'\n"
-      "  query fac 'h00;*' 'h04;'      (every record, no condition)\n",
+      "  query fac 'h00;*' 'h04;'      (every record, no condition)\n"
+      "\nA large store is walked by one thread per processor; --threads N, or the\n"
+      "environment variable QUERY_THREADS, sets the count (1 walks it alone).\n",
       stdout);
 }
 
@@ -51,16 +57,34 @@ int Fail(const Status& s) {
   return s.exit_status();
 }
 
-int RunQuery(const std::string& form, const std::vector<std::string>& arguments) {
+// Reads a thread count from `text`: a whole number from 1 to kMaxThreads.
+constexpr int kMaxThreads = 256;
+bool ParseThreadCount(const char* text, int* threads) {
+  char* end = nullptr;
+  errno = 0;
+  const long n = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || n < 1 || n > kMaxThreads) return false;
+  *threads = static_cast<int>(n);
+  return true;
+}
+
+int RunQuery(const std::string& form, const std::vector<std::string>& arguments, int threads) {
   Query query;
   Status s = query.Start(form, arguments);
   for (const std::string& w : query.warnings()) PrintMessage(w);
   if (!s.ok()) return Fail(s);
-  const size_t started_warnings = query.warnings().size();
+  std::vector<std::string> warnings;
   Output out(STDOUT_FILENO);
-  s = query.Run(&out);
+  threads = ThreadsFor(query, threads);
+  if (threads > 1) {
+    s = RunParallel(query, form, arguments, threads, &out, &warnings);
+  } else {
+    const size_t started_warnings = query.warnings().size();
+    s = query.Run(&out);
+    warnings.assign(query.warnings().begin() + static_cast<std::ptrdiff_t>(started_warnings), query.warnings().end());
+  }
   out.Flush();
-  for (size_t i = started_warnings; i < query.warnings().size(); ++i) PrintMessage(query.warnings()[i]);
+  for (const std::string& w : warnings) PrintMessage(w);
   if (!s.ok()) return Fail(s);
   if (out.write_error() != 0) {
     std::fprintf(stderr, "query: cannot write the output: %s\n", std::strerror(out.write_error()));
@@ -80,7 +104,26 @@ int main(int argc, char** argv) {
     std::fputs(kVersion, stdout);
     return 0;
   }
-  if (argc < 2) {
+  // The thread count: --threads N before the form, else QUERY_THREADS, else
+  // one per processor.
+  int threads = AvailableProcessors();
+  int first = 1;
+  if (const char* from_environment = std::getenv("QUERY_THREADS");
+      from_environment != nullptr && *from_environment != '\0' && !ParseThreadCount(from_environment, &threads)) {
+    std::fprintf(stderr, "query: QUERY_THREADS must be a whole number from 1 to %d, not '%s'\n", kMaxThreads,
+                 EscapeControlBytes(from_environment).c_str());
+    return 2;
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "--threads") == 0) {
+    if (argc < 3 || !ParseThreadCount(argv[2], &threads)) {
+      std::fprintf(stderr, "query: --threads needs a whole number from 1 to %d%s%s%s\n", kMaxThreads,
+                   argc < 3 ? "" : ", not '", argc < 3 ? "" : EscapeControlBytes(argv[2]).c_str(),
+                   argc < 3 ? "" : "'");
+      return 2;
+    }
+    first = 3;
+  }
+  if (argc < first + 1) {
     std::fputs(kUsage, stderr);
     return 2;
   }
@@ -93,8 +136,8 @@ int main(int argc, char** argv) {
   // failure that reaches here as an exception. Output already buffered is
   // written as the query unwinds.
   try {
-    std::vector<std::string> arguments(argv + 2, argv + argc);
-    return RunQuery(argv[1], arguments);
+    std::vector<std::string> arguments(argv + first + 1, argv + argc);
+    return RunQuery(argv[first], arguments, threads);
   } catch (const std::bad_alloc&) {
     std::fputs("query: out of memory\n", stderr);
   } catch (const std::length_error&) {

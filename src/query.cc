@@ -80,6 +80,10 @@ bool MatchesField(std::string_view text, int length, std::string_view needle) {
 }
 
 void Output::Write(const char* bytes, size_t size) {
+  if (memory_ != nullptr) {
+    memory_->append(bytes, size);
+    return;
+  }
   size_t done = 0;
   while (done < size) {
     ssize_t n = write(fd_, bytes + done, size - done);
@@ -185,15 +189,26 @@ void Query::ApplyKeyShortcut() {
 // ---- The record loop
 
 Status Query::Run(Output* out) {
-  for (int64_t n = store_.NextRecordWithData(first_record_); n < end_record_;
-       n = store_.NextRecordWithData(n + 1)) {
+  int64_t head_ended_at = -1;
+  Status s = RunRange(first_record_, end_record_, out, &head_ended_at);
+  if (head_ended_at >= 0) warnings_.push_back(HeadShrankWarning(head_ended_at));
+  return s;
+}
+
+std::string Query::HeadShrankWarning(int64_t n) {
+  return "HEAD shrank while it was read and now holds only " + std::to_string(n) +
+         " records; the rest are not examined";
+}
+
+Status Query::RunRange(int64_t first, int64_t end, Output* out, int64_t* head_ended_at) {
+  *head_ended_at = -1;
+  for (int64_t n = store_.NextRecordWithData(first); n < end; n = store_.NextRecordWithData(n + 1)) {
     bool has_detail = false;
     bool beyond_head = false;
     Status s = ReadRecord(n, &has_detail, &beyond_head);
     if (!s.ok()) return s;
     if (beyond_head) {
-      warnings_.push_back("HEAD shrank while it was read and now holds only " +
-                          std::to_string(n) + " records; the rest are not examined");
+      *head_ended_at = n;
       break;
     }
     if (has_detail) {
@@ -204,6 +219,14 @@ Status Query::Run(Output* out) {
     }
   }
   return Status::Ok();
+}
+
+bool Query::RecordsIndependent() const {
+  if (formulas_.SeesEarlierRecords(form_)) return false;
+  if (form_.field_count == 0) return true;
+  for (int line = 0; line < form_.line_count; ++line)
+    if (!IsStoredType(form_.detail(line, 0).type)) return false;
+  return true;
 }
 
 // Reads record n and resolves it. The header, its pointers and every present

@@ -44,6 +44,9 @@ bool MatchesField(std::string_view text, int length, std::string_view needle);
 class Output {
  public:
   explicit Output(int fd) : fd_(fd), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
+  // Output gathered in memory, appended to `*memory`.
+  explicit Output(std::string* memory)
+      : memory_(memory), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
   ~Output() { Flush(); }
   void Append(std::string_view text) {
     if (size_ + text.size() > kCapacity) {
@@ -69,7 +72,8 @@ class Output {
   static constexpr size_t kCapacity = 1 << 16;
   // Writes all of [bytes, bytes + n), or up to a failure, which it records.
   void Write(const char* bytes, size_t n);
-  int fd_;
+  int fd_ = -1;
+  std::string* memory_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   size_t size_ = 0;
   int write_error_ = 0;
@@ -85,6 +89,17 @@ class Query {
   const std::vector<std::string>& warnings() const { return warnings_; }
   // Walks the records in range and prints the matches.
   Status Run(Output* out);
+  // Walks records [first, end) only. A record HEAD no longer holds ends the
+  // walk there, and its number is put in `head_ended_at` (-1 when none).
+  Status RunRange(int64_t first, int64_t end, Output* out, int64_t* head_ended_at);
+  // The warning Run gives when HEAD ends at record n.
+  static std::string HeadShrankWarning(int64_t n);
+  // True when what a record prints depends on that record alone, so that
+  // ranges of records may be walked apart, in any order, by separate
+  // queries. False when some formula reads a calculated field that still
+  // holds an earlier record's text, or a detail line's field 0 (whose text
+  // decides whether the line is present) is not read from the store.
+  bool RecordsIndependent() const;
 
   // ---- Record by record, for programs that show records instead of
   // printing them (browse). After Start, these take the record loop's steps

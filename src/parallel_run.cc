@@ -1,0 +1,149 @@
+#include "parallel_run.h"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// A chunk covers about this many bytes of HEAD: a worker's reads of HEAD
+// and DOC then start afresh once a chunk, not once a window.
+constexpr int64_t kChunkHeadBytes = 1 << 20;
+constexpr int64_t kMinChunkRecords = 1024;
+// Chunks each worker may have ahead of the one being written.
+constexpr int64_t kChunksAheadPerWorker = 2;
+
+// One chunk's place in the ring of chunks in flight.
+struct ChunkSlot {
+  std::string text;             // what its records print
+  Status status;                // a failure that ended the chunk early
+  int64_t head_ended_at = -1;   // the record HEAD no longer holds, if met
+  bool done = false;
+};
+
+// What the workers and the writing thread share.
+class ChunkRing {
+ public:
+  ChunkRing(int64_t first, int64_t end, int64_t chunk_records, int64_t slots)
+      : first_(first), end_(end), chunk_records_(chunk_records), slots_(static_cast<size_t>(slots)),
+        chunk_count_((end - first + chunk_records - 1) / chunk_records) {}
+
+  int64_t chunk_count() const { return chunk_count_; }
+  int64_t ChunkFirst(int64_t c) const { return first_ + c * chunk_records_; }
+  int64_t ChunkEnd(int64_t c) const { return std::min(end_, ChunkFirst(c) + chunk_records_); }
+  ChunkSlot& Slot(int64_t c) { return slots_[static_cast<size_t>(c) % slots_.size()]; }
+
+  // The next chunk for a worker, once its slot is free; -1 when there is
+  // none left or the run is stopping.
+  int64_t Claim() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    free_.wait(lock, [&] {
+      return stopping_ || next_ >= chunk_count_ || next_ < written_ + static_cast<int64_t>(slots_.size());
+    });
+    if (stopping_ || next_ >= chunk_count_) return -1;
+    return next_++;
+  }
+  void Finish(int64_t c) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot(c).done = true;
+    done_.notify_all();
+  }
+  // Waits for chunk c, the next to write.
+  ChunkSlot& WaitFor(int64_t c) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return Slot(c).done; });
+    return Slot(c);
+  }
+  // Frees chunk c's slot once it is written.
+  void Written(int64_t c) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Slot(c).done = false;
+    Slot(c).text.clear();
+    written_ = c + 1;
+    free_.notify_all();
+  }
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    free_.notify_all();
+  }
+
+ private:
+  const int64_t first_;
+  const int64_t end_;
+  const int64_t chunk_records_;
+  std::vector<ChunkSlot> slots_;
+  const int64_t chunk_count_;
+  std::mutex mutex_;
+  std::condition_variable free_;  // a slot was freed, or the run stops
+  std::condition_variable done_;  // a chunk was finished
+  int64_t next_ = 0;              // the next chunk to claim
+  int64_t written_ = 0;           // chunks below this are written
+  bool stopping_ = false;
+};
+
+// A worker: its own query, started as the first was, walking the chunks it
+// claims into their slots.
+void Work(ChunkRing* ring, const std::string* form, const std::vector<std::string>* arguments) {
+  Query query;
+  const Status started = query.Start(*form, *arguments);
+  for (int64_t c = ring->Claim(); c >= 0; c = ring->Claim()) {
+    ChunkSlot& slot = ring->Slot(c);
+    if (!started.ok()) {
+      slot.status = started;
+    } else {
+      Output out(&slot.text);
+      slot.status = query.RunRange(ring->ChunkFirst(c), ring->ChunkEnd(c), &out, &slot.head_ended_at);
+      out.Flush();
+    }
+    ring->Finish(c);
+  }
+}
+
+}  // namespace
+
+int ThreadsFor(const Query& started, int wanted) {
+  const int64_t records = started.end_record() - started.first_record();
+  if (wanted <= 1 || records < 2 * kMinRecordsPerThread || !started.RecordsIndependent()) return 1;
+  return static_cast<int>(std::min<int64_t>(wanted, records / kMinRecordsPerThread));
+}
+
+Status RunParallel(const Query& started, const std::string& form, const std::vector<std::string>& arguments,
+                   int threads, Output* out, std::vector<std::string>* warnings) {
+  const int64_t chunk_records =
+      std::max(kMinChunkRecords, kChunkHeadBytes / std::max<int64_t>(1, started.form().header_record_length));
+  ChunkRing ring(started.first_record(), started.end_record(), chunk_records,
+                 kChunksAheadPerWorker * threads);
+  std::vector<std::thread> workers;
+  workers.reserve(static_cast<size_t>(threads));
+  for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &form, &arguments);
+  Status result;
+  for (int64_t c = 0; c < ring.chunk_count(); ++c) {
+    ChunkSlot& slot = ring.WaitFor(c);
+    out->Append(slot.text);
+    if (!slot.status.ok() || slot.head_ended_at >= 0) {
+      if (slot.head_ended_at >= 0) warnings->push_back(Query::HeadShrankWarning(slot.head_ended_at));
+      result = slot.status;
+      break;
+    }
+    // A failed write (a closed pipe, a full disk) ends the run as it would
+    // end one thread's: the query's caller reports it.
+    if (out->write_error() != 0) break;
+    ring.Written(c);
+  }
+  ring.Stop();
+  for (std::thread& t : workers) t.join();
+  return result;
+}
+
+int AvailableProcessors() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
+}
