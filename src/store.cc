@@ -18,6 +18,11 @@ constexpr size_t kHeadBlock = 1 << 20;
 constexpr size_t kDocBlock = 1 << 18;
 constexpr size_t kFirstWindow = 1 << 14;
 constexpr int kPointerWidth = 6;
+// A DOC walked by jumps (lines not in document order) is held in memory up
+// to this size, and read a page at a place beyond it.
+constexpr uint64_t kDocInMemory = uint64_t{256} << 20;
+constexpr int64_t kJumpsBeforeAdapting = 64;
+constexpr size_t kJumpBlock = 4096;
 // The most data regions of a sparse HEAD that are told apart; beyond them the
 // rest of the file counts as data.
 constexpr size_t kMaxHeadExtents = 1 << 20;
@@ -86,12 +91,43 @@ int64_t BlockReader::FileSize() const {
 bool BlockReader::Fill() {
   if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
   if (position_ >= known_end_ || position_ < 0 || fd_ < 0) return false;
+  if (adapting_) {
+    NoteRefill();
+    if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
+    if (position_ >= known_end_) return false;
+  }
   ssize_t n = ReadAt(fd_, buffer_.get(), fill_size_, position_);
   window_start_ = position_;
   window_size_ = std::max<ssize_t>(n, 0);
   if (static_cast<size_t>(window_size_) < fill_size_) known_end_ = position_ + window_size_;
   fill_size_ = std::min(capacity_, fill_size_ * 2);
   return window_size_ > 0;
+}
+
+void BlockReader::NoteRefill() {
+  const int64_t window_end = window_start_ + window_size_;
+  const bool onward = window_size_ > 0 && position_ >= window_end &&
+                      position_ - window_end < static_cast<int64_t>(fill_size_);
+  ++refills_;
+  if (!onward) ++jumps_;
+  if (jumps_ < kJumpsBeforeAdapting || jumps_ * 4 < refills_) return;
+  adapting_ = false;
+  const int64_t size = FileSize();
+  if (size > 0 && static_cast<uint64_t>(size) <= max_in_memory_) {
+    LoadWhole(size);
+  } else {
+    capacity_ = fill_size_ = kJumpBlock;
+  }
+}
+
+void BlockReader::LoadWhole(int64_t size) {
+  buffer_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
+  const ssize_t n = ReadAt(fd_, buffer_.get(), static_cast<size_t>(size), 0);
+  capacity_ = fill_size_ = static_cast<size_t>(size);
+  window_start_ = 0;
+  window_size_ = std::max<ssize_t>(n, 0);
+  // What the file held when it was read is all the run sees of it.
+  known_end_ = window_size_;
 }
 
 size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, bool* at_end) {
@@ -233,6 +269,7 @@ Status Store::Open(const Form& form) {
   Status s = head_file_.Open("HEAD", kHeadBlock);
   if (!s.ok()) return s;
   if (!(s = doc_file_.Open("DOC", kDocBlock)).ok()) return s;
+  doc_file_.AdaptToJumps(kDocInMemory);
 
   char count_text[13];
   ssize_t n = ReadAt(info_fd_, count_text, 12, 0);

@@ -82,6 +82,15 @@ class BlockReader {
   // Opens `path` read-only; refuses anything but a regular file. Reads go
   // through a buffer of `block_size` bytes.
   Status Open(const std::string& path, size_t block_size);
+  // Lets reading follow the way the file is walked: once refills that jump
+  // (to a place the window's end does not reach) are a quarter or more of
+  // at least 64, the file is read whole into memory when it holds at most
+  // `max_in_memory` bytes, and otherwise read a page at a place. A file
+  // walked front to back keeps the large windows.
+  void AdaptToJumps(uint64_t max_in_memory) {
+    adapting_ = true;
+    max_in_memory_ = max_in_memory;
+  }
   void Seek(int64_t position) { position_ = position; }
   // The size of the file as it stands now; 0 when it cannot be told.
   int64_t FileSize() const;
@@ -146,6 +155,11 @@ class BlockReader {
   bool Fill();
   // Copies up to `max` bytes from the current position.
   size_t ReadRaw(char* out, size_t max);
+  // Counts a refill at position_, and changes how the file is read once
+  // they show it is walked by jumps (see AdaptToJumps).
+  void NoteRefill();
+  // Reads the file's `size` bytes into memory as one window.
+  void LoadWhole(int64_t size);
 
   int fd_ = -1;
   // The buffer's pages are touched only as reads fill them: a run that
@@ -158,6 +172,10 @@ class BlockReader {
   int64_t window_size_ = 0;
   int64_t known_end_ = INT64_MAX;  // file size once a read has come up short
   int64_t position_ = 0;
+  bool adapting_ = false;          // refills are still being counted
+  uint64_t max_in_memory_ = 0;
+  int64_t refills_ = 0;
+  int64_t jumps_ = 0;              // refills not at or just past the window's end
 };
 
 class Store {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -96,6 +97,49 @@ TEST_F(BlockReaderTest, SeekBeyondTheEndReadsNothing) {
   EXPECT_TRUE(at_end);
   reader_.Seek(1);
   EXPECT_EQ(Field(3, &at_end), "bc");
+}
+
+// Records of a file walked in a scattered order, as the lines of a store
+// whose documents were entered in turns: every read gives the record's bytes
+// before, while and after the reader changes how it reads, in memory or a
+// page at a place, and reads at and past the end still end.
+TEST_F(BlockReaderTest, ScatteredReadsGiveTheSameBytesWhicheverWayTheFileIsRead) {
+  constexpr int kRecords = 20000;
+  std::string bytes;
+  for (int i = 0; i < kRecords; ++i) {
+    char record[16];
+    std::snprintf(record, sizeof record, "%09d\n", i);
+    bytes += record;
+  }
+  for (uint64_t in_memory : {uint64_t{1} << 30, uint64_t{1000}}) {
+    SCOPED_TRACE(in_memory);
+    dir_.Write("f", bytes);
+    BlockReader reader;
+    ASSERT_TRUE(reader.Open(dir_.File("f"), 1 << 18).ok());
+    reader.AdaptToJumps(in_memory);
+    auto Field = [&](size_t max, bool* at_end) {
+      char buf[64];
+      size_t text_length;
+      const size_t n = reader.ReadField(buf, max, &text_length, at_end);
+      return std::string(buf, n).substr(0, text_length);
+    };
+    uint64_t state = 12345;
+    for (int step = 0; step < 5000; ++step) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      const int64_t record = static_cast<int64_t>((state >> 33) % kRecords);
+      reader.Seek(record * 10);
+      bool at_end;
+      char expected[16];
+      std::snprintf(expected, sizeof expected, "%09d\n", static_cast<int>(record));
+      ASSERT_EQ(Field(10, &at_end), expected) << "step " << step;
+    }
+    bool at_end;
+    reader.Seek(static_cast<int64_t>(bytes.size()) - 3);
+    EXPECT_EQ(Field(10, &at_end), "99\n");
+    reader.Seek(static_cast<int64_t>(bytes.size()));
+    EXPECT_EQ(Field(10, &at_end), "");
+    EXPECT_TRUE(at_end);
+  }
 }
 
 TEST_F(BlockReaderTest, PointerFieldsAreReadSixBytesAtATime) {
