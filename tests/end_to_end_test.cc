@@ -208,7 +208,7 @@ TEST(CommandLineTest, UsageHelpAndVersion) {
   TempDir dir;
   RunResult r = RunQueryIn(dir.path(), {});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "usage: query <form> <query argument>...\n");
+  EXPECT_EQ(r.err, "usage: query [--threads N] <form> <query argument>...\n");
   r = RunQueryIn(dir.path(), {"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("usage: query", 0), 0u);
