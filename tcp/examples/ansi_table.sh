@@ -20,7 +20,10 @@
 # written by others (unless sticky, as /tmp is): the library would not load
 # a table there, and writing through it could overwrite someone's file.
 set -eu
-[ $# -eq 1 ] && [ -n "$1" ] || { echo "usage: sh ansi_table.sh FILE" >&2; exit 2; }
+if [ $# -ne 1 ] || [ -z "$1" ]; then
+  echo "usage: sh ansi_table.sh FILE" >&2
+  exit 2
+fi
 target=$1
 me=$(id -u)
 
