@@ -17,6 +17,8 @@ bool in_key_mode = false;
 // The SIGCONT action found when key mode began (the library's own, which
 // sets key mode again), run before a redraw is asked for.
 struct sigaction continue_action {};
+// SIGQUIT was at its default action on entry and OnQuit handles it.
+bool quit_taken_over = false;
 
 void RequestRedraw() {
   const int saved_errno = errno;
@@ -36,6 +38,18 @@ void OnContinue(int signal_number) {
     continue_action.sa_handler(signal_number);
   }
   RequestRedraw();
+}
+
+// SIGQUIT (Ctrl-\): the terminal mode back, then the default action (end
+// with a core dump) as if browse had not caught it.
+void OnQuit(int signal_number) {
+  tcpkeysoff();
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);  // the default action happens here
 }
 
 void Install(int signal_number, void (*handler)(int), struct sigaction* previous) {
@@ -63,6 +77,10 @@ bool EnterKeyMode() {
   in_key_mode = true;
   Install(SIGWINCH, OnResize, nullptr);
   Install(SIGCONT, OnContinue, &continue_action);
+  struct sigaction quit {};
+  sigaction(SIGQUIT, nullptr, &quit);
+  quit_taken_over = (quit.sa_flags & SA_SIGINFO) == 0 && quit.sa_handler == SIG_DFL;
+  if (quit_taken_over) Install(SIGQUIT, OnQuit, nullptr);
   return true;
 }
 
@@ -70,6 +88,12 @@ void LeaveKeyMode() {
   if (!in_key_mode) return;
   in_key_mode = false;
   sigaction(SIGCONT, &continue_action, nullptr);
+  if (quit_taken_over) {
+    struct sigaction quit {};
+    sigaction(SIGQUIT, nullptr, &quit);
+    if ((quit.sa_flags & SA_SIGINFO) == 0 && quit.sa_handler == OnQuit) signal(SIGQUIT, SIG_DFL);
+    quit_taken_over = false;
+  }
   tcpkeysoff();
 }
 

@@ -8,9 +8,9 @@
 
 // Puts the terminal on standard input in key-at-a-time mode without echo,
 // signal keys kept, and arranges that it is restored: by LeaveKeyMode, at
-// exit, and on SIGINT, SIGTERM and SIGHUP (which then end the process as
-// they would have) and SIGTSTP (the mode is set again when the process
-// continues, and the screen drawn again). Signals the process ignores stay
+// exit, and on SIGINT, SIGTERM, SIGHUP and SIGQUIT (which then end the
+// process as they would have) and SIGTSTP (the mode is set again when the
+// process continues, and the screen drawn again). Signals the process ignores stay
 // ignored. False, with nothing changed, when standard input is no terminal.
 bool EnterKeyMode();
 

@@ -45,17 +45,25 @@ int Fail(const Status& s) {
   return s.exit_status();
 }
 
-// The terminal table, or a message telling how to make one.
+// The terminal table, or a message telling why there is none and how to
+// make one. A refused table or folder is named by the library's reason; the
+// table is made only by tcp-table, which refuses what the library refuses.
 bool LoadTerminalTable() {
   tcp(0);
-  char why[200];
-  if (tcpstat(why, sizeof why) == 0) return true;
+  char why[300];
+  int status = tcpstat(why, sizeof why);
+  if (status == 0) return true;
   const char* tty = ttyname(STDIN_FILENO);
-  const std::string table = std::string("/tmp/") + (tty != nullptr ? tty : "(null)");
-  std::string dir = table.substr(0, table.rfind('/'));
-  PrintMessage("no terminal table for this terminal: " + table + ": " + why);
-  PrintMessage("make one with 'tcp-table --install', or for an ANSI terminal (xterm, tmux, the Linux console) with");
-  PrintMessage("  mkdir -p " + dir + " && sh tcp/examples/ansi_table.sh " + table);
+  // "/tmp//dev/pts/3" is the file /tmp/dev/pts/3: shown without the doubled slash.
+  const std::string table = std::string("/tmp") + (tty != nullptr ? tty : "/(null)");
+  if (status == 2) {
+    PrintMessage("the terminal table " + table + " cannot be used: " + why);
+    PrintMessage("another account could change it; once that is put right (by its owner or root),"
+                 " make the table with 'tcp-table --install'");
+  } else {
+    PrintMessage("no terminal table for this terminal: " + table + ": " + why);
+    PrintMessage("make one with 'tcp-table --install'");
+  }
   return false;
 }
 

@@ -47,7 +47,8 @@ install(FILES ${PROJECT_BINARY_DIR}/tcpConfig.cmake ${PROJECT_BINARY_DIR}/tcpCon
 # The pkg-config file names the prefix it is installed under, which
 # `cmake --install --prefix` gives only at install time: it is written then,
 # straight into the destination (DESTDIR honoured), and listed in the
-# install manifest like every other file.
+# install manifest like every other file. Its mode is 0644 as for every
+# other installed file, whatever mode the checkout gave tcp.pc.in.
 foreach(kind LIBDIR INCLUDEDIR)
   if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
     set(tcp_pc_${kind} "${CMAKE_INSTALL_${kind}}")
@@ -66,7 +67,8 @@ install(CODE "
     set(tcp_pc_file \"\${tcp_pc_prefix}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/tcp.pc\")
   endif()
   message(STATUS \"Installing: \$ENV{DESTDIR}\${tcp_pc_file}\")
-  configure_file([==[${PROJECT_SOURCE_DIR}/cmake/tcp.pc.in]==] \"\$ENV{DESTDIR}\${tcp_pc_file}\" @ONLY)
+  configure_file([==[${PROJECT_SOURCE_DIR}/cmake/tcp.pc.in]==] \"\$ENV{DESTDIR}\${tcp_pc_file}\" @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${tcp_pc_file}\")
 ")
 

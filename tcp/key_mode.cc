@@ -103,10 +103,20 @@ void TakeOverSignals() {
   }
 }
 
+// True when the action of signal `k` is still the handler TakeOverSignals
+// installed, not one the program set after it.
+bool StillOurs(int k) {
+  struct sigaction current {};
+  if (sigaction(kHandledSignals[k], nullptr, &current) != 0) return false;
+  return (current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == HandlerFor(kHandledSignals[k]);
+}
+
+// Gives each signal taken over its default action back, unless the program
+// has since installed an action of its own, which stays.
 void GiveBackSignals() {
   for (int k = 0; k < kHandledCount; ++k) {
     if (!taken_over[k]) continue;
-    SetAction(kHandledSignals[k], SIG_DFL);
+    if (StillOurs(k)) SetAction(kHandledSignals[k], SIG_DFL);
     taken_over[k] = false;
   }
 }

@@ -9,7 +9,9 @@
 // signal again, so the process ends as it would have; SIGTSTP restores and
 // stops the process; SIGCONT enters key mode again when the process is in
 // the foreground (or standard input is not its controlling terminal). Only
-// signals whose action is the default on entry are taken over.
+// signals whose action is the default on entry are taken over, and leaving
+// key mode gives the default action back only to a signal whose handler is
+// still the library's: one the program installed since stays.
 //
 // The handlers call only async-signal-safe functions (tcsetattr, tcgetpgrp,
 // getpgrp, sigaction, sigprocmask, raise) on state written before they are

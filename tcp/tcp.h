@@ -202,7 +202,8 @@ enum {
 int tcpkeys(int options);
 
 // Restores the mode tcpkeys saved and gives the signals it took over their
-// default action again. Does nothing outside key mode.
+// default action again; a signal whose action the program has changed since
+// tcpkeys keeps the program's action. Does nothing outside key mode.
 void tcpkeysoff(void);
 
 // ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,9 +25,9 @@ int fuser;         // descriptor of the per-user file, 0 when none
 namespace tcplib {
 
 namespace {
-// Outcome of the last table load, for tcpstat.
+// Outcome of the last table load, for tcpstat; the reason may name a path.
 TableStatus g_table_status = TableStatus::kMissing;
-const char *g_table_reason = "no table loaded yet";
+char g_table_reason[256] = "no table loaded yet";
 }  // namespace
 
 static_assert(sizeof(tc) == kEntries * kEntrySize);
@@ -48,15 +49,63 @@ bool TrustedOwnerAndMode(const struct stat &st, bool sticky_ok) {
   return sticky_ok && (st.st_mode & S_ISVTX) != 0;
 }
 
+void SetTableStatus(TableStatus status, const std::string &reason) {
+  g_table_status = status;
+  std::snprintf(g_table_reason, sizeof g_table_reason, "%s", reason.c_str());
+}
+
+// "uid N" and, when the account has a name, ", name".
+std::string OwnerText(uid_t uid) {
+  std::string text = "uid " + std::to_string(uid);
+  char buffer[1024];
+  struct passwd entry;
+  struct passwd *found = nullptr;
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+    text += std::string(", ") + found->pw_name;
+  return text;
+}
+
+// Why the directory `shown` with status `st` may not lead to a table, or an
+// empty text when it is trusted as by TrustedOwnerAndMode.
+std::string DirectoryProblem(const struct stat &st, const std::string &shown) {
+  if (st.st_uid != geteuid() && st.st_uid != 0)
+    return "the folder '" + shown + "' belongs to another user (" + OwnerText(st.st_uid) + ")";
+  if (!TrustedOwnerAndMode(st, true)) return "the folder '" + shown + "' may be written by other users";
+  return "";
+}
+
+// Why the component `part` of directory `dir` (shown as `shown`) could not
+// be opened as a directory: a link or no directory (refused), else missing.
+void RecordUnopenedComponent(int dir, const std::string &part, const std::string &shown) {
+  struct stat st;
+  if (fstatat(dir, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    SetTableStatus(TableStatus::kMissing, "no such file");
+  } else if (S_ISLNK(st.st_mode)) {
+    SetTableStatus(TableStatus::kRefused, "'" + shown + "' is a symbolic link");
+  } else if (!S_ISDIR(st.st_mode)) {
+    SetTableStatus(TableStatus::kRefused, "'" + shown + "' is no folder");
+  } else {
+    SetTableStatus(TableStatus::kMissing, "the folder '" + shown + "' cannot be searched");
+  }
+}
+
 // Opens the directory holding the last component of `path`, walking it one
 // component at a time without following any symbolic link, each directory
 // trusted as by TrustedOwnerAndMode. Sets `*last` to the final component.
-// Returns the descriptor, or -1 (with `*refused` set when a component exists
-// but is a link, no directory, or untrusted).
-int OpenTrustedParent(const std::string &path, std::string *last, bool *refused) {
-  if (path.empty() || path[0] != '/') return -1;
+// Returns the descriptor, or -1 with the table status telling why (refused,
+// naming the directory at fault, when a component exists but is a link, no
+// directory, or untrusted).
+int OpenTrustedParent(const std::string &path, std::string *last) {
+  if (path.empty() || path[0] != '/') {
+    SetTableStatus(TableStatus::kMissing, "no such file");
+    return -1;
+  }
   int dir = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return -1;
+  if (dir < 0) {
+    SetTableStatus(TableStatus::kMissing, "no such file");
+    return -1;
+  }
+  std::string shown;
   size_t begin = 1;
   for (;;) {
     while (begin < path.size() && path[begin] == '/') ++begin;
@@ -66,15 +115,16 @@ int OpenTrustedParent(const std::string &path, std::string *last, bool *refused)
       return dir;
     }
     std::string part = path.substr(begin, end - begin);
+    shown += "/" + part;
     int next = openat(dir, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) RecordUnopenedComponent(dir, part, shown);
     close(dir);
-    if (next < 0) {
-      *refused = errno == ELOOP || errno == ENOTDIR;
-      return -1;
-    }
+    if (next < 0) return -1;
     struct stat st;
-    if (fstat(next, &st) != 0 || !TrustedOwnerAndMode(st, true)) {
-      *refused = true;
+    std::string problem = fstat(next, &st) != 0 ? "the folder '" + shown + "' cannot be examined"
+                                                : DirectoryProblem(st, shown);
+    if (!problem.empty()) {
+      SetTableStatus(TableStatus::kRefused, problem);
       close(next);
       return -1;
     }
@@ -83,24 +133,14 @@ int OpenTrustedParent(const std::string &path, std::string *last, bool *refused)
   }
 }
 
-void SetTableStatus(TableStatus status, const char *reason) {
-  g_table_status = status;
-  g_table_reason = reason;
-}
-
 // Opens the table file `path` for reading when it is a regular file the
 // user can trust: reached through no symbolic link, owned by the user or
 // root, and writable by no one else. O_NONBLOCK keeps a FIFO planted at the
 // path from blocking the open itself. Records why in the table status.
 std::FILE *OpenTableFile(const char *path) {
   std::string last;
-  bool refused = false;
-  int dir = OpenTrustedParent(path, &last, &refused);
-  if (dir < 0) {
-    if (refused) SetTableStatus(TableStatus::kRefused, "a directory on the path is a link or writable by others");
-    else SetTableStatus(TableStatus::kMissing, "no such file");
-    return nullptr;
-  }
+  int dir = OpenTrustedParent(path, &last);
+  if (dir < 0) return nullptr;
   int fd = openat(dir, last.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   int open_error = errno;
   close(dir);
@@ -179,11 +219,37 @@ std::string RemoteAddressName(const char *remote_addr) {
 
 namespace {
 
-// True when `text` holds a byte that may not appear in a file name taken
-// from a stranger: '/', or a control byte (below 0x20, or 0x7F).
+// The length of the well-formed UTF-8 character at `p` (2 to 4 bytes, no
+// overlong form, no surrogate, nothing above U+10FFFF), or 0 when there is none.
+size_t Utf8Length(const unsigned char *p) {
+  auto tail = [](unsigned char c) { return (c & 0xC0) == 0x80; };
+  if (p[0] >= 0xC2 && p[0] <= 0xDF) return tail(p[1]) ? 2 : 0;
+  if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+    unsigned char lo = p[0] == 0xE0 ? 0xA0 : 0x80, hi = p[0] == 0xED ? 0x9F : 0xBF;
+    return p[1] >= lo && p[1] <= hi && tail(p[2]) ? 3 : 0;
+  }
+  if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+    unsigned char lo = p[0] == 0xF0 ? 0x90 : 0x80, hi = p[0] == 0xF4 ? 0x8F : 0xBF;
+    return p[1] >= lo && p[1] <= hi && tail(p[2]) && tail(p[3]) ? 4 : 0;
+  }
+  return 0;
+}
+
+// True when `text` holds what may not appear in a file name taken from a
+// stranger: '/', a control byte (below 0x20, 0x7F, or the C1 controls
+// U+0080 to U+009F, and the bytes 0x80 to 0x9F), or bytes that are no UTF-8.
+// The checks on a byte stop at the terminator, so no read passes it.
 bool HoldsSlashOrControl(const char *text) {
-  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; ++p) {
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+  while (*p != 0) {
     if (*p == '/' || *p < 0x20 || *p == 0x7F) return true;
+    if (*p < 0x80) {
+      ++p;
+      continue;
+    }
+    size_t length = Utf8Length(p);
+    if (length == 0 || (p[0] == 0xC2 && p[1] <= 0x9F)) return true;
+    p += length;
   }
   return false;
 }
@@ -214,6 +280,10 @@ bool UserFileName(const char *login, const char *remote_addr, std::time_t now,
 // directory itself being a link, cannot send the file elsewhere. O_CREAT
 // without O_TRUNC keeps what another process of the same user may have
 // written. O_NONBLOCK keeps a planted FIFO or device from blocking the open.
+// A file another account planted there, or one others may write, is refused
+// as a link is: the user's data must not land where someone else reads or
+// changes it. The file is created 0644 (less the umask), so that a
+// permissive umask does not make the user's own file one refused next time.
 int OpenUserFile(const char *name) {
   const char *slash = std::strrchr(name, '/');
   std::string directory = slash == nullptr ? std::string(".")
@@ -222,12 +292,12 @@ int OpenUserFile(const char *name) {
   const char *base = slash == nullptr ? name : slash + 1;
   int dir = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (dir < 0) return -1;
-  int fd = openat(dir, base, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+  int fd = openat(dir, base, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0644);
   close(dir);
   if (fd < 0) return -1;
   struct stat st;
   int flags = fcntl(fd, F_GETFL);
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !TrustedOwnerAndMode(st, false) || flags < 0 ||
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
     return -1;

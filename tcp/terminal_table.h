@@ -12,8 +12,9 @@
 // it opens only a regular file (without blocking on a planted FIFO or
 // device) reached through no symbolic link, owned by the user or root and
 // writable by neither group nor others, in directories that are as trusted
-// (or sticky, as /tmp is); any other file counts as missing. It stores at most 40 entries of at most 9 bytes each, and reads at
-// most kMaxTableBytes bytes. The pieces of `tcp` are exposed here so tests
+// (or sticky, as /tmp is); any other file counts as missing. It stores at
+// most 40 entries of at most 9 bytes each, and reads at most kMaxTableBytes
+// bytes. The pieces of `tcp` are exposed here so tests
 // can drive them with paths and names of their own.
 #ifndef TCP_TERMINAL_TABLE_H_
 #define TCP_TERMINAL_TABLE_H_
@@ -36,7 +37,9 @@ inline constexpr size_t kMaxRemoteAddressName = 17;
 enum class TableStatus { kLoaded = 0, kMissing = 1, kRefused = 2 };
 TableStatus LastTableStatus();
 // A short English reason for the last outcome, e.g. "the table belongs to
-// another user".
+// another user"; a refused folder on the path is named with what is wrong
+// with it: "the folder '/tmp/dev' belongs to another user (uid 1001, bob)",
+// "... may be written by other users", "'/tmp/dev' is a symbolic link".
 const char *LastTableReason();
 
 // "/tmp/" followed by `tty_path`, or by "(null)" when it is null.
@@ -53,8 +56,8 @@ bool LoadTable(const char *path);
 // and the time `now`: "user/" + name part + " Mmm dd". The name part of a
 // remote address is RemoteAddressName's. Returns false, leaving `name`
 // unspecified, when the name part holds a '/', a remote address holds a
-// control byte or begins with '~', or the whole name would not fit in `name`
-// with its terminator.
+// control byte (C0, DEL or C1), bytes that are no UTF-8, or begins with '~',
+// or the whole name would not fit in `name` with its terminator.
 bool UserFileName(const char *login, const char *remote_addr, std::time_t now,
                   char (&name)[kUserNameSize]);
 
@@ -65,10 +68,11 @@ bool UserFileName(const char *login, const char *remote_addr, std::time_t now,
 std::string RemoteAddressName(const char *remote_addr);
 
 // Opens the file `name` read-write without truncating it, creating it with
-// mode 0666 less the umask when it does not exist, and positions it at its
+// mode 0644 less the umask when it does not exist, and positions it at its
 // end. Neither the file nor its directory is reached through a symbolic
 // link. Returns the descriptor, or -1 when it can be neither opened nor
-// created, or is no regular file.
+// created, is no regular file, belongs to another user than the effective
+// user or root, or may be written by group or others.
 int OpenUserFile(const char *name);
 
 }  // namespace tcplib

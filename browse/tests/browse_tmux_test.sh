@@ -2,7 +2,8 @@
 # Runs browse in a real terminal under tmux on the example store and on a
 # generated store of 1,000,000 documents, types keys and checks the screen:
 # the first invoice, next and previous, a search against the command-line
-# query, a window below 80x24, and the terminal mode after SIGTERM.
+# query, a window below 80x24, and the terminal mode after SIGTERM, Ctrl-C
+# and Ctrl-\.
 #   browse_tmux_test.sh <browse> <query> <bench_store> <source directory>
 # Exits 77 (skipped) where tmux is not installed.
 set -u
@@ -64,7 +65,7 @@ session() {
 start() {
   t kill-server >/dev/null 2>&1
   [ -n "$table" ] && rm -f "$table"
-  session "trap : INT; cd '$1' && read go && '$browse' fac; s=\$?; echo; echo EXIT=\$s; stty -a | tr ' ;' '\n\n' | grep -x -e -*icanon -e -*echo | tr '\n' ' '; echo; sleep 60" "$2" "$3"
+  session "ulimit -c 0; trap : INT QUIT; cd '$1' && read go && '$browse' fac; s=\$?; echo; echo EXIT=\$s; stty -a | tr ' ;' '\n\n' | grep -x -e -*icanon -e -*echo | tr '\n' ' '; echo; sleep 60" "$2" "$3"
   tty=$(t display-message -p -t b '#{pane_tty}')
   table="/tmp$tty"
   mkdir -p "${table%/*}" && sh "$source/tcp/examples/ansi_table.sh" "$table" || fail "cannot write $table"
@@ -165,6 +166,13 @@ t send-keys -t b C-c
 expect_somewhere "^EXIT=130"
 expect_somewhere "^icanon echo$"
 
+# --- Ctrl-\ (SIGQUIT) restores the terminal and ends browse as SIGQUIT does.
+start "$examples" 80 24
+expect_somewhere "000101  1 of 12"
+t send-keys -t b 'C-\'
+expect_somewhere "^EXIT=131"
+expect_somewhere "^icanon echo$"
+
 # --- No terminal table: a message telling how to make one, terminal untouched.
 t kill-server >/dev/null 2>&1
 rm -f "$table"
@@ -172,7 +180,22 @@ table=""
 session "cd '$examples' && '$browse' fac; s=\$?; echo; echo EXIT=\$s; sleep 60" 80 24
 expect_somewhere "^EXIT=1"
 expect_somewhere "no terminal table"
-expect_somewhere "ansi_table.sh"
+expect_somewhere "make one with 'tcp-table --install'"
+screen | grep -q -e "ansi_table" -e "mkdir" && fail "the advice writes through /tmp by hand"
+
+# --- A table others may write: the reason, and only the safe advice.
+t kill-server >/dev/null 2>&1
+session "cd '$examples' && read go && '$browse' fac; s=\$?; echo; echo EXIT=\$s; sleep 60" 200 24
+tty=$(t display-message -p -t b '#{pane_tty}')
+table="/tmp$tty"
+mkdir -p "${table%/*}" && sh "$source/tcp/examples/ansi_table.sh" "$table" && chmod 666 "$table" ||
+  fail "cannot write $table"
+t send-keys -t b Enter
+expect_somewhere "^EXIT=1"
+expect_somewhere "the terminal table $table cannot be used: the table is writable by group or others"
+expect_somewhere "by its owner or root), make the table with 'tcp-table --install'$"
+rm -f "$table"
+table=""
 
 # --- 1,000,000 generated documents: the first, the last, a search.
 "$bench_store" "$big" 1000000 1 100 100 >/dev/null || fail "cannot generate the store"

@@ -290,4 +290,45 @@ TEST(KeyModeTest, LeavingGivesTheSignalsTheirDefaultActionAgain) {
   EXPECT_EQ(pty.Wait(), 0);
 }
 
+// A handler the program installs after tcpkeys is the program's: leaving
+// key mode, by tcpkeysoff or at exit, does not reset it to the default.
+TEST(KeyModeTest, LeavingKeepsHandlersTheProgramInstalledAfterKeyMode) {
+  PtyChild pty;
+  ASSERT_TRUE(pty.Ready());
+  pty.Start([](PtyChild &self) {
+    if (tcpkeys(TCP_KEYS_SIGNALS) != 0) _exit(4);
+    signal(SIGTERM, [](int) { _exit(9); });
+    tcpkeysoff();
+    struct sigaction action {};
+    sigaction(SIGINT, nullptr, &action);
+    if (action.sa_handler != SIG_DFL) _exit(5);  // still the library's
+    self.Step();  // SIGTERM arrives meanwhile: the program's handler runs
+    _exit(0);
+  });
+  ASSERT_TRUE(pty.Reached());
+  kill(pty.pid(), SIGTERM);
+  EXPECT_EQ(pty.Wait(), 9);
+}
+
+// Registered before tcpkeys, so it runs after the library's exit handler.
+void ExitWithTheTermActionFound() {
+  struct sigaction action {};
+  sigaction(SIGTERM, nullptr, &action);
+  _exit(action.sa_handler == SIG_IGN ? 0 : 5);
+}
+
+TEST(KeyModeTest, ExitKeepsHandlersTheProgramInstalledAfterKeyMode) {
+  PtyChild pty;
+  ASSERT_TRUE(pty.Ready());
+  termios original = pty.Mode();
+  pty.Start([](PtyChild &) {
+    std::atexit(ExitWithTheTermActionFound);
+    if (tcpkeys(TCP_KEYS_SIGNALS) != 0) _exit(4);
+    signal(SIGTERM, SIG_IGN);
+    std::exit(7);
+  });
+  EXPECT_EQ(pty.Wait(), 0);
+  EXPECT_TRUE(SameMode(pty.Mode(), original));
+}
+
 }  // namespace

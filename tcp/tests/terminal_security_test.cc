@@ -121,6 +121,41 @@ TEST(TableTrustTest, DirectoryWritableByOthersMustBeSticky) {
   EXPECT_TRUE(Loads(dir.File("open/t")));
 }
 
+// A folder another account made first (such as /tmp/dev) is named in the
+// reason with what is wrong with it, so the user learns what to remove.
+TEST(TableTrustTest, RefusedFolderIsNamedWithWhatIsWrongWithIt) {
+  Scratch dir;
+  std::string reason;
+  ASSERT_EQ(mkdir(dir.File("open").c_str(), 0755), 0);
+  dir.Table("open/t", 0644);
+  chmod(dir.File("open").c_str(), 0777);
+  EXPECT_FALSE(Loads(dir.File("open/t")));
+  EXPECT_EQ(Status(&reason), 2);
+  EXPECT_EQ(reason, "the folder '" + dir.File("open") + "' may be written by other users");
+  ASSERT_EQ(symlink("open", dir.File("linked").c_str()), 0);
+  EXPECT_FALSE(Loads(dir.File("linked/t")));
+  EXPECT_EQ(Status(&reason), 2);
+  EXPECT_EQ(reason, "'" + dir.File("linked") + "' is a symbolic link");
+  dir.Table("plain", 0644);
+  EXPECT_FALSE(Loads(dir.File("plain/t")));
+  EXPECT_EQ(Status(&reason), 2);
+  EXPECT_EQ(reason, "'" + dir.File("plain") + "' is no folder");
+}
+
+TEST(TableTrustTest, FolderOfAnotherUserIsNamedWithItsOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "changing a folder's owner needs root";
+  Scratch dir;
+  ASSERT_EQ(mkdir(dir.File("dev").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(dir.File("dev/pts").c_str(), 0755), 0);
+  dir.Table("dev/pts/3", 0644);
+  ASSERT_EQ(chown(dir.File("dev").c_str(), 65534, 65534), 0);
+  std::string reason;
+  EXPECT_FALSE(Loads(dir.File("dev/pts/3")));
+  EXPECT_EQ(Status(&reason), 2);
+  std::string expected = "the folder '" + dir.File("dev") + "' belongs to another user (uid 65534";
+  EXPECT_EQ(reason.substr(0, expected.size()), expected) << reason;
+}
+
 TEST(TableTrustTest, MissingTableAndShortReasonBuffer) {
   Scratch dir;
   EXPECT_FALSE(Loads(dir.File("none")));
@@ -193,6 +228,67 @@ TEST(UserFileLinkTest, FifoOrDirectoryAsTheUserFileIsRefusedWithoutBlocking) {
   EXPECT_EQ(OpenUser(dir, "10.0.0.1").status, 2);
 }
 
+std::string Read(const std::string &path) {
+  std::string bytes;
+  if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<char>(c));
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+// Plants today's user file for 10.0.0.1 holding "planted", with `mode`.
+std::string PlantUserFile(const Scratch &dir, mode_t mode) {
+  mkdir(dir.File("user").c_str(), 0755);
+  std::string path = dir.File(TodaysName("10.0.0.1"));
+  std::FILE *f = std::fopen(path.c_str(), "w");
+  std::fputs("planted", f);
+  std::fclose(f);
+  chmod(path.c_str(), mode);
+  return path;
+}
+
+TEST(UserFileLinkTest, FileOthersMayWriteIsRefusedAsALinkIs) {
+  for (mode_t mode : {0666, 0620, 0602}) {
+    Scratch dir;
+    std::string path = PlantUserFile(dir, mode);
+    ChildRun run = OpenUser(dir, "10.0.0.1");
+    EXPECT_EQ(run.status, 2) << std::oct << mode;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(Read(path), "planted");
+  }
+  Scratch dir;
+  PlantUserFile(dir, 0644);  // the user's own file, as tcp makes it
+  EXPECT_EQ(OpenUser(dir, "10.0.0.1").status, 0);
+}
+
+TEST(UserFileLinkTest, FileOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
+  Scratch dir;
+  std::string path = PlantUserFile(dir, 0644);
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(OpenUser(dir, "10.0.0.1").status, 2);
+  EXPECT_EQ(Read(path), "planted");
+}
+
+// Under umask 000 the file is still made writable by its user alone, so the
+// next run of the day accepts it.
+TEST(UserFileLinkTest, FileMadeUnderAnOpenUmaskIsReopened) {
+  Scratch dir;
+  mkdir(dir.File("user").c_str(), 0755);
+  for (int run = 0; run < 2; ++run) {
+    ChildRun child = RunInChild("", [&] {
+      umask(0);
+      int fd = tcplib::OpenUserFile(dir.File("user/f").c_str());
+      std::printf("%d", fd >= 0 ? 1 : 0);
+    });
+    EXPECT_EQ(child.out, "1") << "run " << run;
+  }
+  struct stat st;
+  ASSERT_EQ(stat(dir.File("user/f").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
 TEST(UserFileLinkTest, RegularFileOpenedAtItsEnd) {
   Scratch dir;
   mkdir(dir.File("user").c_str(), 0755);
@@ -236,6 +332,15 @@ TEST(RemoteAddressNameTest, ControlBytesAreRefused) {
   EXPECT_EQ(NameFor("\x1b]0;x\a"), "refused");
   EXPECT_EQ(NameFor("1\x7f"), "refused");
   EXPECT_EQ(NameFor("\t"), "refused");
+}
+
+TEST(RemoteAddressNameTest, C1ControlsAndBytesThatAreNoUtf8AreRefused) {
+  for (const char *remote : {"\x85", "10.0.0.1\x9b", "\xc2\x85", "1\xc2\x9b[2J", "\xff", "\xc3",
+                             "\xe2\x82", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xf0\x9f\x98"}) {
+    EXPECT_EQ(NameFor(remote), "refused") << remote;
+  }
+  EXPECT_EQ(NameFor("caf\xc3\xa9"), "user/caf\xc3\xa9");
+  EXPECT_EQ(NameFor("\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80"), "user/\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80");
 }
 
 TEST(RemoteAddressNameTest, TcpCreatesTheDigestNamedFile) {

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,11 +45,22 @@ std::string SystemError(const std::string &what, const std::string &path) {
   return what + " " + Quoted(path) + ": " + std::strerror(errno);
 }
 
+// "uid N" and, when the account has a name, ", name".
+std::string OwnerText(uid_t uid) {
+  std::string text = "uid " + std::to_string(uid);
+  char buffer[1024];
+  struct passwd entry;
+  struct passwd *found = nullptr;
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+    text += std::string(", ") + found->pw_name;
+  return text;
+}
+
 // Why a folder with status `st` may not hold a table, or nullopt: it must
 // belong to the user or root and be writable by no one else unless sticky.
 std::optional<std::string> FolderProblem(const struct stat &st, const std::string &path) {
   if (st.st_uid != geteuid() && st.st_uid != 0)
-    return "the folder " + Quoted(path) + " belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    return "the folder " + Quoted(path) + " belongs to another user (" + OwnerText(st.st_uid) + ")";
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)
     return "the folder " + Quoted(path) + " may be written by others";
   return std::nullopt;
@@ -170,7 +182,7 @@ std::optional<std::string> InstallFile(const std::string &path, std::string_view
     if (S_ISLNK(st.st_mode)) return Quoted(path) + " is a symbolic link";
     if (!S_ISREG(st.st_mode)) return Quoted(path) + " is no regular file";
     if (st.st_uid != geteuid() && st.st_uid != 0)
-      return Quoted(path) + " belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+      return Quoted(path) + " belongs to another user (" + OwnerText(st.st_uid) + ")";
   } else if (errno != ENOENT) {
     return SystemError("cannot examine", path);
   }
@@ -184,9 +196,15 @@ std::optional<std::string> WriteFileReplacing(const std::string &path, std::stri
   if (leaf.empty() || leaf == "." || leaf == "..") return Quoted(path) + " names no file";
   Descriptor folder(open(folder_path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() < 0) return SystemError("cannot open the folder", folder_path);
+  // A device or FIFO must not be replaced by a file (as root, /dev/null
+  // would be); a symbolic link is looked at itself, not followed.
   struct stat st;
-  if (fstatat(folder.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
-    return Quoted(path) + " is a folder";
+  if (fstatat(folder.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISDIR(st.st_mode)) return Quoted(path) + " is a folder";
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return Quoted(path) + " is no regular file";
+  } else if (errno != ENOENT) {
+    return SystemError("cannot examine", path);
+  }
   return WriteInFolder(folder.get(), leaf, path, bytes);
 }
 

@@ -26,7 +26,9 @@ std::optional<std::string> InstallFile(const std::string &path, std::string_view
 
 // Writes `bytes` to `path` anywhere, through a temporary file in the same
 // folder and a rename, mode 0644. An existing symbolic link at `path` is
-// replaced, not followed. nullopt: written; otherwise the reason.
+// replaced, not followed; anything else there that is no regular file (a
+// folder, a device, a FIFO, a socket) is refused and left as it is.
+// nullopt: written; otherwise the reason.
 std::optional<std::string> WriteFileReplacing(const std::string &path, std::string_view bytes);
 
 }  // namespace tcptable

@@ -7,8 +7,9 @@
 #   pkg-config     a C program compiled and linked with gcc and
 #                  `pkg-config --cflags --libs tcp`, then run;
 #   files          the programs, library, header, package files and man
-#                  pages are where the layout puts them, and the package
-#                  files name the prefix and no path of the build.
+#                  pages are where the layout puts them, with modes 0755
+#                  and 0644 under umask 000, and the package files name
+#                  the prefix and no path of the build.
 # Nothing is written to the source tree or the build's own install prefix;
 # the install manifest goes to the build's install_manifest_query_tool.txt
 # (the component named), never over install_manifest.txt.
@@ -28,6 +29,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tcp-install-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 unset DESTDIR
+# A permissive umask must not leave an installed file writable by others.
+umask 000
 cmake --install "$build_dir" --prefix "$prefix" --component query_tool > "$work/install.log" 2>&1 ||
   { cat "$work/install.log" >&2; fail "cmake --install failed"; }
 
@@ -138,6 +141,14 @@ files)
   grep -qx "prefix=$prefix" "$prefix/$libdir/pkgconfig/tcp.pc" || fail "tcp.pc does not name the prefix"
   grep -qx "$prefix/$libdir/pkgconfig/tcp.pc" "$build_dir/install_manifest_query_tool.txt" ||
     fail "tcp.pc is missing from the install manifest"
+  # Installed under umask 000 (below), whatever modes the checkout has: the
+  # programs 0755, every other file 0644, none writable by other accounts.
+  for file in $expect; do
+    [ -d "$prefix/$file" ] && continue
+    case $file in bin/*) want=755 ;; *) want=644 ;; esac
+    got=$(stat -c %a "$prefix/$file")
+    [ "$got" = "$want" ] || fail "$file is installed with mode $got, not $want"
+  done
   if command -v man > /dev/null; then
     for page in "1 query" "3 tcp"; do
       # shellcheck disable=SC2086  # section and name

@@ -1,5 +1,7 @@
 // The tcp-table program as a user runs it: exit statuses, messages, what
 // is written, and the ANSI example table reproduced byte for byte.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +28,11 @@ std::string Read(const std::string &path) {
 }
 
 bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+mode_t Mode(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
 
 class Program : public ::testing::Test {
  protected:
@@ -118,6 +125,59 @@ TEST_F(Program, UnwritableTargetsFailWithoutWritingElsewhere) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("tcp-table: standard input is no terminal"), std::string::npos) << run.err;
   EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir_ + "' | grep -v -x -e out -e err)\"").c_str()), 0);
+}
+
+TEST_F(Program, OutputRefusesADeviceOrFifoAndLeavesItInPlace) {
+  if (!HasTerminal("vt100")) GTEST_SKIP() << "no vt100 in the terminal database";
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0644), 0);
+  Outcome run = Tool("-T vt100 --output '" + dir_ + "/fifo'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.substr(run.err.find("tcp-table: '")),
+            "tcp-table: '" + dir_ + "/fifo' is no regular file\n");
+  EXPECT_TRUE(S_ISFIFO(Mode(dir_ + "/fifo")));
+  // A link to a FIFO is replaced, as any link is; the FIFO stays.
+  ASSERT_EQ(symlink((dir_ + "/fifo").c_str(), (dir_ + "/link").c_str()), 0);
+  EXPECT_EQ(Tool("-T vt100 --output '" + dir_ + "/link'").status, 0);
+  EXPECT_TRUE(S_ISREG(Mode(dir_ + "/link")));
+  EXPECT_TRUE(S_ISFIFO(Mode(dir_ + "/fifo")));
+  if (geteuid() != 0) return;  // a device node needs root
+  ASSERT_EQ(mknod((dir_ + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  EXPECT_EQ(Tool("-T vt100 --output '" + dir_ + "/null'").status, 1);
+  EXPECT_TRUE(S_ISCHR(Mode(dir_ + "/null")));
+  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir_ + "' | grep -v -x -e out -e err -e fifo -e link -e null)\"").c_str()), 0);
+}
+
+// The example script writes the ANSI table only where tcp-table --install
+// would: through no link, into no folder another account may change.
+TEST_F(Program, AnsiExampleScriptRefusesLinksAndFoldersOthersMayWrite) {
+  auto script = [&](const std::string &target) {
+    std::string command = "umask 000; sh '" ANSI_TABLE_SCRIPT "' '" + target + "' 2>'" + dir_ + "/err'";
+    int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  ASSERT_EQ(script(dir_ + "/table"), 0);
+  EXPECT_EQ(Mode(dir_ + "/table") & 07777, 0644u);  // one the library loads
+  std::ofstream(dir_ + "/victim") << "precious";
+  ASSERT_EQ(symlink((dir_ + "/victim").c_str(), (dir_ + "/link").c_str()), 0);
+  EXPECT_EQ(script(dir_ + "/link"), 1);
+  EXPECT_EQ(Read(dir_ + "/err"), "ansi_table.sh: '" + dir_ + "/link' is a symbolic link; nothing written\n");
+  EXPECT_EQ(Read(dir_ + "/victim"), "precious");
+  ASSERT_EQ(mkdir((dir_ + "/open").c_str(), 0777), 0);
+  ASSERT_EQ(chmod((dir_ + "/open").c_str(), 0777), 0);
+  EXPECT_EQ(script(dir_ + "/open/table"), 1);
+  EXPECT_NE(Read(dir_ + "/err").find("the folder '" + dir_ + "/open' may be written by others"),
+            std::string::npos);
+  ASSERT_EQ(symlink((dir_ + "/open").c_str(), (dir_ + "/dev").c_str()), 0);
+  EXPECT_EQ(script(dir_ + "/dev/table"), 1);
+  ASSERT_EQ(mkfifo((dir_ + "/fifo").c_str(), 0644), 0);
+  EXPECT_EQ(script(dir_ + "/fifo"), 1);
+  EXPECT_TRUE(S_ISFIFO(Mode(dir_ + "/fifo")));
+  EXPECT_EQ(std::system(("test -z \"$(ls -A '" + dir_ + "/open')\"").c_str()), 0);
+  if (geteuid() != 0) return;  // giving a folder away needs root
+  ASSERT_EQ(mkdir((dir_ + "/theirs").c_str(), 0755), 0);
+  ASSERT_EQ(chown((dir_ + "/theirs").c_str(), 12345, 12345), 0);
+  EXPECT_EQ(script(dir_ + "/theirs/table"), 1);
+  EXPECT_NE(Read(dir_ + "/err").find("belongs to another user (uid 12345)"), std::string::npos);
 }
 
 TEST_F(Program, NotesGoToStandardErrorAndTheTableIsStillWritten) {
