@@ -13,6 +13,7 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ const char* Describe(Planted p) {
   }
   return "";
 }
+
+// Test listings show a case by what is planted rather than as raw bytes.
+void PrintTo(Planted p, std::ostream* os) { *os << Describe(p); }
 
 class SpecialFilesTest : public ::testing::TestWithParam<Planted> {
  protected:
