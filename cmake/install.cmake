@@ -1,10 +1,12 @@
 # What `cmake --install build --prefix P` installs, in the GNU layout:
 #
-#   P/bin/query, P/bin/tcp-table           the programs
+#   P/bin/query, P/bin/browse,             the programs
+#   P/bin/tcp-table
 #   P/lib/libtcp.a, P/include/tcp.h        the terminal library, for C and C++
 #   P/lib/cmake/tcp/                       find_package(tcp) gives tcp::tcp
 #   P/lib/pkgconfig/tcp.pc                 pkg-config --cflags --libs tcp
-#   P/share/man/man1, man3                 query(1), tcp-table(1), tcp(3)
+#   P/share/man/man1, man3                 query(1), browse(1), tcp-table(1),
+#                                          tcp(3)
 #
 # Included at the end of the top-level CMakeLists.txt, so every program of
 # every directory is defined by now.
@@ -20,7 +22,7 @@ set(TCP_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tcp)
 # ---------------------------------------------------------------------------
 # Programs.
 
-install(TARGETS query RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS query browse RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The table generator is built only where ncurses' terminfo is found.
 if(TARGET tcp_table)
   install(TARGETS tcp_table RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -75,7 +77,8 @@ install(CODE "
 # ---------------------------------------------------------------------------
 # Man pages.
 
-install(FILES ${PROJECT_SOURCE_DIR}/man/query.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/man/query.1 ${PROJECT_SOURCE_DIR}/man/browse.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # tcp-table's page goes with the program, built only where terminfo is found.
 if(TARGET tcp_table)
   install(FILES ${PROJECT_SOURCE_DIR}/man/tcp-table.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ const char* Describe(Planted p) {
   }
   return "";
 }
+
+// Test listings show a case by what is planted rather than as raw bytes.
+void PrintTo(Planted p, std::ostream* os) { *os << Describe(p); }
 
 class SpecialFilesTest : public ::testing::TestWithParam<Planted> {
  protected:

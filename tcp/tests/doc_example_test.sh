@@ -1,11 +1,11 @@
 #!/bin/sh
-# Checks that the form example shown in the README and in
-# doc/terminal_library.md is tcp/examples/form_demo.cc as built and tested.
+# Checks that the form example shown in doc/terminal_library.md is
+# tcp/examples/form_demo.cc as built and tested.
 #   doc_example_test.sh <source directory>
 set -u
 root=$1
 failures=0
-for doc in "$root/README.md" "$root/doc/terminal_library.md"; do
+for doc in "$root/doc/terminal_library.md"; do
   shown=$(awk '/^### Example: a form of three fields/ { found = 1 }
                found && /^```cpp$/ { inside = 1; next }
                inside && /^```$/ { exit }

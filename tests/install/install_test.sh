@@ -2,8 +2,8 @@
 # Installs the build into a fresh temporary prefix and checks one way of
 # using what landed there:
 #   cmake-package  a separate CMake project (C and C++) and the README's
-#                  example (C only) find the package, build their programs
-#                  and run them;
+#                  example project (C only) with tcp/examples/amount.c find
+#                  the package, build their programs and run them;
 #   pkg-config     a C program compiled and linked with gcc and
 #                  `pkg-config --cflags --libs tcp`, then run;
 #   files          the programs, library, header, package files and man
@@ -71,14 +71,14 @@ case $mode in
 cmake-package)
   skip_if_sanitized
   # The README's example project, a C program through CMake's C linker,
-  # with the C program above as its amount.c.
+  # with the shipped tcp/examples/amount.c.
   readme=$work/readme-example
   mkdir -p "$readme"
   awk '/^```cmake$/ { block = ""; inside = 1; next }
        inside && /^```$/ { inside = 0; if (block ~ /find_package\(tcp/) { printf "%s", block; exit } }
        inside { block = block $0 "\n" }' "$source_dir/README.md" > "$readme/CMakeLists.txt"
   grep -q 'find_package(tcp' "$readme/CMakeLists.txt" || fail "no find_package example in the README"
-  cp "$here/tcp_check.c" "$readme/amount.c"
+  cp "$source_dir/tcp/examples/amount.c" "$readme/amount.c"
   for project in "$here/consumer" "$readme"; do
     consumer=$work/build-$(basename "$project")
     if ! cmake -S "$project" -B "$consumer" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -91,7 +91,11 @@ cmake-package)
     [ "$found" = "$prefix/$libdir/cmake/tcp" ] || fail "find_package(tcp) found $found, not the prefix"
   done
   check_c_program "$work/build-consumer/tcp_check"
-  check_c_program "$work/build-readme-example/amount"
+  # Keys from a pipe: no terminal, so no table; the amount typed is saved.
+  printf '12.5\n' | "$work/build-readme-example/amount" > "$work/out.txt" ||
+    fail "amount failed"
+  tail -n 1 "$work/out.txt" | grep -qx '12.5' || fail "amount did not print the amount typed"
+  grep -q 'SAVED' "$work/out.txt" || fail "amount did not report the amount saved"
   "$work/build-consumer/number_display" > "$work/out.txt" || fail "number_display failed"
   printf '%s\n' '1234567.891 -> 1.234.567,89' '999.996 -> 1.000,00' \
     '12345678901 -> 12.345.678.901,00' 'abc -> 0,00' '(11;49)' > "$work/expected.txt"
@@ -113,16 +117,16 @@ pkg-config)
   check_c_program "$work/tcp_check"
   ;;
 files)
-  expect=". bin/query $libdir/libtcp.a include/tcp.h
+  expect=". bin/query bin/browse $libdir/libtcp.a include/tcp.h
     $libdir/cmake/tcp/tcpConfig.cmake $libdir/cmake/tcp/tcpConfigVersion.cmake
     $libdir/cmake/tcp/tcpTargets.cmake $libdir/pkgconfig/tcp.pc
-    $mandir/man1/query.1 $mandir/man3/tcp.3"
+    $mandir/man1/query.1 $mandir/man1/browse.1 $mandir/man3/tcp.3"
   [ "$has_tcp_table" = 1 ] && expect="$expect bin/tcp-table"
   [ "$has_tcp_table" = 1 ] && expect="$expect $mandir/man1/tcp-table.1"
   for file in $expect; do
     [ -e "$prefix/$file" ] || fail "$file is not installed"
   done
-  for program in bin/query bin/tcp-table; do
+  for program in bin/query bin/browse bin/tcp-table; do
     [ ! -e "$prefix/$program" ] || [ -x "$prefix/$program" ] || fail "$program is not executable"
   done
   # The program, the CMake package and the pkg-config file give one version.
@@ -150,7 +154,7 @@ files)
     [ "$got" = "$want" ] || fail "$file is installed with mode $got, not $want"
   done
   if command -v man > /dev/null; then
-    for page in "1 query" "3 tcp"; do
+    for page in "1 query" "1 browse" "3 tcp"; do
       # shellcheck disable=SC2086  # section and name
       found=$(MANPATH="$prefix/$mandir" man -w $page 2>/dev/null) || fail "man finds no $page"
       case $found in "$prefix/"*) ;; *) fail "man $page finds $found outside the prefix" ;; esac

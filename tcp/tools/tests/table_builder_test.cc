@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,10 @@ struct Expected {
   int tics;
   std::vector<std::string> entries;
 };
+
+// Test listings show a case by its terminal's name, not by the bytes of the
+// struct, whose pointers change from build to build.
+void PrintTo(const Expected &expected, std::ostream *os) { *os << expected.name; }
 
 std::vector<std::string> XtermEntries() {
   return {"\x1b[H\x1b[2J", "\x1b[%d;%dH", "\x1b[7m", "\x1b[27m", "", "\x17",
