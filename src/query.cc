@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "escape.h"
+#include "header_index.h"
+#include "store_files.h"
 #include "tcp.h"
 
 namespace {
@@ -179,7 +181,7 @@ void Query::ApplyKeyShortcut() {
   const int key_length = form_.ph[0].length;
   std::string probe = arguments_[0].search;
   if (probe.size() < static_cast<size_t>(key_length)) probe.resize(static_cast<size_t>(key_length), ' ');
-  int64_t found = FindInHeaderIndex("H", probe, key_length, store_.record_count());
+  int64_t found = FindInHeaderIndex(kHeaderIndexFile, probe, key_length, store_.record_count());
   if (found >= 0) {
     first_record_ = found;
     end_record_ = found + 1;

@@ -231,10 +231,4 @@ class Store {
   std::vector<DataExtent> head_data_;    // then: its regions that hold data
 };
 
-// Scans the header index `H` for the first of its keys, among the first
-// `limit`, equal to the first `key_length` bytes of `probe`. Returns the
-// record number, or -1 when H is missing or holds no such key.
-int64_t FindInHeaderIndex(const std::string& path, std::string_view probe, int key_length,
-                          int64_t limit);
-
 #endif  // QUERY_STORE_H_

@@ -1,4 +1,5 @@
 #include "store.h"
+#include "header_index.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,0 +1,90 @@
+// The state of the lookup module's tables, shared by its two source files:
+// lookup_keys.cc, which reads keys, and lookup.cc, which plans, finds and
+// resolves. Nothing outside the module includes it.
+#ifndef QUERY_LOOKUP_TABLE_H_
+#define QUERY_LOOKUP_TABLE_H_
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "key_index.h"
+#include "lookup.h"
+
+struct LookupTables::Table {
+  int number = 0;
+  const TableDesc* desc = nullptr;
+  KeyCache keys;
+  std::vector<std::unique_ptr<Finder>> finders;  // one per comparison length
+
+  // Where the keys not yet read come from: the key index file (keys packed
+  // end to end) or the table file (a key at the start of every record), as
+  // far as its size at opening says.
+  int key_fd = -1;
+  bool keys_in_table = false;
+  int64_t key_source_size = 0;
+  bool key_source_short = false;  // a read came up short: the rest are empty keys
+  bool deferred = false;          // counted among the tables whose keys wait
+
+  // Where descriptions come from, opened at the first description needed.
+  bool file_opened = false;
+  int fd = -1;
+  bool in_memory = false;  // `contents` holds the whole file
+  bool contents_nul_free = false;  // `contents` holds no NUL byte
+  std::string contents;
+  int positioned_reads = 0;
+  std::vector<char> scratch;
+
+  void CloseKeySource() {
+    if (key_fd >= 0 && key_fd != fd) close(key_fd);
+    key_fd = -1;
+  }
+  bool KeysPending() const { return keys.loaded() < keys.count(); }
+  ~Table() {
+    CloseKeySource();
+    if (fd >= 0) close(fd);
+  }
+};
+
+// The lookups in one table over one comparison length: scans of the keys
+// read so far until they have cost what an index costs, then the index.
+struct LookupTables::Finder {
+  Table* table = nullptr;
+  size_t length = 0;
+  std::unique_ptr<KeyIndex> index;
+  uint64_t compared = 0;  // keys the scans have compared
+};
+
+struct LookupTables::DerivedPlan {
+  int field;                    // the derived field filled
+  int table;                    // its table number
+  Finder* finder;               // nullptr: the table has no keys
+  int offset;                   // of the fetched text inside a table record
+  int size;                     // bytes fetched
+  int width;                    // the derived field's length on this line
+};
+
+struct LookupTables::KeyPlan {
+  int field;                    // the key field
+  int table;
+  Finder* finder;
+  int length;                   // key length compared
+  int description_size;         // header only: S of the table
+  int description_offset;
+  std::vector<DerivedPlan> derived;  // in field order
+  // What the prefetches of the current record found, for its resolving:
+  // the key's hash (from PrefetchKeys) and the slot of its first lookup
+  // (from PrefetchRecords), each valid while its flag is set.
+  mutable uint64_t hash = 0;
+  mutable int64_t slot = -1;
+  mutable bool hashed = false;
+  mutable bool found = false;
+};
+
+// "3.1 GB": a byte count for a message.
+std::string DescribeBytes(uint64_t bytes);
+
+#endif  // QUERY_LOOKUP_TABLE_H_

@@ -1,0 +1,187 @@
+// The postfix evaluator and the form of its results.
+#include "postfix.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsNumberChar(char c) { return IsDigit(c) || c == '.'; }
+bool IsArithmetic(char c) { return c == '+' || c == '-' || c == '*' || c == '/'; }
+
+}  // namespace
+
+namespace {
+
+// Reads a token of digits and at most one '.', holding at most 15 digits, as
+// their integer divided by a power of ten. Both are exact doubles and one
+// division rounds correctly, so the value is the one strtod gives. False for
+// any other token, which takes the general path.
+bool FastDecimal(const char* first, const char* last, double* value) {
+  static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int decimals = -1;  // digits after the point; -1 while no point was seen
+  for (const char* p = first; p < last; ++p) {
+    if (*p == '.') {
+      if (decimals >= 0) return false;  // a second point: "1.2.3" reads as 1.2
+      decimals = 0;
+      continue;
+    }
+    if (++digits > 15) return false;
+    mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    if (decimals >= 0) ++decimals;
+  }
+  if (digits == 0) return false;
+  *value = static_cast<double>(mantissa) / kPowersOfTen[decimals < 0 ? 0 : decimals];
+  return true;
+}
+
+}  // namespace
+
+void PostfixEvaluator::Feed(std::string_view text, bool ends) {
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n && !divided_by_zero_) {
+    const char c = text[i];
+    if (IsNumberChar(c)) {
+      size_t j = i + 1;
+      while (j < n && IsNumberChar(text[j])) ++j;
+      if ((j < n || ends) && number_.empty()) {
+        Push(text.data() + i, text.data() + j);  // the whole token lies in this piece
+      } else {
+        number_.append(text.data() + i, j - i);  // it may go on in the next piece
+      }
+      i = j;
+      continue;
+    }
+    EndNumber();
+    if (c != ' ') Operator(c);
+    ++i;
+  }
+}
+
+void PostfixEvaluator::EndNumber() {
+  if (number_.empty()) return;
+  Push(number_.data(), number_.data() + number_.size());
+  number_.clear();
+}
+
+// Pushes the value of the longest leading decimal number of the token
+// [first, last), which holds only digits and '.'. It is read as strtod reads
+// it: correctly rounded, infinity past the largest double, 0 below the
+// smallest.
+void PostfixEvaluator::Push(const char* first, const char* last) {
+  double value = 0.0;
+  if (FastDecimal(first, last, &value)) {
+    PushValue(value);
+    return;
+  }
+  std::from_chars_result r = std::from_chars(first, last, value, std::chars_format::fixed);
+  if (r.ec == std::errc::invalid_argument) {
+    value = 0.0;  // no leading number, as in a lone '.'
+  } else if (r.ec == std::errc::result_out_of_range) {
+    // Out of range only when the result would be infinite or zero; a number of
+    // 1 or more cannot underflow.
+    bool at_least_one = false;
+    for (const char* p = first; p < r.ptr && *p != '.'; ++p) at_least_one |= *p != '0';
+    value = at_least_one ? std::numeric_limits<double>::infinity() : 0.0;
+  }
+  PushValue(value);
+}
+
+void PostfixEvaluator::PushValue(double value) {
+  if (depth_ == slots_.size()) {
+    slots_.push_back(value);
+  } else {
+    slots_[depth_] = value;
+  }
+  ++depth_;
+}
+
+void PostfixEvaluator::Operator(char op) {
+  const bool arithmetic = IsArithmetic(op);
+  if (depth_ < (arithmetic ? 2u : 1u)) return;  // too few values: ignored
+  --depth_;
+  const double upper = slots_[depth_];
+  if (arithmetic) {
+    double& lower = slots_[depth_ - 1];
+    switch (op) {
+      case '+': lower += upper; break;
+      case '-': lower -= upper; break;
+      case '*': lower *= upper; break;
+      default:
+        if (upper == 0.0) {  // true for -0.0 too
+          divided_by_zero_ = true;
+          return;
+        }
+        lower /= upper;
+        break;
+    }
+  }
+  slots_[depth_] = 0.0;  // also what the result reads when the stack is now empty
+}
+
+int PostfixEvaluator::Finish(FieldBuffer* result) {
+  if (divided_by_zero_) {
+    result->Assign("/BY0", 4);
+    return 1;
+  }
+  EndNumber();
+  char text[kCalculatedCapacity];
+  result->Assign(text, FormatResult(slots_[0], text));
+  return 0;
+}
+
+namespace {
+
+// Writes the value as "%.2lf" would when its hundredfold lies clearly off a
+// rounding tie: then rounding the computed hundredfold (within a relative
+// 2^-53 of the exact one) gives the same cents as rounding the exact value.
+// False for ties, huge values, infinities and NaN, which take the general path.
+bool FormatCents(double value, char* out, size_t* length) {
+  const double scaled = value * 100.0;
+  if (!(std::fabs(scaled) < 4.0e15)) return false;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;  // exact below 2^52
+  if (std::fabs(fraction - 0.5) <= std::fabs(scaled) * 4e-16 + 1e-300) return false;
+  int64_t cents = static_cast<int64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  if (cents < 0) cents = -cents;
+  char digits[24];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + cents % 10);
+    cents /= 10;
+  } while (cents > 0 || n < 3);  // at least one digit before the point
+  size_t at = 0;
+  if (std::signbit(value)) out[at++] = '-';  // "-0.00" for a negative that rounds to zero
+  while (n > 2) out[at++] = digits[--n];
+  out[at++] = '.';
+  out[at++] = digits[1];
+  out[at++] = digits[0];
+  *length = at;
+  return true;
+}
+
+}  // namespace
+
+size_t FormatResult(double value, char* out) {
+  size_t length;
+  if (FormatCents(value, out, &length)) return length;
+  std::to_chars_result r =
+      std::to_chars(out, out + kCalculatedCapacity, value, std::chars_format::fixed, 2);
+  return r.ec == std::errc() ? static_cast<size_t>(r.ptr - out) : 0;
+}
+
+int EvaluatePostfix(std::string_view assembled, FieldBuffer* result) {
+  PostfixEvaluator evaluator;
+  evaluator.Reset();
+  evaluator.Feed(assembled);
+  return evaluator.Finish(result);
+}
