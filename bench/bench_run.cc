@@ -13,8 +13,11 @@
 // same stores, run alternately so that both see the same machine load. It
 // prints medians, present detail lines per second, peak resident memory and
 // the ratio to awk as Markdown tables, then how cost grows with documents,
-// lines and table sizes, the point query (one document by its key), and
-// where the figures stand against the targets.
+// lines and table sizes, the point query (one document by its key), the
+// indexed and columnar peers (SQLite and DuckDB, where installed), the join
+// on one thread beside several (--threads-compare), the join on a store
+// whose DOC records are out of document order, and where the figures stand
+// against the targets.
 //
 // Exit status: 0 when every output check passed, 1 when one failed (the
 // figures are still printed), 2 when the benchmark could not run.

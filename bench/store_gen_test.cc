@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -171,6 +172,22 @@ TEST(StoreGenTest, ShuffledStoreHoldsTheSameDocRecordsInAnotherOrder) {
   EXPECT_TRUE(read_params.shuffle_doc);
   ASSERT_TRUE(ReadStats(ordered.path(), &read_params, &read_stats));
   EXPECT_FALSE(read_params.shuffle_doc);
+}
+
+TEST(StoreGenTest, StatisticsWrittenBeforeShufflingExistedNameAnOrderedStore) {
+  TempDir dir;
+  StoreParams p = Small(12);
+  p.shuffle_doc = true;
+  std::string stats = FormatStats(p, StoreStats());
+  const size_t at = stats.find("shuffle_doc 1\n");
+  ASSERT_NE(at, std::string::npos);
+  stats.erase(at, std::strlen("shuffle_doc 1\n"));
+  std::ofstream(dir.path() + "/" + kStatsFile) << stats;
+  StoreParams read_params;
+  StoreStats read_stats;
+  ASSERT_TRUE(ReadStats(dir.path(), &read_params, &read_stats));
+  EXPECT_FALSE(read_params.shuffle_doc);
+  EXPECT_EQ(read_params.seed, 12u);
 }
 
 TEST(StoreGenTest, QueryPrintsTheSameBytesOnTheShuffledStoreAsOnTheOrderedOne) {
