@@ -2,6 +2,7 @@
 //
 //   bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]
 //             [--yardstick DIR AWKFILE] [--point DIR]... [--check-only | --small-check]
+//             [--threads N] [--threads-compare] [--node PATH]
 //
 // (`bench_run --help` says what each option does.)
 //
@@ -12,8 +13,11 @@
 // same stores, run alternately so that both see the same machine load. It
 // prints medians, present detail lines per second, peak resident memory and
 // the ratio to awk as Markdown tables, then how cost grows with documents,
-// lines and table sizes, the point query (one document by its key), and
-// where the figures stand against the targets.
+// lines and table sizes, the point query (one document by its key), the
+// indexed and columnar peers (SQLite and DuckDB, where installed), the join
+// on one thread beside several (--threads-compare), the join on a store
+// whose DOC records are out of document order, and where the figures stand
+// against the targets.
 //
 // Exit status: 0 when every output check passed, 1 when one failed (the
 // figures are still printed), 2 when the benchmark could not run.
@@ -53,6 +57,10 @@ struct Options {
   std::vector<std::string> point_dirs;        // more stores to time the point query on
   bool check_only = false;
   bool small = false;  // check only, on small stores
+  int threads = 0;     // --threads N for every query run; 0: the option is not passed
+  bool threads_compare = false;  // also time the join on one thread beside `threads`
+  std::string node = "node";     // runs the DuckDB peer
+  std::string duckdb_script = DUCKDB_RUN;
 };
 
 // ---- Running one process
@@ -60,8 +68,10 @@ struct Options {
 struct Sample {
   double seconds = 0;      // wall time from fork to reaping
   double cpu_seconds = 0;  // user + system
+  double system_seconds = 0;  // system alone: the kernel's work for the process, reads included
   double max_rss_mb = 0;   // peak resident set (ru_maxrss)
   int status = -1;         // exit status, 128 + signal when killed
+  double reported = -1;    // the seconds the process reported (Job::report_path); -1: none
 };
 
 double Now() {
@@ -74,6 +84,9 @@ double Now() {
 struct Job {
   std::string dir;
   std::vector<std::string> argv;
+  // Where the command writes "query_seconds S", its own measure of its
+  // work, to standard error; empty when it reports nothing.
+  std::string report_path = "";
 };
 
 // Runs `job` with its standard output in `out_path` (/dev/null for timing)
@@ -97,6 +110,9 @@ Sample RunOnce(const Job& job, const std::string& out_path,
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
     setenv("LC_ALL", "C", 1);
+    // The query's thread count is chosen by --threads alone, never by the
+    // caller's environment.
+    unsetenv("QUERY_THREADS");
     execvp(argv[0], argv.data());
     _exit(127);
   }
@@ -111,17 +127,40 @@ Sample RunOnce(const Job& job, const std::string& out_path,
   s.seconds = Now() - start;
   s.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  s.system_seconds = static_cast<double>(usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_stime.tv_usec) * 1e-6;
   s.max_rss_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // Linux reports KiB
   s.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return s;
+}
+
+// The "query_seconds S" a process wrote to `path`; -1 when there is none.
+double ReportedSeconds(const std::string& path) {
+  std::ifstream in(path);
+  std::string name;
+  double seconds = -1;
+  while (in >> name) {
+    if (name == "query_seconds" && in >> seconds) return seconds;
+  }
+  return -1;
+}
+
+// Runs `job` for timing: output discarded, its own report read where it makes one.
+Sample RunTimed(const Job& job) {
+  if (job.report_path.empty()) return RunOnce(job, "/dev/null");
+  Sample s = RunOnce(job, "/dev/null", job.report_path);
+  s.reported = ReportedSeconds(job.report_path);
   return s;
 }
 
 struct Summary {
   double median = 0, min = 0, max = 0;  // wall seconds
   double cpu = 0;                       // median user + system seconds
+  double system_cpu = 0;                // median system seconds
   double rss = 0;                       // largest peak RSS of the runs, MiB
   bool failed = false;                  // some run did not exit with status 0
   int runs = 0;
+  double reported = -1;                 // median of the seconds the process reported; -1: none
 };
 
 double Median(std::vector<double> v) {
@@ -133,19 +172,23 @@ double Median(std::vector<double> v) {
 
 Summary Summarize(const std::vector<Sample>& samples) {
   Summary s;
-  std::vector<double> wall, cpu;
+  std::vector<double> wall, cpu, system, reported;
   for (const Sample& x : samples) {
     wall.push_back(x.seconds);
     cpu.push_back(x.cpu_seconds);
+    system.push_back(x.system_seconds);
     s.rss = std::max(s.rss, x.max_rss_mb);
     if (x.status != 0) s.failed = true;
+    if (x.reported >= 0) reported.push_back(x.reported);
   }
+  if (!reported.empty() && reported.size() == samples.size()) s.reported = Median(reported);
   s.runs = static_cast<int>(samples.size());
   if (!wall.empty()) {
     s.median = Median(wall);
     s.min = *std::min_element(wall.begin(), wall.end());
     s.max = *std::max_element(wall.begin(), wall.end());
     s.cpu = Median(cpu);
+    s.system_cpu = Median(system);
   }
   return s;
 }
@@ -157,7 +200,7 @@ std::vector<Summary> Measure(const std::vector<Job>& jobs, int runs) {
   std::vector<std::vector<Sample>> samples(jobs.size());
   for (const Job& job : jobs) RunOnce(job, "/dev/null");
   for (int r = 0; r < runs; ++r)
-    for (size_t j = 0; j < jobs.size(); ++j) samples[j].push_back(RunOnce(jobs[j], "/dev/null"));
+    for (size_t j = 0; j < jobs.size(); ++j) samples[j].push_back(RunTimed(jobs[j]));
   std::vector<Summary> out;
   for (const auto& s : samples) out.push_back(Summarize(s));
   return out;
@@ -173,13 +216,14 @@ struct Store {
 
 std::string StoreName(const StoreParams& p) {
   return "d" + std::to_string(p.documents) + "-l" + std::to_string(p.lines) + "-k" +
-         std::to_string(p.clients);
+         std::to_string(p.clients) + (p.shuffle_doc ? "-shuffled" : "");
 }
 
 struct StoreShape {
   int64_t documents;
   int lines;
   int64_t keys;  // of each table
+  bool shuffled = false;  // DOC records out of document order (bench_store --shuffle-doc)
 };
 
 // The store of `shape`, written unless the data directory already holds it.
@@ -190,11 +234,13 @@ bool GetStore(const Options& o, const StoreShape& shape, Store* store) {
   want.clients = shape.keys;
   want.articles = shape.keys;
   want.seed = kSeed;
+  want.shuffle_doc = shape.shuffled;
   store->dir = o.data_dir + "/" + StoreName(want);
   StoreParams have;
   if (ReadStats(store->dir, &have, &store->stats) && have.documents == want.documents &&
       have.lines == want.lines && have.clients == want.clients &&
-      have.articles == want.articles && have.seed == want.seed) {
+      have.articles == want.articles && have.seed == want.seed &&
+      have.shuffle_doc == want.shuffle_doc) {
     store->params = have;
     return true;
   }
@@ -213,14 +259,27 @@ bool GetStore(const Options& o, const StoreShape& shape, Store* store) {
 
 // ---- The questions
 
-Job JoinQuery(const Options& o, const Store& s) {
-  return {s.dir, {o.query, "fac", "h00;", "h02;", "h06;", "d00;", "d01;", "d04;", "d01;tornillo"}};
+// The query on form fac with `fields` in `dir`, given --threads `threads`
+// when that is positive (before the form, where the query takes it), else
+// given --threads as the options say.
+Job QueryJob(const Options& o, const std::string& dir, const std::vector<std::string>& fields,
+             int threads = -1) {
+  if (threads < 0) threads = o.threads;
+  Job job{dir, {o.query}};
+  if (threads > 0) job.argv.insert(job.argv.end(), {"--threads", std::to_string(threads)});
+  job.argv.push_back("fac");
+  job.argv.insert(job.argv.end(), fields.begin(), fields.end());
+  return job;
+}
+
+Job JoinQuery(const Options& o, const Store& s, int threads = -1) {
+  return QueryJob(o, s.dir, {"h00;", "h02;", "h06;", "d00;", "d01;", "d04;", "d01;tornillo"}, threads);
 }
 Job JoinAwk(const Options& o, const Store& s) {
   return {s.dir, {o.awk, "-v", "mode=join", "-v", "want=tornillo", "-f", o.script}};
 }
 Job HeaderQuery(const Options& o, const Store& s) {
-  return {s.dir, {o.query, "fac", "h00;", "h01;", "h02;", "h06;", "h02;norte"}};
+  return QueryJob(o, s.dir, {"h00;", "h01;", "h02;", "h06;", "h02;norte"});
 }
 Job HeaderAwk(const Options& o, const Store& s) {
   return {s.dir, {o.awk, "-v", "mode=header", "-v", "want=norte", "-f", o.script}};
@@ -228,7 +287,7 @@ Job HeaderAwk(const Options& o, const Store& s) {
 // The key shortcut to the last document: the header index is read to its end.
 std::string LastKey(const Store& s) { return InvoiceNumber(s.params.documents - 1); }
 Job KeyQuery(const Options& o, const Store& s) {
-  return {s.dir, {o.query, "fac", "h00;" + LastKey(s), "h01;", "h06;", "d00;", "d01;", "d04;"}};
+  return QueryJob(o, s.dir, {"h00;" + LastKey(s), "h01;", "h06;", "d00;", "d01;", "d04;"});
 }
 Job KeyAwk(const Options& o, const Store& s) {
   return {s.dir, {o.awk, "-v", "mode=key", "-v", "key=" + LastKey(s), "-f", o.script}};
@@ -237,7 +296,7 @@ Job KeyAwk(const Options& o, const Store& s) {
 // Another invoice store with its own awk join, such as the yardstick the
 // performance issue names.
 Job YardstickQuery(const Options& o) {
-  return {o.yardstick_dir, {o.query, "fac", "h00;", "h02;", "d01;", "d04;", "d01;tornillo"}};
+  return QueryJob(o, o.yardstick_dir, {"h00;", "h02;", "d01;", "d04;", "d01;tornillo"});
 }
 Job YardstickAwk(const Options& o) {
   return {o.yardstick_dir, {o.awk, "-v", "want=tornillo", "-f", o.yardstick_awk}};
@@ -246,12 +305,12 @@ Job YardstickAwk(const Options& o) {
 // The point query of the performance issue: one document by its key, the
 // last, so that the header index is searched to its end.
 Job PointQuery(const Options& o, const Store& s) {
-  return {s.dir, {o.query, "fac", "h00;" + LastKey(s), "h02;", "d01;", "d04;"}};
+  return QueryJob(o, s.dir, {"h00;" + LastKey(s), "h02;", "d01;", "d04;"});
 }
 // The same fields of every document, without the shortcut: the lines of the
 // last document are what the point query must print.
 Job PointScan(const Options& o, const Store& s) {
-  return {s.dir, {o.query, "fac", "h00;", "h02;", "d01;", "d04;"}};
+  return QueryJob(o, s.dir, {"h00;", "h02;", "d01;", "d04;"});
 }
 
 // ---- SQLite, the indexed peer
@@ -316,18 +375,24 @@ std::string Cents(const std::string& m, const std::string& e) {
          " & 1) = 1) THEN 1 ELSE 0 END) END";
 }
 
-// The present lines of the documents chosen by `where`, in store order, as
-// `fields` over: num, h02, art, d01 and the totals h06 and d04 as text.
+// The present lines of the documents chosen by `where`, in store order:
+// n, l, num, h02, art, d01 and the totals h06 and d04 as doubles hx and dx.
+// SQLite and DuckDB both read it.
+std::string PeerRows(const std::string& where) {
+  return "SELECT l.n AS n, l.l AS l, h.num AS num, coalesce(c.h02, printf('%-24s', '')) AS h02, d.art AS art,"
+         " coalesce(a.d01, printf('%-30s', '')) AS d01,"
+         " (h.amount - h.amount * h.discount / 100.0) * 1.21 AS hx, d.qty * d.price AS dx"
+         " FROM lines l JOIN head h ON h.n = l.n JOIN doc d ON d.p = l.p"
+         " LEFT JOIN clients c ON c.code = h.client LEFT JOIN articles a ON a.code = d.art"
+         " WHERE substr(d.art, 1, 1) <> ' '" + where;
+}
+
+// The same lines as `fields` over num, h02, art, d01 and the totals h06 and
+// d04 as text, in SQLite.
 std::string SqliteLines(const std::string& fields, const std::string& where) {
-  const std::string inner =
-      "SELECT l.n AS n, l.l AS l, h.num AS num, coalesce(c.h02, printf('%-24s', '')) AS h02, d.art AS art,"
-      " coalesce(a.d01, printf('%-30s', '')) AS d01,"
-      " (h.amount - h.amount * h.discount / 100.0) * 1.21 AS hx, d.qty * d.price AS dx"
-      " FROM lines l JOIN head h ON h.n = l.n JOIN doc d ON d.p = l.p"
-      " LEFT JOIN clients c ON c.code = h.client LEFT JOIN articles a ON a.code = d.art"
-      " WHERE substr(d.art, 1, 1) <> ' '" + where;
   const std::string exact = "SELECT *, ieee754_mantissa(hx) AS hm, ieee754_exponent(hx) AS he,"
-                            " ieee754_mantissa(dx) AS dm, ieee754_exponent(dx) AS de FROM (" + inner + ")";
+                            " ieee754_mantissa(dx) AS dm, ieee754_exponent(dx) AS de FROM (" +
+                            PeerRows(where) + ")";
   const std::string cents =
       "SELECT *, " + Cents("hm", "he") + " AS hc, " + Cents("dm", "de") + " AS dc FROM (" + exact + ")";
   return "SELECT " + fields + " FROM (SELECT *, printf('%d.%02d', hc / 100, hc % 100) AS h06,"
@@ -349,10 +414,87 @@ Job SqlitePoint(const Store& s) {
                               " AND h.num = '" + LastKey(s) + "'")}};
 }
 
+// The standard output of a shell command, trailing blanks and line feeds cut.
+std::string CommandOutput(const std::string& command);
+
+// ---- DuckDB, the columnar peer (bench/duckdb_run.mjs, run by node)
+
+// The database built from store `s`, beside its files.
+std::string DuckdbDb(const Store& s) { return s.dir + "/bench.duckdb"; }
+
+// Runs `statements` on the database of `s`, printing the last one's rows;
+// with `report_path`, its time inside DuckDB goes there (Job::report_path).
+Job DuckdbJob(const Options& o, const Store& s, const std::vector<std::string>& statements,
+              const std::string& report_path = "") {
+  Job job{s.dir, {o.node, o.duckdb_script}};
+  if (!report_path.empty()) job.argv.push_back("--time");
+  job.argv.push_back(DuckdbDb(s));
+  job.argv.insert(job.argv.end(), statements.begin(), statements.end());
+  job.report_path = report_path;
+  return job;
+}
+
+// A store file as a table of its records, numbered from 1 in file order.
+std::string DuckdbRaw(const std::string& table, const std::string& file) {
+  return "CREATE TABLE " + table + " AS SELECT i, line FROM (SELECT generate_subscripts(p, 1) AS i,"
+         " unnest(p) AS line FROM (SELECT string_split(content, chr(10)) AS p FROM read_text('" +
+         file + "'))) WHERE line <> '';";
+}
+
+// The import of SqliteImport in DuckDB: the files read as they are, one row
+// per record, then cut into the same columns, the derived texts cut and
+// padded as the form says (first record of a key wins), the present lines
+// listed and the invoice number indexed. DuckDB joins by hashing, so the
+// other keys need no index.
+Job DuckdbImport(const Options& o, const Store& s) {
+  const std::string digit_trim = "CASE WHEN substr(x, 1, 1) BETWEEN '0' AND '9' THEN rtrim(x, ' ') ELSE x END";
+  return DuckdbJob(o, s, {
+      DuckdbRaw("raw_head", "HEAD"), DuckdbRaw("raw_doc", "DOC"),
+      DuckdbRaw("raw_clients", "clients.db"), DuckdbRaw("raw_articles", "articles.db"),
+      "CREATE TABLE head AS SELECT i - 1 AS n, substr(line, 1, 8) AS num, substr(line, 9, 7) AS client,"
+      " CAST(substr(line, 24, 11) AS DOUBLE) AS amount, CAST(substr(line, 35, 3) AS DOUBLE) AS discount,"
+      " line FROM raw_head ORDER BY i;",
+      "CREATE INDEX head_num ON head(num);",
+      "CREATE TABLE lines AS SELECT n, l, p FROM (SELECT n, l, CAST(substr(line, 38 + 6 * l, 6) AS INTEGER)"
+      " AS p FROM head, range(" + std::to_string(s.params.lines) + ") r(l)) WHERE p >= 0 ORDER BY n, l;",
+      "CREATE TABLE doc AS SELECT i - 1 AS p, substr(line, 1, 8) AS art, CAST(substr(line, 9, 5) AS DOUBLE)"
+      " AS qty, CAST(substr(line, 14, 9) AS DOUBLE) AS price FROM raw_doc ORDER BY i;",
+      "CREATE TABLE clients AS SELECT code, " + digit_trim + " AS h02 FROM (SELECT i, substr(line, 1, 7)"
+      " AS code, substr(line, 8, 24) AS x FROM raw_clients) QUALIFY row_number() OVER (PARTITION BY code"
+      " ORDER BY i) = 1;",
+      "CREATE TABLE articles AS SELECT code, " + digit_trim + " AS d01 FROM (SELECT i, substr(line, 1, 8)"
+      " AS code, substr(line, 9, 30) AS x FROM raw_articles) QUALIFY row_number() OVER (PARTITION BY code"
+      " ORDER BY i) = 1;",
+      "DROP TABLE raw_head; DROP TABLE raw_doc; DROP TABLE raw_clients; DROP TABLE raw_articles;",
+      "CHECKPOINT;"});
+}
+
+// SqliteLines in DuckDB. Its printf rounds the exact binary value of a
+// double as "%.2f" does (half to even), unlike SQLite's, so the totals need
+// no taking apart; the output check would tell if a version did otherwise.
+std::string DuckdbLines(const std::string& fields, const std::string& where) {
+  return "SELECT " + fields + " FROM (SELECT *, printf('%.2f', hx) AS h06, printf('%.2f', dx) AS d04"
+         " FROM (" + PeerRows(where) + ")) ORDER BY n, l;";
+}
+
+// The join of JoinQuery and the point query of PointQuery in DuckDB.
+Job DuckdbJoin(const Options& o, const Store& s, const std::string& report_path = "") {
+  return DuckdbJob(o, s, {DuckdbLines("num || ';' || h02 || ';' || h06 || ';' || art || ';' || d01 || ';' || d04"
+                                      " || ';' || d01 || ';'",
+                                      " AND instr(lower(coalesce(a.d01, '')), 'tornillo') > 0")},
+                   report_path);
+}
+Job DuckdbPoint(const Options& o, const Store& s, const std::string& report_path = "") {
+  return DuckdbJob(o, s, {DuckdbLines("num || ';' || h02 || ';' || d01 || ';' || d04 || ';'",
+                                      " AND h.num = '" + LastKey(s) + "'")},
+                   report_path);
+}
+
 // ---- Output check
 
 // Compares two files line by line; empty when equal, else where they part.
-std::string FirstDifference(const std::string& a_path, const std::string& b_path) {
+std::string FirstDifference(const std::string& a_path, const std::string& b_path,
+                            const std::string& b_name = "awk") {
   std::ifstream a(a_path, std::ios::binary), b(b_path, std::ios::binary);
   if (!a || !b) return "cannot read the outputs";
   std::string la, lb;
@@ -364,8 +506,9 @@ std::string FirstDifference(const std::string& a_path, const std::string& b_path
       auto shown = [](bool got, const std::string& s) {
         return got ? "'" + s.substr(0, 200) + "'" : std::string("(end of output)");
       };
-      return "line " + std::to_string(n) + ":\n      query: " + shown(ga, la) +
-             "\n      awk:   " + shown(gb, lb);
+      return "line " + std::to_string(n) + ":\n      query: " + shown(ga, la) + "\n      " +
+             (b_name + ":").append(std::max<size_t>(7, b_name.size() + 1) - b_name.size(), ' ') +
+             shown(gb, lb);
     }
   }
   // Equal lines; a missing final line feed is the only difference left.
@@ -393,7 +536,7 @@ bool DescribeStore(const Options& o, const std::string& dir, Store* s) {
   int64_t fields = 0;
   if (!(info >> s->params.documents) || !(form >> fields >> s->params.lines)) return false;
   const std::string out = o.data_dir + "/present-lines.out";
-  if (RunOnce({dir, {o.query, "fac", "d00;"}}, out).status != 0) return false;
+  if (RunOnce(QueryJob(o, dir, {"d00;"}), out).status != 0) return false;
   std::ifstream in(out);
   s->stats.present_lines = 0;
   for (std::string line; std::getline(in, line);) s->stats.present_lines += line != ";";
@@ -401,18 +544,22 @@ bool DescribeStore(const Options& o, const std::string& dir, Store* s) {
   return true;
 }
 
-// Runs the query and the awk join once each and compares their outputs.
-bool Check(const Options& o, const std::string& name, const Job& query, const Job& awk) {
+// Runs the query and the awk join (or another peer, named `peer`) once each
+// and compares their outputs; `lines_out`, when given, receives how many
+// lines the query printed.
+bool Check(const Options& o, const std::string& name, const Job& query, const Job& awk,
+           const std::string& peer = "awk", int64_t* lines_out = nullptr) {
   const std::string base = o.data_dir + "/check-" + name;
   Sample q = RunOnce(query, base + ".query.out", base + ".query.err");
   Sample a = RunOnce(awk, base + ".awk.out", base + ".awk.err");
   std::string diff;
   if (q.status != 0) diff = "the query exited with status " + std::to_string(q.status);
-  if (a.status != 0) diff = "awk exited with status " + std::to_string(a.status);
-  if (diff.empty()) diff = FirstDifference(base + ".query.out", base + ".awk.out");
+  if (a.status != 0) diff = peer + " exited with status " + std::to_string(a.status);
+  if (diff.empty()) diff = FirstDifference(base + ".query.out", base + ".awk.out", peer);
   if (diff.empty()) {
-    std::printf("- %-10s same output, %" PRId64 " lines\n", name.c_str(),
-                CountLines(base + ".query.out"));
+    const int64_t lines = CountLines(base + ".query.out");
+    if (lines_out != nullptr) *lines_out = lines;
+    std::printf("- %-10s same output, %" PRId64 " lines\n", name.c_str(), lines);
     for (const char* suffix : {".query.out", ".query.err", ".awk.out", ".awk.err"})
       std::remove((base + suffix).c_str());
     return true;
@@ -465,17 +612,68 @@ bool CheckSqlite(const Options& o, const Store& s, Sample* import = nullptr) {
                 o.data_dir.c_str());
     return false;
   }
-  bool same = Check(o, "sqlite", JoinQuery(o, s), SqliteJoin(s));
-  same &= Check(o, "sqlite-key", PointQuery(o, s), SqlitePoint(s));
+  bool same = Check(o, "sqlite", JoinQuery(o, s), SqliteJoin(s), "sqlite3");
+  same &= Check(o, "sqlite-key", PointQuery(o, s), SqlitePoint(s), "sqlite3");
   return same;
+}
+
+// DuckDB's version through bench/duckdb_run.mjs; empty, with `why` set,
+// when node or the package is missing.
+std::string DuckdbVersion(const Options& o, std::string* why) {
+  if (CommandOutput("command -v '" + o.node + "'").empty()) {
+    *why = o.node + " is not installed";
+    return "";
+  }
+  const std::string version =
+      CommandOutput("'" + o.node + "' '" + o.duckdb_script + "' --version 2>/dev/null");
+  if (version.empty()) *why = "@duckdb/node-api is not installed (run npm ci in bench/)";
+  return version;
+}
+
+// CheckSqlite for DuckDB: builds bench.duckdb afresh, timing the import
+// into `import`, and checks that DuckDB prints the query's bytes.
+bool CheckDuckdb(const Options& o, const Store& s, Sample* import = nullptr) {
+  std::remove(DuckdbDb(s).c_str());
+  std::remove((DuckdbDb(s) + ".wal").c_str());
+  const Sample built = RunOnce(DuckdbImport(o, s), "/dev/null", o.data_dir + "/duckdb-import.err");
+  if (import != nullptr) *import = built;
+  if (built.status != 0) {
+    std::printf("- duckdb     IMPORT FAILED (status %d; see %s/duckdb-import.err)\n", built.status,
+                o.data_dir.c_str());
+    return false;
+  }
+  bool same = Check(o, "duckdb", JoinQuery(o, s), DuckdbJoin(o, s), "duckdb");
+  same &= Check(o, "duckdb-key", PointQuery(o, s), DuckdbPoint(o, s), "duckdb");
+  return same;
+}
+
+// The join on a store with its DOC records shuffled prints the bytes it
+// prints on the same store in order.
+bool CheckShuffled(const Options& o, const Store& ordered, const Store& shuffled) {
+  return Check(o, "shuffled", JoinQuery(o, shuffled), JoinQuery(o, ordered), "ordered");
+}
+
+// Whether the query takes --threads; says why not when it does not.
+bool QueryTakesThreads(const Options& o, const Store& s) {
+  const std::string err = o.data_dir + "/threads-probe.err";
+  const Sample probe = RunOnce(QueryJob(o, s.dir, {"h00;" + LastKey(s), "h02;"}, 1), "/dev/null", err);
+  if (probe.status == 0) {
+    std::remove(err.c_str());
+    return true;
+  }
+  std::fprintf(stderr, "bench_run: %s does not take --threads (exit status %d; see %s)\n",
+               o.query.c_str(), probe.status, err.c_str());
+  return false;
 }
 
 // Checks every question: the join and the header search on `lines` (a
 // store with detail lines), the header search on `no_lines`, and the key
 // shortcut to the last document of `lines` and of `one_line`.
-bool CheckAll(const Options& o, const Store& lines, const Store& no_lines, const Store& one_line) {
+// `join_lines`, when given, receives how many lines the join printed.
+bool CheckAll(const Options& o, const Store& lines, const Store& no_lines, const Store& one_line,
+              int64_t* join_lines = nullptr) {
   std::printf("\n## Output check (query and %s print the same bytes)\n\n", o.awk.c_str());
-  bool same = Check(o, "join", JoinQuery(o, lines), JoinAwk(o, lines));
+  bool same = Check(o, "join", JoinQuery(o, lines), JoinAwk(o, lines), "awk", join_lines);
   same &= Check(o, "header", HeaderQuery(o, no_lines), HeaderAwk(o, no_lines));
   same &= Check(o, "per-line", HeaderQuery(o, lines), HeaderAwk(o, lines));
   same &= Check(o, "shortcut", KeyQuery(o, one_line), KeyAwk(o, one_line));
@@ -609,6 +807,69 @@ void PrintVerdicts(const std::vector<Verdict>& verdicts) {
                 v.met ? "met" : "**missed**");
 }
 
+// Times the join on one thread and on `o.threads` side by side and prints
+// both rows; returns the speed-up of o.threads over one thread (wall time).
+double PrintThreads(const Options& o, const Store& s, int64_t join_lines) {
+  std::printf("\n## Threads (the full-scan join; query --threads N)\n\n"
+              "| threads | join ms | CPU ms | present lines/s | lines out/s | speed-up |\n"
+              "|---|---|---|---|---|---|\n");
+  const std::vector<Summary> r = Measure({JoinQuery(o, s, 1), JoinQuery(o, s, o.threads)}, o.runs);
+  const int counts[] = {1, o.threads};
+  for (size_t i = 0; i < r.size(); ++i)
+    std::printf("| %d | %s | %s | %s | %s | %s |\n", counts[i], Spread(r[i]).c_str(), Ms(r[i].cpu).c_str(),
+                Millions(static_cast<double>(s.stats.present_lines) / r[i].median).c_str(),
+                Millions(static_cast<double>(join_lines) / r[i].median).c_str(),
+                Ratio(r[0].median / r[i].median).c_str());
+  return r[0].median / r[1].median;
+}
+
+// Times the join on `shuffled` beside `ordered`, the same store with its DOC
+// records in document order, and prints both rows. Out of order, each line
+// may cost a read of its own, so the pair is timed at most 3 times.
+void PrintShuffled(const Options& o, const Store& ordered, const Store& shuffled) {
+  const int runs = std::min(o.runs, 3);
+  std::printf("\n## Detail lines out of document order (the full-scan join; median of %d runs)\n\n"
+              "| DOC records | join ms | CPU ms | system CPU share | present lines/s | ÷ in order |\n"
+              "|---|---|---|---|---|---|\n", runs);
+  const std::vector<Summary> r = Measure({JoinQuery(o, ordered), JoinQuery(o, shuffled)}, runs);
+  const char* names[] = {"in document order", "shuffled (bench_store --shuffle-doc)"};
+  for (size_t i = 0; i < r.size(); ++i)
+    std::printf("| %s | %s | %s | %s | %s | %s |\n", names[i], Spread(r[i]).c_str(), Ms(r[i].cpu).c_str(),
+                r[i].cpu > 0 ? (std::to_string(static_cast<int>(100 * r[i].system_cpu / r[i].cpu)) + "%").c_str() : "—",
+                Millions(static_cast<double>(ordered.stats.present_lines) / r[i].median).c_str(),
+                Ratio(r[i].median / r[0].median).c_str());
+}
+
+// Times the query and DuckDB on the join and the point query and prints
+// both; returns DuckDB's own query time for the join over the query's wall
+// time (-1 when DuckDB reported no time).
+double PrintDuckdb(const Options& o, const Store& s, const std::string& version, const Sample& import) {
+  const std::string threads = CommandOutput("'" + o.node + "' '" + o.duckdb_script +
+                                            "' :memory: \"SELECT current_setting('threads')\" 2>/dev/null");
+  std::printf("\n## Against DuckDB %s (same store, imported; import %.1f s, not counted; DuckDB on %s "
+              "threads)\n\n"
+              "| question | query ms | CPU ms | DuckDB query time ms | node process ms | process CPU ms | "
+              "DuckDB query time ÷ query |\n|---|---|---|---|---|---|---|\n",
+              version.c_str(), import.seconds, threads.empty() ? "?" : threads.c_str());
+  const std::string report = o.data_dir + "/duckdb-time.err";
+  const std::vector<Summary> q = Measure({JoinQuery(o, s), DuckdbJoin(o, s, report), PointQuery(o, s),
+                                          DuckdbPoint(o, s, report)},
+                                         o.runs);
+  std::remove(report.c_str());
+  const char* names[] = {"full-scan join", "point query (last key)"};
+  for (int i = 0; i < 2; ++i) {
+    const Summary& query = q[2 * i];
+    const Summary& duck = q[2 * i + 1];
+    std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", names[i], Spread(query).c_str(), Ms(query.cpu).c_str(),
+                duck.reported >= 0 ? Ms(duck.reported).c_str() : "—", Spread(duck).c_str(),
+                Ms(duck.cpu).c_str(), duck.reported >= 0 ? Ratio(duck.reported / query.median).c_str() : "—");
+  }
+  std::printf("\nDuckDB query time is measured inside the node process around the query's call, until its "
+              "whole result is read into DuckDB's chunks; the node process adds node's and DuckDB's start, "
+              "opening the database and printing the rows.\n");
+  return q[1].reported >= 0 ? q[1].reported / q[0].median : -1;
+}
+
 bool ParseOptions(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -641,6 +902,13 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->check_only = true;
     } else if (a == "--small-check") {
       o->small = true;
+    } else if (a == "--threads" && value(&v)) {
+      o->threads = std::atoi(v.c_str());
+      if (o->threads < 1) return false;
+    } else if (a == "--threads-compare") {
+      o->threads_compare = true;
+    } else if (a == "--node" && value(&v)) {
+      o->node = v;
     } else {
       return false;
     }
@@ -653,6 +921,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 constexpr char kUsage[] =
     "usage: bench_run [--runs N] [--data DIR] [--awk PROGRAM] [--query PATH [--engine TEXT]]\n"
     "                 [--yardstick DIR AWKFILE] [--point DIR]... [--check-only | --small-check]\n"
+    "                 [--threads N] [--threads-compare] [--node PATH]\n"
     "  --runs N      timed runs per measurement (default 5); medians are reported\n"
     "  --data DIR    where the stores are written and reused (default " BENCH_DATA_DIR ")\n"
     "  --awk PROGRAM the awk that runs bench/join.awk (default mawk)\n"
@@ -664,7 +933,12 @@ constexpr char kUsage[] =
     "  --point DIR   also time the point query query fac 'h00;KEY' 'h02;' 'd01;' 'd04;' for\n"
     "                the last document of the invoice store in DIR (may be repeated)\n"
     "  --check-only  only check that the query and awk print the same bytes\n"
-    "  --small-check the same check on stores of a few thousand documents\n";
+    "  --small-check the same check on stores of a few thousand documents\n"
+    "  --threads N   run every query as query --threads N fac ... (an engine with a parallel scan)\n"
+    "  --threads-compare\n"
+    "                also time the join on --threads 1 beside --threads N (N from --threads,\n"
+    "                default 2)\n"
+    "  --node PATH   the node that runs the DuckDB peer, bench/duckdb_run.mjs (default node)\n";
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
@@ -687,14 +961,24 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (o.threads_compare && o.threads == 0) o.threads = 2;
+
   if (o.small) {
     // The same checks on small stores of the same shapes: seconds, for the test suite.
-    Store lines, no_lines, one_line;
+    Store lines, no_lines, one_line, shuffled;
     if (!GetStore(o, {2000, 5, 500}, &lines) || !GetStore(o, {2000, 0, 500}, &no_lines) ||
-        !GetStore(o, {5000, 1, 500}, &one_line))
+        !GetStore(o, {5000, 1, 500}, &one_line) || !GetStore(o, {2000, 5, 500, true}, &shuffled))
       return 2;
+    if (o.threads > 0 && !QueryTakesThreads(o, lines)) return 2;
     bool same = CheckAll(o, lines, no_lines, one_line);
+    same &= CheckShuffled(o, lines, shuffled);
     if (!CommandOutput("command -v sqlite3").empty()) same &= CheckSqlite(o, lines);
+    std::string why;
+    if (!DuckdbVersion(o, &why).empty()) {
+      same &= CheckDuckdb(o, lines);
+    } else {
+      std::printf("- %s: DuckDB is not checked\n", why.c_str());
+    }
     return same ? 0 : 1;
   }
 
@@ -707,23 +991,29 @@ int main(int argc, char** argv) {
       {200000, 5, 50000}, {200000, 0, 50000}, {1000000, 1, 50000},           // headlines
       {50000, 5, 50000},  {100000, 5, 50000},                                // documents
       {100000, 0, 50000}, {100000, 1, 50000}, {100000, 3, 50000}, {100000, 9, 50000},  // lines
-      {200000, 5, 5000},  {200000, 5, 500000}};                              // table sizes
+      {200000, 5, 5000},  {200000, 5, 500000},                               // table sizes
+      {200000, 5, 50000, true}};                                             // DOC out of order
   std::vector<Store> stores;
   for (const StoreShape& shape : shapes) {
     stores.emplace_back();
     if (!GetStore(o, shape, &stores.back())) return 2;
   }
-  auto store = [&](int64_t documents, int lines, int64_t keys) -> const Store& {
+  auto store = [&](int64_t documents, int lines, int64_t keys, bool shuffled = false) -> const Store& {
     for (const Store& s : stores)
-      if (s.params.documents == documents && s.params.lines == lines && s.params.clients == keys)
+      if (s.params.documents == documents && s.params.lines == lines && s.params.clients == keys &&
+          s.params.shuffle_doc == shuffled)
         return s;
     std::abort();  // every shape used below is in `shapes`
   };
   const Store& main_store = store(200000, 5, 50000);
   const Store& header_store = store(200000, 0, 50000);
   const Store& million = store(1000000, 1, 50000);
+  const Store& shuffled_store = store(200000, 5, 50000, true);
+  if (o.threads > 0 && !QueryTakesThreads(o, main_store)) return 2;
 
-  bool same = CheckAll(o, main_store, header_store, million);
+  int64_t join_lines = 0;
+  bool same = CheckAll(o, main_store, header_store, million, &join_lines);
+  same &= CheckShuffled(o, main_store, shuffled_store);
   Store yardstick;
   if (!o.yardstick_dir.empty()) {
     if (!DescribeStore(o, o.yardstick_dir, &yardstick)) {
@@ -741,6 +1031,15 @@ int main(int argc, char** argv) {
     same &= CheckSqlite(o, main_store, &import);
   } else {
     std::printf("- sqlite3 is not installed: SQLite is not measured\n");
+  }
+  // DuckDB, where node and the package are installed, likewise.
+  std::string no_duckdb;
+  const std::string duckdb_version = DuckdbVersion(o, &no_duckdb);
+  Sample duckdb_import;
+  if (!duckdb_version.empty()) {
+    same &= CheckDuckdb(o, main_store, &duckdb_import);
+  } else {
+    std::printf("- %s: DuckDB is not measured\n", no_duckdb.c_str());
   }
   std::vector<Store> point_stores;
   for (const std::string& dir : o.point_dirs) {
@@ -772,6 +1071,9 @@ int main(int argc, char** argv) {
              yardstick, YardstickQuery(o), YardstickAwk(o), true);
   }
   PrintHeadlines(headlines);
+  std::printf("\nThe full-scan join prints %s lines: %s lines out/s (lines printed ÷ wall time).\n",
+              Thousands(join_lines).c_str(),
+              Millions(static_cast<double>(join_lines) / headlines[0].query.median).c_str());
   const Summary floor = Summarize({RunOnce({"/", {"true"}}, "/dev/null")});
   std::printf("\nCPU ms is user + system time. Peak RSS counts the program's own pages (a process "
               "that does nothing shows %.1f MiB here).\n", floor.rss);
@@ -870,6 +1172,12 @@ int main(int argc, char** argv) {
                   Ratio(q[2 * i + 1].median / q[2 * i].median).c_str());
   }
 
+  double duckdb_ratio = -1;
+  if (!duckdb_version.empty() && duckdb_import.status == 0)
+    duckdb_ratio = PrintDuckdb(o, main_store, duckdb_version, duckdb_import);
+  const double thread_speedup = o.threads_compare ? PrintThreads(o, main_store, join_lines) : 0;
+  PrintShuffled(o, main_store, shuffled_store);
+
   std::printf("\n## Against the targets\n");
   const Headline& join = headlines[0];
   const double ratio = join.awk.median / join.query.median;
@@ -877,6 +1185,11 @@ int main(int argc, char** argv) {
   std::vector<Verdict> v;
   v.push_back({"full-scan join ≥ 20× faster than awk", Ratio(ratio), ratio >= 20});
   v.push_back({"full-scan join ≥ 6 M present lines/s", Millions(rate) + " lines/s", rate >= 6e6});
+  if (duckdb_ratio >= 0)
+    v.push_back({"full-scan join ≥ 4× faster than DuckDB's query time", Ratio(duckdb_ratio), duckdb_ratio >= 4});
+  if (o.threads_compare)
+    v.push_back({"full-scan join on " + std::to_string(o.threads) + " threads ≥ 1.8× faster than on one",
+                 Ratio(thread_speedup), thread_speedup >= 1.8});
   const Headline& header = headlines[1];
   const double header_ratio = header.awk.median / header.query.median;
   v.push_back({"header-only records ≥ 10× faster than awk", Ratio(header_ratio), header_ratio >= 10});

@@ -1,13 +1,15 @@
 // bench_store: writes a deterministic benchmark store (see store_gen.h).
 //
-//   bench_store DIR [DOCUMENTS [LINES [CLIENTS [ARTICLES [SEED]]]]]
+//   bench_store [--shuffle-doc] DIR [DOCUMENTS [LINES [CLIENTS [ARTICLES [SEED]]]]]
 //
 // Defaults: 200000 documents, 5 lines, 50000 clients, 50000 articles, seed 3.
+// --shuffle-doc writes the DOC records in a random order (store_gen.h).
 // Prints the statistics of what it wrote.
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "store_gen.h"
@@ -26,13 +28,19 @@ bool ParseNumber(const char* text, int64_t* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  StoreParams params;
+  if (argc >= 2 && std::strcmp(argv[1], "--shuffle-doc") == 0) {
+    params.shuffle_doc = true;
+    --argc;
+    ++argv;
+  }
   if (argc < 2 || argc > 7 || argv[1][0] == '-') {
-    std::fputs("usage: bench_store DIR [DOCUMENTS [LINES [CLIENTS [ARTICLES [SEED]]]]]\n"
-               "defaults: 200000 documents, 5 lines, 50000 clients, 50000 articles, seed 3\n",
+    std::fputs("usage: bench_store [--shuffle-doc] DIR [DOCUMENTS [LINES [CLIENTS [ARTICLES [SEED]]]]]\n"
+               "defaults: 200000 documents, 5 lines, 50000 clients, 50000 articles, seed 3\n"
+               "--shuffle-doc: the DOC records in a random order, the pointers rewritten to match\n",
                stderr);
     return 2;
   }
-  StoreParams params;
   int64_t values[5] = {params.documents, params.lines, params.clients, params.articles,
                        static_cast<int64_t>(params.seed)};
   for (int i = 2; i < argc; ++i) {

@@ -11,7 +11,10 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -25,6 +28,9 @@ constexpr int kArticleRecord = 64;  // code 8, description 36, price 9, stock 6,
 // A header stores 37 bytes (number 8, client 7, date 8, amount 11, discount
 // 3), a detail line 22 (article 8, quantity 5, price 9).
 constexpr int64_t kMaxPointer = 999999;  // the largest DOC record a 6-character pointer names
+constexpr int kHeadFields = 37;          // bytes of a header before its pointers
+constexpr int kPointer = 6;              // bytes of a detail pointer
+constexpr int kDocRecord = 28;           // bytes of a DOC record, line feed included
 
 // splitmix64: small, fast, and the same sequence everywhere.
 class Random {
@@ -286,6 +292,89 @@ bool WriteDocuments(const StoreParams& p, const std::string& dir, StoreStats* st
          index.Close(error, &stats->bytes);
 }
 
+
+// A random order of `n` records, from its own stream of the seed so that
+// the ordered store's bytes do not change: order[i] is where record i goes.
+std::vector<int64_t> Permutation(int64_t n, uint64_t seed) {
+  std::vector<int64_t> order(static_cast<size_t>(n));
+  std::iota(order.begin(), order.end(), int64_t{0});
+  Random rnd(seed * 1000003 + 4);
+  for (int64_t i = n - 1; i > 0; --i)
+    std::swap(order[static_cast<size_t>(i)], order[static_cast<size_t>(rnd.Between(0, i))]);
+  return order;
+}
+
+bool ReadWhole(const std::string& path, std::string* bytes, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in.good() && !in.eof()) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  *bytes = text.str();
+  return true;
+}
+
+// Rewrites the pointers of one HEAD record through `order`; false when one
+// names no DOC record.
+bool MovePointers(const std::vector<int64_t>& order, int lines, std::string* record) {
+  for (int l = 0; l < lines; ++l) {
+    const size_t at = kHeadFields + static_cast<size_t>(kPointer * l);
+    const int64_t pointer = std::strtoll(record->substr(at, kPointer).c_str(), nullptr, 10);
+    if (pointer < 0) continue;
+    if (pointer >= static_cast<int64_t>(order.size())) return false;
+    std::string moved;
+    AppendFormat(&moved, "%6" PRId64, order[static_cast<size_t>(pointer)]);
+    record->replace(at, kPointer, moved);
+  }
+  return true;
+}
+
+// Writes HEAD again with every pointer moved through `order`.
+bool RewriteHead(const StoreParams& p, const std::string& dir, const std::vector<int64_t>& order,
+                 std::string* error) {
+  const std::string path = dir + "/HEAD", moved_path = dir + "/HEAD.shuffled";
+  std::ifstream in(path, std::ios::binary);
+  OutFile out(moved_path);
+  std::string record(static_cast<size_t>(kHeadFields + kPointer * p.lines + 1), '\0');
+  for (int64_t n = 0; n < p.documents; ++n) {
+    if (!in.read(record.data(), static_cast<std::streamsize>(record.size()))) {
+      *error = "cannot read " + path;
+      return false;
+    }
+    if (!MovePointers(order, p.lines, &record)) {
+      *error = path + ": a pointer names no DOC record";
+      return false;
+    }
+    out.Write(record);
+  }
+  int64_t bytes = 0;
+  if (!out.Close(error, &bytes)) return false;
+  if (std::rename(moved_path.c_str(), path.c_str()) != 0) {
+    *error = "cannot rename " + moved_path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Writes the DOC records of the ordered store in `dir` in a random order,
+// then HEAD's pointers to match. The sizes of both files stay the same.
+bool ShuffleDoc(const StoreParams& p, const std::string& dir, std::string* error) {
+  std::string doc;
+  if (!ReadWhole(dir + "/DOC", &doc, error)) return false;
+  const int64_t records = static_cast<int64_t>(doc.size()) / kDocRecord;
+  const std::vector<int64_t> order = Permutation(records, p.seed);
+  std::string shuffled(doc.size(), '\0');
+  for (int64_t i = 0; i < records; ++i)
+    shuffled.replace(static_cast<size_t>(order[static_cast<size_t>(i)] * kDocRecord), kDocRecord,
+                     doc, static_cast<size_t>(i * kDocRecord), kDocRecord);
+  OutFile out(dir + "/DOC");
+  out.Write(shuffled);
+  int64_t bytes = 0;
+  return out.Close(error, &bytes) && RewriteHead(p, dir, order, error);
+}
+
 }  // namespace
 
 std::string InvoiceNumber(int64_t n) {
@@ -323,7 +412,8 @@ bool WriteStore(const StoreParams& p, const std::string& dir, StoreStats* stats,
             WriteText(dir + "/fac.1", "LINEAS\n", error, bytes) &&
             WriteText(dir + "/fac.c0", FormulaText(p.lines), error, bytes) &&
             WriteClients(p, dir, error, bytes) && WriteArticles(p, dir, error, bytes) &&
-            WriteDocuments(p, dir, stats, error) && WriteText(dir + "/INFO", info, error, bytes);
+            WriteDocuments(p, dir, stats, error) && (!p.shuffle_doc || ShuffleDoc(p, dir, error)) &&
+            WriteText(dir + "/INFO", info, error, bytes);
   return ok && WriteText(dir + "/" + kStatsFile, FormatStats(p, *stats), error, bytes);
 }
 
@@ -335,6 +425,7 @@ std::string FormatStats(const StoreParams& p, const StoreStats& s) {
       << "clients " << p.clients << "\n"
       << "articles " << p.articles << "\n"
       << "seed " << p.seed << "\n"
+      << "shuffle_doc " << (p.shuffle_doc ? 1 : 0) << "\n"
       << "present_lines " << s.present_lines << "\n"
       << "absent_lines " << s.absent_lines << "\n"
       << "deleted_lines " << s.deleted_lines << "\n"
@@ -360,6 +451,7 @@ bool ReadStats(const std::string& dir, StoreParams* p, StoreStats* s) {
   p->clients = values["clients"];
   p->articles = values["articles"];
   p->seed = static_cast<uint64_t>(values["seed"]);
+  p->shuffle_doc = values.count("shuffle_doc") != 0 && values["shuffle_doc"] != 0;
   s->documents = p->documents;
   s->present_lines = values["present_lines"];
   s->absent_lines = values["absent_lines"];

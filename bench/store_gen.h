@@ -17,6 +17,12 @@
 // About 2% of client codes and 1% of article codes are missing from their
 // tables, 15% of detail lines are absent (pointer -1) and 1% are present but
 // deleted (their article code is blank).
+//
+// Lines point into DOC in order, as in a store filled by appending
+// documents. With `shuffle_doc` the same DOC records are written in a
+// deterministic random order and the pointers rewritten to match, as in a
+// store whose lines were added later or whose documents were entered in
+// turns: every question then prints the same bytes as on the ordered store.
 #ifndef QUERY_BENCH_STORE_GEN_H_
 #define QUERY_BENCH_STORE_GEN_H_
 
@@ -29,6 +35,7 @@ struct StoreParams {
   int64_t clients = 50000;    // keys of clients.db, 1 to 999,999
   int64_t articles = 50000;   // keys of articles.db, 1 to 9,999,999
   uint64_t seed = 3;
+  bool shuffle_doc = false;   // DOC records in a random order (see above)
 };
 
 // What WriteStore wrote; `present_lines` are the detail lines the query
@@ -51,7 +58,8 @@ std::string CheckParams(const StoreParams& params);
 
 // Writes the store into `dir` (created if missing; files are replaced) and
 // the statistics file. False with `error` set when a file cannot be written
-// or the parameters are out of range.
+// or the parameters are out of range. A shuffled store holds its whole DOC
+// in memory while writing it (28 bytes a record, 28 MB at most).
 bool WriteStore(const StoreParams& params, const std::string& dir, StoreStats* stats,
                 std::string* error);
 
@@ -59,7 +67,8 @@ bool WriteStore(const StoreParams& params, const std::string& dir, StoreStats* s
 std::string FormatStats(const StoreParams& params, const StoreStats& stats);
 
 // Reads the statistics file of `dir`. False when it is missing, was written
-// by another version of the generator, or lacks a value.
+// by another version of the generator, or lacks a value. A file without
+// `shuffle_doc` (written before stores could be shuffled) is an ordered store.
 bool ReadStats(const std::string& dir, StoreParams* params, StoreStats* stats);
 
 // The invoice number (header field 0, the key in H) of document `n`.

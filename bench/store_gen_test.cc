@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "store_gen.h"
 
@@ -132,6 +135,81 @@ TEST(StoreGenTest, QueryPrintsOneLinePerPresentLineAndPerRecordWithout) {
   }
   EXPECT_EQ(found + missing, p.documents);
   EXPECT_GT(missing, 0);
+}
+
+// The records of a file of fixed-length records, sorted.
+std::vector<std::string> SortedRecords(const std::string& bytes, size_t length) {
+  std::vector<std::string> records;
+  for (size_t at = 0; at + length <= bytes.size(); at += length) records.push_back(bytes.substr(at, length));
+  std::sort(records.begin(), records.end());
+  return records;
+}
+
+TEST(StoreGenTest, ShuffledStoreHoldsTheSameDocRecordsInAnotherOrder) {
+  TempDir ordered, shuffled, again;
+  StoreStats stats, shuffled_stats;
+  std::string error;
+  StoreParams p = Small(9);
+  ASSERT_TRUE(WriteStore(p, ordered.path(), &stats, &error)) << error;
+  p.shuffle_doc = true;
+  ASSERT_TRUE(WriteStore(p, shuffled.path(), &shuffled_stats, &error)) << error;
+  ASSERT_TRUE(WriteStore(p, again.path(), &shuffled_stats, &error)) << error;
+  const std::string doc = ReadFile(ordered.path() + "/DOC");
+  const std::string shuffled_doc = ReadFile(shuffled.path() + "/DOC");
+  EXPECT_NE(doc, shuffled_doc);
+  EXPECT_EQ(SortedRecords(doc, 28), SortedRecords(shuffled_doc, 28));
+  EXPECT_NE(ReadFile(ordered.path() + "/HEAD"), ReadFile(shuffled.path() + "/HEAD"));
+  EXPECT_EQ(fs::file_size(ordered.path() + "/HEAD"), fs::file_size(shuffled.path() + "/HEAD"));
+  EXPECT_FALSE(fs::exists(shuffled.path() + "/HEAD.shuffled"));
+  // The order is part of the store's definition: the same on every run.
+  EXPECT_EQ(shuffled_doc, ReadFile(again.path() + "/DOC"));
+  EXPECT_EQ(ReadFile(shuffled.path() + "/HEAD"), ReadFile(again.path() + "/HEAD"));
+  EXPECT_EQ(shuffled_stats.present_lines, stats.present_lines);
+
+  StoreParams read_params;
+  StoreStats read_stats;
+  ASSERT_TRUE(ReadStats(shuffled.path(), &read_params, &read_stats));
+  EXPECT_TRUE(read_params.shuffle_doc);
+  ASSERT_TRUE(ReadStats(ordered.path(), &read_params, &read_stats));
+  EXPECT_FALSE(read_params.shuffle_doc);
+}
+
+TEST(StoreGenTest, StatisticsWrittenBeforeShufflingExistedNameAnOrderedStore) {
+  TempDir dir;
+  StoreParams p = Small(12);
+  p.shuffle_doc = true;
+  std::string stats = FormatStats(p, StoreStats());
+  const size_t at = stats.find("shuffle_doc 1\n");
+  ASSERT_NE(at, std::string::npos);
+  stats.erase(at, std::strlen("shuffle_doc 1\n"));
+  std::ofstream(dir.path() + "/" + kStatsFile) << stats;
+  StoreParams read_params;
+  StoreStats read_stats;
+  ASSERT_TRUE(ReadStats(dir.path(), &read_params, &read_stats));
+  EXPECT_FALSE(read_params.shuffle_doc);
+  EXPECT_EQ(read_params.seed, 12u);
+}
+
+TEST(StoreGenTest, QueryPrintsTheSameBytesOnTheShuffledStoreAsOnTheOrderedOne) {
+  TempDir ordered, shuffled;
+  StoreStats stats;
+  std::string error;
+  StoreParams p = Small(10);
+  p.documents = 4000;  // DOC (about 470 KB) then spans more than one of the query's read windows
+  p.lines = 5;
+  ASSERT_TRUE(WriteStore(p, ordered.path(), &stats, &error)) << error;
+  p.shuffle_doc = true;
+  ASSERT_TRUE(WriteStore(p, shuffled.path(), &stats, &error)) << error;
+  const char* const questions[] = {
+      "'h00;' 'h02;' 'h06;' 'd00;' 'd01;' 'd04;' 'd01;tornillo'",  // the benchmark's join
+      "'h00;' 'd00;' 'd02;' 'd03;'",                               // every present line
+      "'h00;00003999' 'h02;' 'd01;' 'd04;'",                       // the point query
+  };
+  for (const char* question : questions) {
+    const std::string want = RunQuery(ordered.path(), question);
+    EXPECT_NE(want, "") << question;
+    EXPECT_EQ(RunQuery(shuffled.path(), question), want) << question;
+  }
 }
 
 TEST(StoreGenTest, RefusesParametersOutOfRange) {
