@@ -1,0 +1,127 @@
+// The query engine for programs: a form and its store loaded once, read by
+// as many readers as there are threads, cursors or requests.
+//
+//   std::unique_ptr<Engine> engine;
+//   std::vector<std::string> warnings;
+//   Status s = Engine::Load({"examples/invoices", "fac"}, &engine, &warnings);
+//   Selection selection = Selection::FromText({"h00;", "h02;", "d01;tornillo"});
+//   RecordReader reader;
+//   s = reader.Open(*engine);
+//   for (int64_t n : range) { s = reader.Read(n, &read); ... reader.values() ... }
+//
+// An Engine never changes once loaded, and may be shared by any number of
+// threads. A RecordReader is one thread's or one cursor's: it has its own
+// file descriptors, its own value buffers and its own lazily read lookup
+// keys, so readers never wait for each other and each gets exactly the
+// results a lone reader gets. Nothing here installs a signal handler or
+// changes the working directory.
+#ifndef QUERY_ENGINE_H_
+#define QUERY_ENGINE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "form.h"
+#include "record_values.h"
+#include "selection.h"
+#include "status.h"
+
+struct EngineOptions {
+  // The directory that holds the store (INFO, HEAD, DOC, H) and in which the
+  // form's relative table names are found; "." is the working directory.
+  std::string store_dir = ".";
+  // The form's definition file, as a path from the working directory; its
+  // masks and formula file are found by appending a suffix to it.
+  std::string form_path;
+};
+
+// The range of records a selection examines: [first, end).
+struct RecordRange {
+  int64_t first = 0;
+  int64_t end = 0;
+  int64_t size() const { return end > first ? end - first : 0; }
+};
+
+class Engine {
+ public:
+  // Loads the form, its formulas and the descriptors of its lookup tables,
+  // checks that the tables and the store can be opened, and reads the record
+  // count, in that order; the first failure is returned with the system's
+  // texts and exit status. Odd input that is not fatal is added to `warnings`.
+  static Status Load(const EngineOptions& options, std::unique_ptr<Engine>* engine,
+                     std::vector<std::string>* warnings);
+  ~Engine();
+
+  const Form& form() const;
+  const EngineOptions& options() const;
+  // The record count at loading, cut to what HEAD held then.
+  int64_t record_count() const;
+  // The records `selection` examines: all of them, or the one record the key
+  // shortcut finds in H when only the first argument carries a search text.
+  RecordRange RangeFor(const Selection& selection) const;
+  // The record whose key in H equals `key` (blank-padded to header field 0's
+  // length), among the first record_count(); -1 when none does.
+  int64_t FindRecordByKey(std::string_view key) const;
+  // True when what a record shows depends on that record alone, so that
+  // readers may read ranges of records apart and in any order. False when
+  // some formula reads a calculated field that still holds an earlier
+  // record's text (a running total), or a detail line's field 0 is not read
+  // from the store.
+  bool RecordsIndependent() const;
+
+  struct Loaded;  // what Load reads, shared by the readers
+
+ private:
+  explicit Engine(std::unique_ptr<Loaded> loaded);
+  std::unique_ptr<Loaded> loaded_;
+  friend class RecordReader;
+};
+
+class RecordReader {
+ public:
+  RecordReader();
+  ~RecordReader();
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+
+  // Opens the store for this reader and sizes its value buffers; the engine
+  // must outlive the reader. The reader sees the store's record count as it
+  // is now (a store that grew since the engine was loaded shows its new
+  // records). Fails as the engine's loading fails when the store has gone.
+  Status Open(const Engine& engine);
+  // Calculated fields that only the output of `selection` reads are left
+  // for ComputeForOutput (a saving when most records do not match). Without
+  // this call every field is computed by Read.
+  void DeferFieldsOutputOnly(const Selection& selection);
+
+  // What one Read found.
+  struct Outcome {
+    bool beyond_head = false;  // HEAD no longer holds the record; nothing was read
+    bool has_detail = false;   // some detail line is present
+  };
+  // Reads record n into values(): stored fields, lookups, and calculated
+  // fields (but those deferred). A table that cannot be read is a failure.
+  Status Read(int64_t n, Outcome* outcome);
+  // Computes the deferred fields of the header (line -1) or of present
+  // detail line `line` of the record last read.
+  void ComputeForOutput(int line);
+
+  const RecordValues& values() const;
+  // Whether detail line `line` of the record last read is present.
+  bool LinePresent(int line) const;
+  // The record count this reader sees, and the first record at or after n
+  // that holds data (records wholly in holes of a sparse HEAD are skipped).
+  int64_t record_count() const;
+  int64_t NextRecordWithData(int64_t n) const;
+  // Messages about the store found when it was opened.
+  const std::vector<std::string>& warnings() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+#endif  // QUERY_ENGINE_H_
