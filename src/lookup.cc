@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "file_io.h"
+#include "store_files.h"
 
 namespace {
 
@@ -48,9 +49,12 @@ constexpr int64_t kKeysIndexedAtOnce = 64;
 }  // namespace
 
 LookupTables::LookupTables() = default;
+
+std::string LookupTables::PathOf(const std::string& name) const { return StoreFilePath(store_dir_, name); }
 LookupTables::~LookupTables() = default;
 
-Status LookupTables::Load(const Form& form) {
+Status LookupTables::Load(const Form& form, const std::string& store_dir) {
+  store_dir_ = store_dir;
   form_ = &form;
   memory_used_ = 0;
   deferred_tables_ = 0;
@@ -178,7 +182,7 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   const std::string& name = t.desc->file_name;
   if (!t.file_opened) {
     std::string why;
-    const int fd = OpenRegularFile(name, O_RDONLY, &why);
+    const int fd = OpenRegularFile(PathOf(name), O_RDONLY, &why);
     if (fd < 0)
       return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
                            ") cannot be opened to read a description: " + why);

@@ -99,7 +99,7 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
   }
 
   std::string why;
-  const int fd = t.file_opened ? t.fd : OpenRegularFile(name, O_RDONLY, &why);
+  const int fd = t.file_opened ? t.fd : OpenRegularFile(PathOf(name), O_RDONLY, &why);
   if (fd < 0) {
     std::string where = "lookup table '" + name + "' (table " + std::to_string(number) +
                         ") cannot be opened: " + why;
@@ -137,7 +137,7 @@ void LookupTables::LimitDeferredTables(Table* t) {
 Status LookupTables::OpenKeyIndexFile(const std::string& index_name, Table* t, size_t key_length,
                                       bool* opened) {
   std::string why;
-  const int fd = OpenRegularFile(index_name, O_RDONLY, &why);
+  const int fd = OpenRegularFile(PathOf(index_name), O_RDONLY, &why);
   if (fd < 0) return Status::Ok();
   const int64_t size = FileSize(fd);
   const uint64_t count = KeysIn(size, std::max<size_t>(key_length, 1), key_length);
