@@ -100,6 +100,7 @@ struct RecordReader::State {
   std::unique_ptr<Store> store;
   RecordValues values;
   std::vector<int64_t> pointers;  // detail pointers of the record last read; -1 absent
+  std::vector<PrefetchedPart> prefetched;  // the header's, then each line's
   std::vector<std::string> warnings;
 };
 
@@ -129,6 +130,9 @@ Status RecordReader::Open(const Engine& engine) {
   state->warnings = state->store->warnings();
   state->values.Init(form);
   state->pointers.reserve(static_cast<size_t>(form.line_count));
+  state->prefetched.resize(static_cast<size_t>(form.line_count) + 1);
+  for (int line = -1; line < form.line_count; ++line)
+    state->lookups->SizePrefetched(line, &state->prefetched[static_cast<size_t>(line + 1)]);
   state_ = std::move(state);
   return Status::Ok();
 }
@@ -151,7 +155,9 @@ Status RecordReader::Read(int64_t n, Outcome* outcome) {
   *outcome = Outcome();
   outcome->beyond_head = st.store->HeadEndsBefore(n);
   if (outcome->beyond_head) return Status::Ok();
-  st.lookups->PrefetchKeys(-1, st.values);
+  PrefetchedPart* const header = &st.prefetched[0];
+  PrefetchedPart* const lines = header + 1;
+  st.lookups->PrefetchKeys(-1, st.values, header);
   for (int line = 0; line < form.line_count; ++line) {
     int64_t& pointer = st.pointers[static_cast<size_t>(line)];
     if (pointer < 0) continue;
@@ -160,19 +166,19 @@ Status RecordReader::Read(int64_t n, Outcome* outcome) {
       continue;
     }
     outcome->has_detail = true;
-    st.lookups->PrefetchKeys(line, st.values);
+    st.lookups->PrefetchKeys(line, st.values, &lines[line]);
   }
-  st.lookups->PrefetchRecords(-1, st.values);
+  st.lookups->PrefetchRecords(-1, st.values, header);
   for (int line = 0; line < form.line_count; ++line) {
-    if (st.pointers[static_cast<size_t>(line)] >= 0) st.lookups->PrefetchRecords(line, st.values);
+    if (st.pointers[static_cast<size_t>(line)] >= 0) st.lookups->PrefetchRecords(line, st.values, &lines[line]);
   }
 
-  Status s = st.lookups->ResolveHeader(&st.values);
+  Status s = st.lookups->ResolveHeader(&st.values, *header);
   if (!s.ok()) return s;
   st.formulas.ComputeHeader(&st.values);
   for (int line = 0; line < form.line_count; ++line) {
     if (st.pointers[static_cast<size_t>(line)] < 0) continue;
-    if (!(s = st.lookups->ResolveLine(line, &st.values)).ok()) return s;
+    if (!(s = st.lookups->ResolveLine(line, &st.values, lines[line])).ok()) return s;
     st.formulas.ComputeLine(line, &st.values);
   }
   return Status::Ok();
