@@ -139,6 +139,12 @@ Status RecordReader::Open(const Engine& engine) {
 
 void RecordReader::DeferFieldsOutputOnly(const Selection& selection) {
   state_->formulas.DeferFieldsReadOnlyByOutput(state_->engine->form, selection.SearchedFields());
+  std::vector<int> header_printed, detail_printed;
+  for (const QueryArgument& arg : selection.arguments()) {
+    if (arg.IsHeader()) header_printed.push_back(arg.field);
+    if (arg.IsDetail()) detail_printed.push_back(arg.field);
+  }
+  state_->formulas.MarkPrinted(header_printed, detail_printed);
 }
 
 // Reads record n and resolves it. The header, its pointers and every present
@@ -185,6 +191,14 @@ Status RecordReader::Read(int64_t n, Outcome* outcome) {
 }
 
 void RecordReader::ComputeForOutput(int line) {
+  if (line < 0) {
+    state_->formulas.ComputeDeferredHeader(&state_->values, /*printed_only=*/true);
+  } else {
+    state_->formulas.ComputeDeferredLine(line, &state_->values, /*printed_only=*/true);
+  }
+}
+
+void RecordReader::ComputeDeferred(int line) {
   if (line < 0) {
     state_->formulas.ComputeDeferredHeader(&state_->values);
   } else {

@@ -106,8 +106,13 @@ class RecordReader {
   // fields (but those deferred). A table that cannot be read is a failure.
   Status Read(int64_t n, Outcome* outcome);
   // Computes the deferred fields of the header (line -1) or of present
-  // detail line `line` of the record last read.
+  // detail line `line` of the record last read that the selection given to
+  // DeferFieldsOutputOnly prints: a deferred field nothing prints is read by
+  // nothing.
   void ComputeForOutput(int line);
+  // Computes every deferred field of the header or of line `line`, for a
+  // program that shows the whole record.
+  void ComputeDeferred(int line);
 
   const RecordValues& values() const;
   // Whether detail line `line` of the record last read is present.

@@ -393,17 +393,25 @@ void Formulas::ComputeLine(int line, RecordValues* values) {
   }
 }
 
-void Formulas::ComputeDeferredHeader(RecordValues* values) {
+void Formulas::ComputeDeferredHeader(RecordValues* values, bool printed_only) {
   for (const Target& t : header_targets_)
-    if (t.deferred) Compute(t, -1, values, &values->head(t.field));
+    if (t.deferred && (t.printed || !printed_only)) Compute(t, -1, values, &values->head(t.field));
 }
 
-void Formulas::ComputeDeferredLine(int line, RecordValues* values) {
+void Formulas::ComputeDeferredLine(int line, RecordValues* values, bool printed_only) {
   if (line < 0 || static_cast<size_t>(line) + 1 >= line_begin_.size()) return;
   for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
     const Target& t = line_targets_[i];
-    if (t.deferred) Compute(t, line, values, &values->doc(line, t.field));
+    if (t.deferred && (t.printed || !printed_only)) Compute(t, line, values, &values->doc(line, t.field));
   }
+}
+
+void Formulas::MarkPrinted(const std::vector<int>& header_fields, const std::vector<int>& detail_fields) {
+  auto printed = [](const std::vector<int>& fields, int field) {
+    return std::find(fields.begin(), fields.end(), field) != fields.end();
+  };
+  for (Target& t : header_targets_) t.printed = printed(header_fields, t.field);
+  for (Target& t : line_targets_) t.printed = printed(detail_fields, t.field);
 }
 
 void Formulas::DeferFieldsReadOnlyByOutput(const Form& form, const std::vector<int>& searched) {

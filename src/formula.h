@@ -75,10 +75,14 @@ class Formulas {
   // record (a running total, say): records must then be computed in order,
   // one after another.
   bool SeesEarlierRecords(const Form& form) const;
-  // Computes the deferred header fields of the current record.
-  void ComputeDeferredHeader(RecordValues* values);
-  // Computes the deferred fields of present detail line `line`.
-  void ComputeDeferredLine(int line, RecordValues* values);
+  // Computes the deferred header fields of the current record: all of them,
+  // or with `printed_only` only those MarkPrinted names (a deferred field
+  // that is not printed is read by nothing, and need not be computed).
+  void ComputeDeferredHeader(RecordValues* values, bool printed_only = false);
+  // Computes the deferred fields of present detail line `line`, as above.
+  void ComputeDeferredLine(int line, RecordValues* values, bool printed_only = false);
+  // Names the header and detail fields the output prints.
+  void MarkPrinted(const std::vector<int>& header_fields, const std::vector<int>& detail_fields);
 
   // The assembled formula text that computes header field `field` (`line`
   // -1) or field `field` of detail line `line`, from the buffers as they
@@ -106,6 +110,7 @@ class Formulas {
     int field;    // the calculated field
     int formula;  // index into compiled_, or -1 when no entry applies
     bool deferred = false;  // computed only for output
+    bool printed = true;    // the output prints it (see MarkPrinted)
   };
   bool Deferrable(const Form& form, int line, const Target& target,
                   const std::vector<bool>& read) const;
