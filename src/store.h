@@ -18,6 +18,7 @@
 #include "file_io.h"
 #include "form.h"
 #include "status.h"
+#include "store_lock.h"
 
 // The text of one field value: NUL-free bytes in a buffer sized at start-up.
 struct FieldBuffer {
@@ -92,6 +93,9 @@ class BlockReader {
     max_in_memory_ = max_in_memory;
   }
   void Seek(int64_t position) { position_ = position; }
+  // Makes every read of the file one under `lock` (not owned), and lets a
+  // read past the end found so far look again: writers append to the file.
+  void SetReadLock(StoreReadLock* lock) { lock_ = lock; }
   // The size of the file as it stands now; 0 when it cannot be told.
   int64_t FileSize() const;
   // The descriptor, for questions about the file itself (its holes).
@@ -160,6 +164,11 @@ class BlockReader {
   void NoteRefill();
   // Reads the file's `size` bytes into memory as one window.
   void LoadWhole(int64_t size);
+  // A positioned read, under the read lock when there is one.
+  ssize_t LockedReadAt(char* out, size_t n, int64_t offset);
+  // True when the file has grown past the end a read found, which is then
+  // looked for again (the whole file read anew when it was held whole).
+  bool Grew();
 
   int fd_ = -1;
   // The buffer's pages are touched only as reads fill them: a run that
@@ -176,6 +185,8 @@ class BlockReader {
   uint64_t max_in_memory_ = 0;
   int64_t refills_ = 0;
   int64_t jumps_ = 0;              // refills not at or just past the window's end
+  StoreReadLock* lock_ = nullptr;  // see SetReadLock
+  bool whole_ = false;             // the window is the whole file
 };
 
 class Store {
@@ -223,6 +234,7 @@ class Store {
 
   const Form* form_ = nullptr;
   int info_fd_ = -1;
+  StoreReadLock read_lock_;  // taken for each read of HEAD and DOC
   BlockReader head_file_;
   BlockReader doc_file_;
   int64_t record_count_ = 0;
