@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -111,7 +112,11 @@ Status RestorePieces(StoreIo* io, const Journal& j, bool touched[4]) {
 }  // namespace
 
 Status RollBackLocked(StoreIo* io) {
-  if (!io->OpenJournal()) return Status::Ok();
+  if (!io->OpenJournal()) {
+    if (errno == ENOENT) return Status::Ok();
+    return Status::Error(std::string(kJournalFile) + " cannot be opened as the store's journal (" + std::strerror(errno) +
+                         "); it is left as it is, and the store is not written until it is gone");
+  }
   std::string bytes;
   const int64_t size = io->Size(StoreFile::kJournal);
   if (size < 0 || static_cast<uint64_t>(size) > kMaxJournalSize)

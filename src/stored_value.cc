@@ -60,8 +60,8 @@ bool CanonicalNumber(std::string_view v, int decimals, std::string* out, std::st
     text.append(static_cast<size_t>(decimals) - fraction.size(), '0');
   }
   const bool zero = text.find_first_not_of("0.") == std::string::npos;
-  out->assign(negative && !zero ? "-" : "");
-  out->append(text);
+  if (negative && !zero) text.insert(text.begin(), '-');
+  *out = std::move(text);
   return true;
 }
 
