@@ -383,14 +383,10 @@ Status StoreWriter::Commit(StoreIo* io, const Change& change) {
   for (const Change::Overwrite& o : change.overwrites)
     if (!(s = io->Write(o.file, o.offset, o.bytes)).ok()) return s;
   // 4. Everything durable, then the journal removed: the commit.
-  bool flushed[4] = {change.doc_bytes.empty(), true, true, true};
-  if (!flushed[0] && !(s = io->Flush(StoreFile::kDoc)).ok()) return s;
-  for (const Change::Overwrite& o : change.overwrites) {
-    const int f = static_cast<int>(o.file);
-    if (f == 2 || !flushed[f]) continue;
-    flushed[f] = false;
-    if (!(s = io->Flush(o.file)).ok()) return s;
-  }
+  bool to_flush[4] = {false, false, !change.doc_bytes.empty(), false};  // by StoreFile
+  for (const Change::Overwrite& o : change.overwrites) to_flush[static_cast<int>(o.file)] = true;
+  for (StoreFile f : {StoreFile::kDoc, StoreFile::kHead, StoreFile::kIndex, StoreFile::kInfo})
+    if (to_flush[static_cast<int>(f)] && !(s = io->Flush(f)).ok()) return s;
   if (!(s = io->RemoveJournal()).ok()) return s;
   return io->FlushDirectory();
 }
