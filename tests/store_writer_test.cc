@@ -222,6 +222,21 @@ TEST(StoreWriterTest, TheJournalHasTheStoresPermissionsAndIsNeverALink) {
   EXPECT_EQ(elsewhere.Read("target"), "precious");
 }
 
+TEST(StoreWriterTest, AStoreFileThatIsALinkIsNotWrittenThrough) {
+  FacStore s(3);
+  TempDir elsewhere;
+  elsewhere.Write("HEAD", s.dir.Read("HEAD"));
+  ASSERT_EQ(std::remove(s.dir.File("HEAD").c_str()), 0);
+  ASSERT_EQ(symlink(elsewhere.File("HEAD").c_str(), s.dir.File("HEAD").c_str()), 0);
+  const std::string target = elsewhere.Read("HEAD");
+  TestRandom rnd(4);
+  int64_t record;
+  Status st = s.writer.Add(RandomDocument(&rnd, "NEW", 4), &record);
+  EXPECT_NE(st.message().find("HEAD in " + s.dir.path() + " cannot be opened for writing"), std::string::npos)
+      << st.message();
+  EXPECT_EQ(elsewhere.Read("HEAD"), target);
+}
+
 TEST(StoreCheckTest, TheCheckerPassesAGoodStoreAndNamesEachFault) {
   TempDir dir;
   CopyStore(QUERY_EXAMPLES_DIR, dir.path());
