@@ -115,20 +115,28 @@ bool LineShowsOneVersion(const std::string& line) {
 }
 
 TEST(ReadersAndWritersTest, QueriesScanningWhileAWriterWritesPrintOnlyStatesRecordsHad) {
+  // 300 documents of version 0, one line each, written directly: more than
+  // the query's first HEAD window holds, so that HEAD is read again after
+  // DOC, while the writer appends to DOC.
   TempDir dir;
   WriteReferenceStore(dir.path(), 0, 4);
-  for (const char* name : {"INFO", "HEAD", "DOC", "H"}) std::remove(dir.File(name).c_str());
-  ASSERT_TRUE(CreateStore(dir.path(), 0644).ok());
-  const Form form = LoadFac(dir.path());
-  StoreWriter writer;
-  ASSERT_TRUE(writer.Open(form, dir.path()).ok());
+  std::string head, doc, index;
+  char record[128];
   for (int n = 0; n < 300; ++n) {
-    DocumentValues d;
-    d.header = {"D" + std::to_string(n), "C000001", "", "01012024", "0.00", "0", ""};
-    d.lines = {LineValues{true, {"A0000001", "", "0", "0.00", ""}}};
-    int64_t record;
-    ASSERT_TRUE(writer.Add(d, &record).ok());
+    const std::string key = std::string("D").append(std::to_string(n));
+    std::snprintf(record, sizeof record, "%-8s%-7s%-8s%11s%3s%6d    -1    -1    -1\n", key.c_str(), "C000001", "01012024",
+                  "0.00", "0", n);
+    head += record;
+    std::snprintf(record, sizeof record, "%-8s%5s%9s%5d\n", "A0000001", "0", "0.00", n);
+    doc += record;
+    index += key + std::string(8 - key.size(), ' ');
   }
+  dir.Write("HEAD", head);
+  dir.Write("DOC", doc);
+  dir.Write("H", index);
+  dir.Write("INFO", "         300");
+  const Form form = LoadFac(dir.path());
+  ExpectClean(form, dir.path(), "the store before");
   const pid_t pid = StartTool("versions", dir.path(), 1, 0);
   const auto end = Clock::now() + std::chrono::seconds(4);
   int scans = 0, lines = 0;
