@@ -5,6 +5,7 @@
 #define QUERY_TESTS_WRITER_TEST_SUPPORT_H_
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ enum class ChangeKind { kAdd, kField, kAddLine, kChangeLine, kDeleteLine, kKey }
 constexpr ChangeKind kAllChanges[] = {ChangeKind::kAdd, ChangeKind::kField, ChangeKind::kAddLine,
                                       ChangeKind::kChangeLine, ChangeKind::kDeleteLine, ChangeKind::kKey};
 const char* ChangeName(ChangeKind kind);
+// Test names show the kind by its name (not as raw bytes).
+inline void PrintTo(ChangeKind kind, std::ostream* os) { *os << ChangeName(kind); }
 
 // A new document of form `fac` with key `key` and 1 to `lines` lines.
 DocumentValues RandomDocument(TestRandom* rnd, const std::string& key, int lines);
