@@ -38,7 +38,8 @@ void PrintHelp() {
       "  query fac 'h00;' 'h01;' 'd02;tornillo'\n"
       "  query fac 'h00;*' 'h04;'      (every record, no condition)\n"
       "\nA large store is walked by one thread per processor; --threads N, or the\n"
-      "environment variable QUERY_THREADS, sets the count (1 walks it alone).\n",
+      "environment variable QUERY_THREADS, sets the count (1 walks it alone).\n"
+      "\nquery --check <form> reports what does not hold in the store; exit 0 when all does.\n",
       stdout);
 }
 
