@@ -375,11 +375,12 @@ Status StoreWriter::Commit(StoreIo* io, const Change& change) {
   if (!s.ok() || !(s = io->Write(StoreFile::kJournal, 0, EncodeJournal(journal))).ok() ||
       !(s = io->Flush(StoreFile::kJournal)).ok() || !(s = io->FlushDirectory()).ok())
     return s;
-  // 2. New lines past DOC's end: no reader's record points there yet.
-  if (!change.doc_bytes.empty() && !(s = io->Write(StoreFile::kDoc, change.doc_at, change.doc_bytes)).ok()) return s;
-  // 3. What readers see, once the reads in flight are done.
+  // 2. Readers kept out once the reads in flight are done: none ever reads a
+  // byte of a change that may yet be rolled back, not even an appended line.
   if (!SetStoreLock(io->fd(StoreFile::kInfo), StoreLockByte::kReaders, LockMode::kExclusive, true))
     return Status::Error("INFO in " + dir_ + " cannot be locked for writing: " + std::strerror(errno));
+  // 3. New lines past DOC's end, then what points to them.
+  if (!change.doc_bytes.empty() && !(s = io->Write(StoreFile::kDoc, change.doc_at, change.doc_bytes)).ok()) return s;
   for (const Change::Overwrite& o : change.overwrites)
     if (!(s = io->Write(o.file, o.offset, o.bytes)).ok()) return s;
   // 4. Everything durable, then the journal removed: the commit.
