@@ -21,6 +21,7 @@
 #include "file_io.h"
 #include "parallel_run.h"
 #include "query.h"
+#include "store_check.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ void PrintHelp() {
       "  query fac 'h00;' 'h01;' 'd02;tornillo'\n"
       "  query fac 'h00;*' 'h04;'      (every record, no condition)\n"
       "\nA large store is walked by one thread per processor; --threads N, or the\n"
-      "environment variable QUERY_THREADS, sets the count (1 walks it alone).\n",
+      "environment variable QUERY_THREADS, sets the count (1 walks it alone).\n"
+      "\nquery --check <form> reports what does not hold in the store; exit 0 when all does.\n",
       stdout);
 }
 
@@ -94,9 +96,28 @@ int RunQuery(const std::string& form, const std::vector<std::string>& arguments,
   return 0;
 }
 
+// query --check FORM: reports what does not hold in the store; 0 when all holds.
+int RunCheck(const std::string& form) {
+  CheckReport report;
+  Status s = CheckStoreCommand(form, &report);
+  if (!s.ok()) return Fail(s);
+  for (const std::string& p : report.problems) std::printf("%s\n", EscapeControlBytes(p).c_str());
+  if (report.problems.empty())
+    std::printf("the store holds: %lld documents, %lld detail lines\n", static_cast<long long>(report.documents),
+                static_cast<long long>(report.lines));
+  return report.problems.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--check") == 0) {
+    if (argc != 3) {
+      std::fputs("usage: query --check <form>\n", stderr);
+      return 2;
+    }
+    return RunCheck(argv[2]);
+  }
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
     PrintHelp();
     return 0;

@@ -67,13 +67,13 @@ int64_t BlockReader::FileSize() const {
 
 bool BlockReader::Fill() {
   if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
-  if (position_ >= known_end_ || position_ < 0 || fd_ < 0) return false;
+  if ((position_ >= known_end_ && !Grew()) || position_ < 0 || fd_ < 0) return false;
   if (adapting_) {
     NoteRefill();
     if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
     if (position_ >= known_end_) return false;
   }
-  ssize_t n = ReadAt(fd_, buffer_.get(), fill_size_, position_);
+  ssize_t n = LockedReadAt(buffer_.get(), fill_size_, position_);
   window_start_ = position_;
   window_size_ = std::max<ssize_t>(n, 0);
   if (static_cast<size_t>(window_size_) < fill_size_) known_end_ = position_ + window_size_;
@@ -99,12 +99,30 @@ void BlockReader::NoteRefill() {
 
 void BlockReader::LoadWhole(int64_t size) {
   buffer_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
-  const ssize_t n = ReadAt(fd_, buffer_.get(), static_cast<size_t>(size), 0);
+  const ssize_t n = LockedReadAt(buffer_.get(), static_cast<size_t>(size), 0);
+  whole_ = true;
   capacity_ = fill_size_ = static_cast<size_t>(size);
   window_start_ = 0;
   window_size_ = std::max<ssize_t>(n, 0);
   // What the file held when it was read is all the run sees of it.
   known_end_ = window_size_;
+}
+
+ssize_t BlockReader::LockedReadAt(char* out, size_t n, int64_t offset) {
+  // A lock that cannot be had (a file system without locks, a dead writer's
+  // change that cannot be rolled back) leaves the read unlocked.
+  const bool locked = lock_ != nullptr && lock_->Lock().ok();
+  const ssize_t got = ReadAt(fd_, out, n, offset);
+  if (locked) lock_->Unlock();
+  return got;
+}
+
+bool BlockReader::Grew() {
+  const int64_t size = lock_ != nullptr ? FileSize() : 0;
+  if (size <= known_end_) return false;
+  known_end_ = INT64_MAX;
+  if (whole_) LoadWhole(size);
+  return true;
 }
 
 size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, bool* at_end) {
@@ -257,8 +275,15 @@ Status Store::Open(const Form& form, const std::string& dir) {
   if (!(s = doc_file_.Open(StoreFilePath(dir, kDocFile), kDocBlock)).ok()) return s;
   doc_file_.AdaptToJumps(kDocInMemory);
 
+  // Each read of the store is made under the readers' lock; taking it
+  // first rolls back a change a writer died in the middle of.
+  read_lock_.Attach(info_fd_, dir, true);
+  if (!(s = read_lock_.Lock()).ok()) return s;
+  head_file_.SetReadLock(&read_lock_);
+  doc_file_.SetReadLock(&read_lock_);
   char count_text[13];
   ssize_t n = ReadAt(info_fd_, count_text, 12, 0);
+  read_lock_.Unlock();
   count_text[std::max<ssize_t>(n, 0)] = '\0';
   if (!ParseLong(count_text, &record_count_)) {
     record_count_ = 0;

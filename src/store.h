@@ -19,6 +19,7 @@
 #include "form.h"
 #include "record_values.h"
 #include "status.h"
+#include "store_lock.h"
 
 // Buffered positioned reads over one file, with the stream semantics the
 // record layout is read with: a field read stops after a line end, and a
@@ -44,6 +45,9 @@ class BlockReader {
   }
   void Seek(int64_t position) { position_ = position; }
   int64_t position() const { return position_; }
+  // Makes every read of the file one under `lock` (not owned), and lets a
+  // read past the end found so far look again: writers append to the file.
+  void SetReadLock(StoreReadLock* lock) { lock_ = lock; }
   // The size of the file as it stands now; 0 when it cannot be told.
   int64_t FileSize() const;
   // The descriptor, for questions about the file itself (its holes).
@@ -127,6 +131,11 @@ class BlockReader {
   void NoteRefill();
   // Reads the file's `size` bytes into memory as one window.
   void LoadWhole(int64_t size);
+  // A positioned read, under the read lock when there is one.
+  ssize_t LockedReadAt(char* out, size_t n, int64_t offset);
+  // True when the file has grown past the end a read found, which is then
+  // looked for again (the whole file read anew when it was held whole).
+  bool Grew();
 
   int fd_ = -1;
   // The buffer's pages are touched only as reads fill them: a run that
@@ -143,6 +152,8 @@ class BlockReader {
   uint64_t max_in_memory_ = 0;
   int64_t refills_ = 0;
   int64_t jumps_ = 0;              // refills not at or just past the window's end
+  StoreReadLock* lock_ = nullptr;  // see SetReadLock
+  bool whole_ = false;             // the window is the whole file
 };
 
 class Store {
@@ -210,6 +221,7 @@ class Store {
 
   const Form* form_ = nullptr;
   int info_fd_ = -1;
+  StoreReadLock read_lock_;  // taken for each read of HEAD and DOC
   BlockReader head_file_;
   BlockReader doc_file_;
   int64_t record_count_ = 0;
