@@ -120,7 +120,16 @@ Status StoreIo::CreateJournal() {
 
 bool StoreIo::OpenJournal() {
   int& fd = fds_[static_cast<int>(StoreFile::kJournal)];
-  if (fd < 0) fd = openat(dir_fd_, kJournalFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) return true;
+  // Only a regular file can be a journal this program wrote: anything else
+  // in its place (a FIFO, a device) is never opened.
+  struct stat before;
+  if (fstatat(dir_fd_, kJournalFile, &before, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!S_ISREG(before.st_mode)) {
+    errno = EINVAL;
+    return false;
+  }
+  fd = openat(dir_fd_, kJournalFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   return fd >= 0;
 }
 

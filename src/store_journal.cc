@@ -114,6 +114,10 @@ Status RestorePieces(StoreIo* io, const Journal& j, bool touched[4]) {
 Status RollBackLocked(StoreIo* io) {
   if (!io->OpenJournal()) {
     if (errno == ENOENT) return Status::Ok();
+    if (errno == EINVAL)
+      return Status::Error(std::string(kJournalFile) +
+                           " is no regular file, so no journal this program wrote; it is left as it is, and the "
+                           "store is not read or written until it is gone");
     return Status::Error(std::string(kJournalFile) + " cannot be opened as the store's journal (" + std::strerror(errno) +
                          "); it is left as it is, and the store is not written until it is gone");
   }

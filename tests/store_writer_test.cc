@@ -222,6 +222,22 @@ TEST(StoreWriterTest, TheJournalHasTheStoresPermissionsAndIsNeverALink) {
   EXPECT_EQ(elsewhere.Read("target"), "precious");
 }
 
+// A FIFO planted as JOURNAL is never opened: neither a query nor a writer
+// blocks on it, takes it for a journal, or writes the store.
+TEST(StoreWriterTest, AJournalThatIsNoRegularFileIsNeverOpened) {
+  FacStore s(3);
+  ASSERT_EQ(mkfifo(s.dir.File("JOURNAL").c_str(), 0644), 0);
+  const std::string bytes = StoreBytes(s.dir);
+  RunResult r = RunQueryIn(s.dir.path(), {"fac", "h00;"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("JOURNAL is no regular file"), std::string::npos) << r.err;
+  TestRandom rnd(5);
+  int64_t record;
+  Status st = s.writer.Add(RandomDocument(&rnd, "NEW3", 4), &record);
+  EXPECT_NE(st.message().find("JOURNAL"), std::string::npos) << st.message();
+  EXPECT_EQ(StoreBytes(s.dir), bytes);
+}
+
 TEST(StoreWriterTest, AStoreFileThatIsALinkIsNotWrittenThrough) {
   FacStore s(3);
   TempDir elsewhere;
