@@ -364,7 +364,9 @@ bool IsEndingKey(int code) {
 
 namespace {
 
-enum class Translated { kKey, kRefused, kEnded };
+// kLetter: a typed UTF-8 letter as its code page 437 byte (128 to 255),
+// which is never an ending key though its value may equal one's code.
+enum class Translated { kKey, kLetter, kRefused, kEnded };
 
 // Turns the key just read into the key the field sees, reading more keys
 // for a composed accent or a UTF-8 letter. A refused key has had its bell.
@@ -381,7 +383,8 @@ Translated TranslateKey(int *code, int type, const char *text, tcplib::FieldEdit
     if (letter == -2) return Translated::kEnded;
     if (letter == -1) Bell();
     *code = letter;
-    return letter == -1 ? Translated::kRefused : Translated::kKey;
+    if (letter == -1) return Translated::kRefused;
+    return letter >= 128 ? Translated::kLetter : Translated::kKey;
   }
   if (*code == kAccentKey && !utf8_typing) {
     int second;
@@ -418,6 +421,10 @@ int input(int row, int column, int width, int type, char *text, int exit_key) {
     Translated translated = TranslateKey(&code, type, text, &editor);
     if (translated == Translated::kEnded) break;
     if (translated == Translated::kRefused) continue;
+    if (translated == Translated::kLetter) {
+      editor.Edit(code);
+      continue;
+    }
     bool ends = mode_keys ? tcplib::IsModeEndingKey(code) : tcplib::IsEndingKey(code);
     if (ends || code == exit_key || code == TCP_KEY_RESIZE || code == TCP_KEY_END) return editor.Finish(code);
     editor.Edit(code);
