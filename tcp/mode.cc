@@ -208,6 +208,8 @@ int ReadModeKey(bool *ended) {
     int length = 0;
     int kind = ReadEscapeSequence([](int wait) { return ReadByte(wait, false); }, PushBack, g_mode.escape_ms, sequence, &length);
     if (kind == 0) return KEY_ESCAPE;
+    g_mode.last_length = length;
+    std::memcpy(g_mode.last_sequence, sequence, static_cast<size_t>(std::min(length, kMaxEscapeSequence)));
     if (kind < 0) return TCP_KEY_UNKNOWN;
     return CodeOfSequence(tc, TICS, sequence, length);
   }
@@ -330,6 +332,15 @@ void tcpendkeys(const int *codes, int count) {
 }
 
 void tcpresized(void) { tcplib::WakeUp(); }
+
+int tcplastseq(char *buffer, int size) {
+  if (buffer != nullptr && size > 0) {
+    int kept = std::min({g_mode.last_length, tcplib::kMaxEscapeSequence, size - 1});
+    std::memcpy(buffer, g_mode.last_sequence, static_cast<size_t>(kept));
+    buffer[kept] = '\0';
+  }
+  return g_mode.last_length;
+}
 
 int tcpentry(int entry, const char *bytes) {
   if (entry < 0 || entry >= 40 || bytes == nullptr) return -1;

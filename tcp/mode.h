@@ -35,6 +35,8 @@ struct ModeState {
   int end_keys[kMaxEndKeys] = {};     // ending keys set by tcpendkeys
   int end_key_count = -1;             // -1: the default ending keys
   int wake_pipe[2] = {-1, -1};        // read end, write end (non-blocking)
+  unsigned char last_sequence[kMaxEscapeSequence] = {};  // the last escape sequence read
+  int last_length = 0;                // its length (bytes kept: at most kMaxEscapeSequence)
   volatile std::sig_atomic_t resized = 0;  // the window changed; not yet told
   bool winch_taken = false;           // the library's SIGWINCH handler is installed
 };

@@ -312,6 +312,12 @@ void tcpendkeys(const int *codes, int count);
 // TCP_KEY_RESIZE. Async-signal-safe.
 void tcpresized(void);
 
+// Copies the last escape sequence getin1 read in TCP_MODE_KEYS (ESC
+// included; the one behind a TCP_KEY_UNKNOWN, for a program that gives a
+// meaning of its own to some) into `buffer` of `size` bytes, cut to fit and
+// NUL-terminated, and returns its whole length; 0 when none was read.
+int tcplastseq(char *buffer, int size);
+
 // Sets entry `entry` (0 to 39) of the terminal table to the first 9 bytes of
 // `bytes`. Returns 0, or -1 for an entry number out of range or NULL bytes.
 int tcpentry(int entry, const char *bytes);

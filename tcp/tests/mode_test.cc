@@ -84,6 +84,20 @@ TEST(ModeKeysTest, SequencesTheTableDoesNotNameComeBackAsOneUnknownKey) {
   EXPECT_NE(Keys(0, "\x1b[Z").find("90,"), std::string::npos);
 }
 
+TEST(ModeKeysTest, TheLastSequenceCanBeAskedFor) {
+  ChildRun run = RunInChild("\x1b[5~\x1b[1;5D", [] {
+    SetKeyTable();
+    tcpmode(TCP_MODE_KEYS);
+    char text[5];
+    std::printf("%d ", tcplastseq(text, sizeof text));
+    std::printf("%d ", getin1());
+    std::printf("%d %s ", tcplastseq(text, sizeof text), text + 1);
+    getin1();
+    std::printf("%d %s", tcplastseq(text, sizeof text), text + 1);
+  });
+  EXPECT_EQ(run.out, "0 300 4 [5~ 6 [1;");
+}
+
 TEST(ModeKeysTest, ApplicationAndNormalCursorFormsAreTheSameKey) {
   EXPECT_EQ(Keys(TCP_MODE_KEYS, "\x1bOD\x1bOC\x1bOH"), "21,6,202,-1,");
 }
