@@ -67,6 +67,20 @@ constexpr UsualSequence kUsualSequences[] = {
 
 }  // namespace
 
+namespace {
+
+// `text` in at most `room` characters: whole parts (separated by two
+// blanks) while they fit, so that no number is shown cut; cut hard only when
+// not even the first part fits.
+std::string CutAtPart(const std::string& text, size_t room) {
+  if (text.size() <= room) return text;
+  const size_t part_end = text.rfind("  ", room);
+  if (part_end == std::string::npos || part_end == 0) return text.substr(0, room);
+  return text.substr(0, part_end);
+}
+
+}  // namespace
+
 int BrowseKey(int key, const std::string& sequence) {
   if (key != TCP_KEY_UNKNOWN) return key;
   for (const UsualSequence& usual : kUsualSequences) {
@@ -80,10 +94,10 @@ std::string FitMessage(const std::string& text, const std::string& keys, int wid
   const int room = width - static_cast<int>(keys.size()) - 2;
   const int wanted = std::min(static_cast<int>(text.size()), kLeastNoteCells);
   if (text.empty() || (room >= wanted && room > 0)) {
-    std::string fitted = text.empty() ? keys : text.substr(0, static_cast<size_t>(room)) + "  " + keys;
+    std::string fitted = text.empty() ? keys : CutAtPart(text, static_cast<size_t>(room)) + "  " + keys;
     return fitted.substr(0, static_cast<size_t>(width));
   }
-  return text.substr(0, static_cast<size_t>(width));  // a narrow window: the note alone
+  return CutAtPart(text, static_cast<size_t>(width));  // a narrow window: the note alone
 }
 
 Browser::Browser(Query* query, const std::vector<std::string>& header_mask,
@@ -96,6 +110,12 @@ Browser::Browser(Query* query, const std::vector<std::string>& header_mask,
       header_search_(static_cast<size_t>(query->form().header_count)),
       detail_search_(static_cast<size_t>(query->form().field_count)) {
   view_.set_layout(MakeLayout(query_->form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
+}
+
+const char* Browser::KeysHelp() { return kKeysHelp; }
+
+void Browser::Note(const std::string& note) {
+  view_.DrawMessage(CutAtPart(note, static_cast<size_t>(std::max(view_.layout().size.columns - 1, 0))));
 }
 
 int Browser::MessageRowFromTable() const {

@@ -33,6 +33,7 @@
 #include "query.h"
 #include "status.h"
 #include "tcp.h"
+#include "terminal_text.h"
 #include "view.h"
 
 inline constexpr int kKeyFirst = KEY_EXTENDED_BASE + 22;
@@ -68,6 +69,13 @@ class Browser {
   void Resize(ScreenSize size);
   // Draws everything again.
   void Redraw();
+  // Shows `note` alone on the message row (the next key brings the status
+  // and the key list back).
+  void Note(const std::string& note);
+  // How stored text reaches the terminal (see TerminalText).
+  void set_text(TerminalText text) { view_.set_text(std::move(text)); }
+  // The key list of the message row.
+  static const char* KeysHelp();
 
   const Navigator& navigator() const { return navigator_; }
   // The search texts in force, as query arguments (header fields first).
