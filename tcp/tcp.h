@@ -30,23 +30,46 @@ extern "C" {
 
 // ---------------------------------------------------------------------------
 // Process-wide state, all zero when the process starts.
+//
+// The linker knows each variable by a name that begins with tcp_ (tcp_tc,
+// tcp_TICS, tcp_start, tcp_debug ...), so that a program's own global
+// `start` or `debug` does not clash with the library's. Source code uses
+// the described names declared here; a source file that has variables of
+// those names itself defines TCP_PREFIXED_NAMES before including this
+// header and gets the tcp_ names instead.
+#if defined(__GNUC__)
+#define TCP_LINK_NAME(name) __asm__(#name)
+#else
+#define TCP_LINK_NAME(name)
+#endif
 
-// The terminal table: entry n is the zero-terminated string in tc[n].
-extern char tc[40][10];
+#if defined(TCP_PREFIXED_NAMES)
+extern char tcp_tc[40][10];
+extern int tcp_TICS;
+extern int tcp_start;
+extern int tcp_cmpar;
+extern char tcp_user[30];
+extern int tcp_fuser;
+extern int tcp_debug;
+extern int tcp_ddoc;
+#else
+// The terminal table: entry n is the zero-terminated string tc[n].
+extern char tc[40][10] TCP_LINK_NAME(tcp_tc);
 // One more than the highest entry number the key decoder scans (6..TICS-1).
-extern int TICS;
+extern int TICS TCP_LINK_NAME(tcp_TICS);
 // Non-zero: cursor positioning sends both coordinates one higher.
-extern int start;
+extern int start TCP_LINK_NAME(tcp_start);
 // With `start` 0: added to both coordinates by cursor positioning.
-extern int cmpar;
+extern int cmpar TCP_LINK_NAME(tcp_cmpar);
 // Name of the per-user file opened by tcp(1), e.g. "user/clerk  Dec  6".
-extern char user[30];
+extern char user[30] TCP_LINK_NAME(tcp_user);
 // Descriptor of the per-user file; 0 when tcp(0) opened none.
-extern int fuser;
+extern int fuser TCP_LINK_NAME(tcp_fuser);
 // Debug switch read by dbgr; nothing in the library sets it.
-extern int debug;
+extern int debug TCP_LINK_NAME(tcp_debug);
 // While 0, the field editor draws four blanks after a numeric field.
-extern int ddoc;
+extern int ddoc TCP_LINK_NAME(tcp_ddoc);
+#endif
 
 // ---------------------------------------------------------------------------
 // Constants: table entry numbers, key codes and a buffer size. One enum, so
