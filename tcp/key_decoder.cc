@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "mode.h"
+#include "state.h"
 #include "tcp.h"
 
 namespace tcplib {
@@ -73,14 +74,6 @@ int DecodeKey(const char (&table)[40][10], int tics, const std::function<int()> 
 
 namespace {
 
-// Whether the last getin1 met the end of standard input (or a read error)
-// instead of a key.
-bool input_ended = false;
-
-}  // namespace
-
-namespace {
-
 // The described reader: every read is a fresh attempt, the stream's
 // end-of-file mark cleared first, so a terminal read that timed out can be
 // retried.
@@ -111,9 +104,9 @@ int getin1() {
   } else {
     key = ReadTableKey(&ended);
   }
-  input_ended = ended;
+  tcplib::State().input_ended = ended;
   if (ended && tcplib::ModeOn(TCP_MODE_END)) return TCP_KEY_END;
   return key;
 }
 
-int tcpeof(void) { return input_ended ? 1 : 0; }
+int tcpeof(void) { return tcplib::State().input_ended ? 1 : 0; }

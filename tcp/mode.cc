@@ -15,6 +15,7 @@
 
 #include "key_decoder.h"
 #include "screen.h"
+#include "state.h"
 #include "tcp.h"
 
 namespace tcplib {
@@ -26,7 +27,8 @@ constexpr int kReferenceRows = 24;  // the table's message row counts on 24 line
 constexpr int kDefaultRows = 24;
 constexpr int kDefaultColumns = 80;
 
-ModeState g_mode;
+LibraryState g_state;
+ModeState &g_mode = g_state.mode;
 
 bool IsParameterOrIntermediate(int byte) { return byte >= 0x20 && byte <= 0x3F; }
 bool IsFinal(int byte) { return byte >= 0x40 && byte <= 0x7E; }
@@ -143,6 +145,8 @@ int ReadByte(int timeout_ms, bool wake) {
 }  // namespace
 
 ModeState &Mode() { return g_mode; }
+
+LibraryState &State() { return g_state; }
 
 bool ModeOn(int flag) { return (g_mode.flags & flag) != 0; }
 

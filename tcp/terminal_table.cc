@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "state.h"
 #include "table_format.h"
 #include "tcp.h"
 
@@ -26,11 +27,6 @@ int fuser;         // descriptor of the per-user file, 0 when none
 
 namespace tcplib {
 
-namespace {
-// Outcome of the last table load, for tcpstat; the reason may name a path.
-TableStatus g_table_status = TableStatus::kMissing;
-char g_table_reason[256] = "no table loaded yet";
-}  // namespace
 
 static_assert(sizeof(tc) == kEntries * kEntrySize);
 static_assert(sizeof(user) == kUserNameSize);
@@ -52,8 +48,8 @@ bool TrustedOwnerAndMode(const struct stat &st, bool sticky_ok) {
 }
 
 void SetTableStatus(TableStatus status, const std::string &reason) {
-  g_table_status = status;
-  std::snprintf(g_table_reason, sizeof g_table_reason, "%s", reason.c_str());
+  State().table_status = static_cast<int>(status);
+  std::snprintf(State().table_reason, sizeof State().table_reason, "%s", reason.c_str());
 }
 
 // "uid N" and, when the account has a name, ", name".
@@ -299,9 +295,9 @@ int OpenUserFile(const char *name) {
   return fd;
 }
 
-TableStatus LastTableStatus() { return g_table_status; }
+TableStatus LastTableStatus() { return static_cast<TableStatus>(State().table_status); }
 
-const char *LastTableReason() { return g_table_reason; }
+const char *LastTableReason() { return State().table_reason; }
 
 }  // namespace tcplib
 
