@@ -179,6 +179,21 @@ until [ "$(modes)" = "-icanon -echo " ]; do
   i=$((i + 1)); [ $i -gt 50 ] && fail "continued, the terminal has '$(modes)'"; sleep 0.1
 done
 expect_somewhere "000108  8 of 12"
+# The same while the search prompt is open: the screen, wiped meanwhile, is
+# drawn again with the prompt still open.
+t send-keys -t b s
+expect_somewhere "SEARCH  Tab/Down:next field"
+t send-keys -t b C-z
+i=0
+until [ "$(modes)" = "icanon echo " ]; do
+  i=$((i + 1)); [ $i -gt 50 ] && fail "stopped in the prompt, the terminal has '$(modes)'"; sleep 0.1
+done
+printf '\033[H\033[2J' > "$tty"
+kill -CONT "$pid"
+expect_line 0 "+FACTURA--CLIENTE-----------------------------------------------------+"
+expect_somewhere "SEARCH  Tab/Down:next field"
+t send-keys -t b Escape
+expect_somewhere "000108  8 of 12"
 t send-keys -t b Up
 expect_somewhere "000107  7 of 12"
 
