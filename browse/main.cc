@@ -189,6 +189,10 @@ int Browse(const std::string& form_path, StoreEncoding encoding) {
   // a resize that ends any key wait (browse's own SIGWINCH handler tells
   // the library).
   tcpmode(TCP_MODE_MODERN);
+  // Typed letters are kept in code page 437 and echoed as UTF-8 on a UTF-8
+  // terminal, as the values are shown.
+  const std::string codeset = nl_langinfo(CODESET);
+  tcputf8 = encoding == StoreEncoding::kCp437 && (codeset == "UTF-8" || codeset == "utf8") ? 1 : 0;
   Browser browser(&query, header_mask, detail_mask, size);
   browser.set_text(std::move(text));
   SetLeavingBytes(LeavingBytes(size.rows - 1));

@@ -136,7 +136,12 @@ int ReadByte(int timeout_ms, bool wake) {
     int n = poll(fds, wake && g_mode.wake_pipe[0] >= 0 ? 2 : 1, timeout_ms);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) return kTimedOut;
-    if (n > 0 && fds[0].revents == 0) continue;  // the wake-up: seen at the loop's top
+    if (n > 0 && fds[0].revents == 0) {
+      // The wake-up: seen at the loop's top; a stale byte without its flag
+      // is drained so that the wait does not spin.
+      if (g_mode.resized == 0) DrainWakePipe();
+      continue;
+    }
     std::clearerr(stdin);
     return std::getchar();
   }
