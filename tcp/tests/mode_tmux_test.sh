@@ -36,9 +36,11 @@ expect_line 5 "  | AMOUNT    ************                   |"
 # The window grows: the form is drawn again (values without underscores), and a refused date's message
 # lands on the new bottom row.
 t resize-window -t mode -y 40
+# Keys are typed once the form is drawn again, not while the resize is on
+# its way to the program.
+expect_line 4 "  | NAME      Málaga:~                       |"
 t send-keys -t mode 3202 Enter
 expect_line 39 "$(printf '%20s' '')ERROR EN CAMPO FECHA  -  NO ACEPTA DIA"
-expect_line 4 "  | NAME      Málaga:~                       |"
 # The key that dismisses the message is typed into the date.
 t send-keys -t mode BSpace
 expect_line 6 "  | DATE      320_____                       |"
