@@ -9,7 +9,7 @@
 
 namespace {
 
-void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void WriteBytes(const std::string& bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
 void WriteEntry(int entry) {
   tcplib::WriteControl(stdout, tc[entry], std::span<const int>());
@@ -23,8 +23,10 @@ void View::DrawField(const Placement& p, const FieldDef& def, std::string_view t
   // so a right-aligned number is cut as it would show, not re-aligned.
   std::string shown = DisplayText(def, text, p.full_width);
   pos(p.row, p.column);
-  Write(shown.substr(0, static_cast<size_t>(p.width)));
+  Write(CutAtEdge(def, shown, p.width));
 }
+
+void View::Write(const std::string& text) const { WriteBytes(text_.Convert(text)); }
 
 void View::Blank(const Placement& p) {
   if (!p.shown || p.width <= 0) return;

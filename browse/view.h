@@ -9,12 +9,16 @@
 #include "layout.h"
 #include "navigator.h"
 #include "query.h"
+#include "terminal_text.h"
 
 class View {
  public:
   View(const Query* query, Layout layout) : query_(query), layout_(std::move(layout)) {}
 
   const Layout& layout() const { return layout_; }
+  // How stored text is written to the terminal (by default: as stored,
+  // control bytes as '?').
+  void set_text(TerminalText text) { text_ = std::move(text); }
   void set_layout(Layout layout) { layout_ = std::move(layout); }
 
   // Draws the whole screen: blanks, the frame, the masks, the document the
@@ -33,9 +37,12 @@ class View {
  private:
   void DrawField(const Placement& p, const FieldDef& def, std::string_view text);
   void Blank(const Placement& p);
+  // Writes `text`, in the store's encoding, through text_.
+  void Write(const std::string& text) const;
 
   const Query* query_;
   Layout layout_;
+  TerminalText text_;
 };
 
 #endif  // BROWSE_VIEW_H_
