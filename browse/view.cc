@@ -41,19 +41,27 @@ void View::ClearFields() {
 
 void View::DrawRecord(const Navigator& navigator) {
   const Form& form = query_->form();
-  const RecordValues& values = query_->values();
   const bool shown = navigator.current() >= 0;
+  std::vector<bool> lines_shown(static_cast<size_t>(form.line_count), false);
+  for (int line = 0; line < form.line_count; ++line) {
+    lines_shown[static_cast<size_t>(line)] = shown && query_->LinePresent(line) &&
+                                             (!navigator.searching() || query_->PrintsLine(line));
+  }
+  if (shown) {
+    DrawValues(query_->values(), lines_shown);
+    return;
+  }
+  ClearFields();
+  std::fflush(stdout);
+}
+
+void View::DrawValues(const RecordValues& values, const std::vector<bool>& lines_shown) {
+  const Form& form = query_->form();
   for (int f = 0; f < form.header_count; ++f) {
-    const Placement& p = layout_.header[static_cast<size_t>(f)];
-    if (shown) {
-      DrawField(p, form.ph[static_cast<size_t>(f)], values.HeaderText(f));
-    } else {
-      Blank(p);
-    }
+    DrawField(layout_.header[static_cast<size_t>(f)], form.ph[static_cast<size_t>(f)], values.HeaderText(f));
   }
   for (int line = 0; line < form.line_count; ++line) {
-    const bool drawn = shown && query_->LinePresent(line) &&
-                       (!navigator.searching() || query_->PrintsLine(line));
+    const bool drawn = static_cast<size_t>(line) < lines_shown.size() && lines_shown[static_cast<size_t>(line)];
     for (int f = 0; f < form.field_count; ++f) {
       const Placement& p = layout_.detail_at(line, f, form.field_count);
       if (drawn) {
