@@ -40,6 +40,7 @@ std::string EntryScreen::Header() const {
 void EntryScreen::Draw(const std::string& note) {
   std::vector<bool> shown;
   for (const LineValues& line : entry_->values().lines) shown.push_back(line.present);
+  view_->DrawForm();
   view_->DrawValues(reader_.values(), shown);
   view_->DrawMessage(FitMessage(note.empty() ? Header() : note, kEntryKeys, view_->layout().size.columns - 1));
 }

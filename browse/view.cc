@@ -90,6 +90,14 @@ void View::DrawMessage(const std::string& text) {
   std::fflush(stdout);
 }
 
+void View::DrawForm() {
+  if (layout_.frame) box(0, 0, layout_.frame_bottom, layout_.frame_right);
+  for (const MaskRun& run : layout_.mask) {
+    pos(run.row, run.column);
+    Write(run.text);
+  }
+}
+
 void View::DrawAll(const Navigator& navigator, const std::string& message) {
   // Every cell is blanked but the last of the last row, whose writing
   // would scroll some terminals.
@@ -98,11 +106,7 @@ void View::DrawAll(const Navigator& navigator, const std::string& message) {
     pos(r, 0);
     Write(r + 1 < layout_.size.rows ? blank_row : blank_row.substr(1));
   }
-  if (layout_.frame) box(0, 0, layout_.frame_bottom, layout_.frame_right);
-  for (const MaskRun& run : layout_.mask) {
-    pos(run.row, run.column);
-    Write(run.text);
-  }
+  DrawForm();
   DrawRecord(navigator);
   DrawMessage(message);
 }
