@@ -10,6 +10,8 @@
 namespace {
 
 constexpr char kEntryKeys[] = "F2:save Esc:cancel Tab/Up:field ^Y:del line";
+// Beside a note, which needs the room.
+constexpr char kEntryKeysShort[] = "F2 Esc";
 constexpr int kDateDigits = 8;
 constexpr int kMaxEditWidth = 255;
 // A refused date: the library has shown why; the field is edited again.
@@ -42,7 +44,8 @@ void EntryScreen::Draw(const std::string& note) {
   for (const LineValues& line : entry_->values().lines) shown.push_back(line.present);
   view_->DrawForm();
   view_->DrawValues(reader_.values(), shown);
-  view_->DrawMessage(FitMessage(note.empty() ? Header() : note, kEntryKeys, view_->layout().size.columns - 1));
+  const int width = view_->layout().size.columns - 1;
+  view_->DrawMessage(note.empty() ? FitMessage(Header(), kEntryKeys, width) : FitMessage(note, kEntryKeysShort, width));
 }
 
 Status EntryScreen::Resolve() {
