@@ -118,11 +118,29 @@ void DocumentEntry::DeleteLine(int line) {
   values.present = false;
 }
 
+DocumentValues DocumentEntry::ToStore() const {
+  DocumentValues out = values_;
+  for (int f = 0; f < form_->header_count; ++f) {
+    std::string& text = out.header[static_cast<size_t>(f)];
+    if (IsNumberType(Def({-1, f}).type) && IsBlank(text)) text.assign(1, '0');
+  }
+  for (int line = 0; line < form_->line_count; ++line) {
+    LineValues& values = out.lines[static_cast<size_t>(line)];
+    for (int f = 0; f < form_->field_count && values.present; ++f) {
+      if (IsNumberType(Def({line, f}).type) && IsBlank(values.fields[static_cast<size_t>(f)])) values.fields[static_cast<size_t>(f)].assign(1, '0');
+    }
+  }
+  return out;
+}
+
 TypedRecord DocumentEntry::Typed() const {
-  auto stored = [this](EntryField at) {
+  const DocumentValues to_store = ToStore();
+  auto stored = [this, &to_store](EntryField at) {
+    const std::string& text = at.line < 0 ? to_store.header[static_cast<size_t>(at.field)]
+                                          : to_store.lines[static_cast<size_t>(at.line)].fields[static_cast<size_t>(at.field)];
     std::string out, why;
     const FieldPlace place = at.line >= 0 && at.field == 0 ? FieldPlace::kFirstOfLine : FieldPlace::kAnywhere;
-    if (!FormatStoredValue(Def(at), place, Text(at), &out, &why)) return Text(at);
+    if (!FormatStoredValue(Def(at), place, text, &out, &why)) return text;
     return out;
   };
   TypedRecord typed;

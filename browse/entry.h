@@ -36,6 +36,10 @@ class DocumentEntry {
   const LoadedDocument& before() const { return before_; }
   // The values typed so far, shaped as the writer takes them.
   const DocumentValues& values() const { return values_; }
+  // The values to store: those typed, with a number field left blank (in
+  // the header, or in a present line) as 0. Stored as blanks it would enter
+  // the formulas as no operand at all, and shift their arithmetic.
+  DocumentValues ToStore() const;
   // True when some value differs from the one the entry began with.
   bool changed() const { return values_.header != start_.header || !SameLines(values_, start_); }
 
@@ -51,7 +55,7 @@ class DocumentEntry {
   // Empties every field of `line`, which becomes absent.
   void DeleteLine(int line);
 
-  // The record as the reader would read it once stored: each value as
+  // The record as the reader would read it once stored: each of ToStore()'s values as
   // FormatStoredValue stores it (as typed when it cannot be stored, which
   // Refusal then names), present lines by the rule above.
   TypedRecord Typed() const;

@@ -94,7 +94,7 @@ Status EntryScreen::Save(bool* saved, int64_t* record) {
   Status written = opened;
   if (opened.ok()) {
     *record = entry_->before().record;
-    written = entry_->is_new() ? writer.Add(entry_->values(), record) : writer.Save(entry_->before(), entry_->values());
+    written = entry_->is_new() ? writer.Add(entry_->ToStore(), record) : writer.Save(entry_->before(), entry_->ToStore());
   }
   if (written.ok()) {
     *saved = true;
