@@ -4,14 +4,17 @@
 # prints: a whole invoice typed in (a client key its table lacks, then
 # corrected; a refused date, then corrected; three lines; the total
 # computed), saved; a line changed and one deleted; cancel with and without
-# changes; the checker passes; and browse without --edit writes nothing.
-#   entry_tmux_test.sh <browse> <query> <source directory>
+# changes; a save refused because another writer changed the document,
+# which is then loaded again; the checker passes; and browse without --edit
+# writes nothing.
+#   entry_tmux_test.sh <browse> <query> <source directory> <store_change_tool>
 # Exits 77 (skipped) where tmux is not installed.
 set -u
 command -v tmux >/dev/null 2>&1 || { echo "tmux is not installed: skipped"; exit 77; }
 browse=$1
 query=$2
 source=$3
+change_tool=$4
 socket="entry-test-$$"
 store="${TMPDIR:-/tmp}/entry-test-store-$$"
 table=""
@@ -126,6 +129,22 @@ t send-keys -t b Escape
 expect_somewhere "discard the changes?"
 t send-keys -t b y
 expect_somewhere "nothing saved  000113"
+
+# --- Another writer changes the document while it is typed in: the save is
+# refused, and the document is loaded again as it now is.
+t send-keys -t b f
+expect_somewhere "000101  1 of 13"
+t send-keys -t b e Tab Tab Tab Tab 5
+expect_somewhere "CHANGING 000101"
+"$change_tool" counter "$store" 1 1 >/dev/null || fail "store_change_tool counter failed"
+t send-keys -t b Tab F2
+expect_somewhere "changed on disk since it was loaded"
+t send-keys -t b y
+expect_somewhere "loaded again as it is on disk"
+expect_somewhere "^|IMPORTE    1.251,00   DTO %      5 "
+t send-keys -t b Escape
+expect_somewhere "nothing saved  000101"
+saved=$(cd "$store" && cat INFO HEAD DOC H | cksum)
 t send-keys -t b q
 expect_somewhere "EXIT=0"
 [ "$(cd "$store" && cat INFO HEAD DOC H | cksum)" = "$saved" ] || fail "a cancelled change was written"
