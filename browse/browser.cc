@@ -1,11 +1,16 @@
 #include "browser.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
+
+#include "entry_screen.h"
+#include "store_writer.h"
 
 namespace {
 
 constexpr char kKeysHelp[] = "Up Dn PgUp PgDn f l k:key s:search q:quit";
+constexpr char kEditKeysHelp[] = "Up Dn PgUp PgDn f l k s n:new e:edit q";
 // A note gets at least these cells beside the key list, or the row alone.
 constexpr int kLeastNoteCells = 20;
 constexpr char kSearchHelp[] = "SEARCH  Tab/Down:next field  Up:previous  Ctrl-D:search  Escape:cancel";
@@ -156,7 +161,7 @@ void Browser::Redraw() {
     message = "not on the screen: " + view_.layout().hidden;
     hidden_named_ = true;
   }
-  view_.DrawAll(navigator_, FitMessage(message, kKeysHelp, view_.layout().size.columns - 1));
+  view_.DrawAll(navigator_, FitMessage(message, Keys(), view_.layout().size.columns - 1));
 }
 
 void Browser::Resize(ScreenSize size) {
@@ -167,7 +172,66 @@ void Browser::Resize(ScreenSize size) {
 
 void Browser::Show(const std::string& note) {
   view_.DrawRecord(navigator_);
-  Message(note.empty() ? StatusText() : note, kKeysHelp);
+  Message(note.empty() ? StatusText() : note, Keys());
+}
+
+const char* Browser::Keys() const { return editing_ ? kEditKeysHelp : kKeysHelp; }
+
+Status Browser::EnterDocument(bool is_new, bool* done) {
+  const Form& form = query_->form();
+  std::optional<DocumentEntry> entry;
+  if (is_new) {
+    entry = DocumentEntry::Blank(form);
+  } else {
+    if (navigator_.current() < 0) {
+      Message("no document to change", Keys());
+      return Status::Ok();
+    }
+    StoreWriter writer;
+    LoadedDocument loaded;
+    Status s = writer.Open(form, query_->engine().options().store_dir);
+    if (s.ok()) s = writer.Load(navigator_.current(), &loaded);
+    if (!s.ok()) {
+      Message("cannot change the document: " + s.message(), Keys());
+      return Status::Ok();
+    }
+    entry = DocumentEntry::Change(form, std::move(loaded));
+  }
+  auto redraw = [this] {
+    ResizeToWindow();
+    view_.DrawAll(navigator_, "");
+  };
+  redraw();
+  EntryScreen screen(query_, &view_, redraw);
+  EntryEnd end = EntryEnd::kCancelled;
+  int64_t record = -1;
+  Status s = screen.Run(std::move(*entry), &end, &record);
+  if (!s.ok()) return s;
+  if (end == EntryEnd::kEndOfInput) {
+    *done = true;
+    return Status::Ok();
+  }
+  if (end == EntryEnd::kSaved) return ShowSaved(record);
+  if (!(s = navigator_.Refresh()).ok()) return s;
+  view_.DrawAll(navigator_, FitMessage("nothing saved  " + StatusText(), Keys(), view_.layout().size.columns - 1));
+  return Status::Ok();
+}
+
+Status Browser::ShowSaved(int64_t record) {
+  // The engine is loaded again, so that the count, H and the lookups are
+  // those the save left.
+  const std::string form_path = query_->engine().options().form_path;
+  Status s = query_->Start(form_path, {});
+  if (!s.ok()) return s;
+  key_index_ = HeaderKeyIndex();
+  key_index_tried_ = false;
+  std::fill(header_search_.begin(), header_search_.end(), std::string());
+  std::fill(detail_search_.begin(), detail_search_.end(), std::string());
+  bool found = false;
+  if (!(s = navigator_.GoToRecord(record, &found)).ok()) return s;
+  Redraw();
+  Message("saved  " + StatusText(), Keys());
+  return Status::Ok();
 }
 
 std::vector<QueryArgument> Browser::SearchArguments() const {
@@ -226,6 +290,12 @@ Status Browser::HandleKey(int key, bool* done) {
       return Status::Ok();
     case 'k': case 'K':
       return TypeKey();
+    case 'n': case 'N': case 'e': case 'E':
+      if (!editing_) {
+        Message("browse shows documents only; browse --edit FORM changes them", Keys());
+        return Status::Ok();
+      }
+      return EnterDocument(key == 'n' || key == 'N', done);
     case 's': case 'S': case '/':
       return TypeSearch();
     case 12:  // Ctrl-L
@@ -238,7 +308,7 @@ Status Browser::HandleKey(int key, bool* done) {
       *done = tcpeof() != 0;
       return Status::Ok();
     default:
-      Message("keys:", kKeysHelp);
+      Message("keys:", Keys());
       return Status::Ok();
   }
   if (!s.ok()) return s;
@@ -272,7 +342,7 @@ Status Browser::TypeKey() {
   for (;;) {
     const Placement* p = view_.layout().header.empty() ? nullptr : &view_.layout().header[0];
     if (p == nullptr || !p->shown || p->width <= 0) {
-      Message("header field 0 is not on the screen", kKeysHelp);
+      Message("header field 0 is not on the screen", Keys());
       return Status::Ok();
     }
     Message("", kKeyHelp);
@@ -314,7 +384,7 @@ Status Browser::TypeSearch() {
   };
   std::vector<Target> targets = find_targets();
   if (targets.empty()) {
-    Message("no field is on the screen", kKeysHelp);
+    Message("no field is on the screen", Keys());
     return Status::Ok();
   }
   const std::vector<std::string> saved_header = header_search_;
@@ -370,7 +440,7 @@ Status Browser::TypeSearch() {
     Status s = navigator_.Refresh();
     if (!s.ok()) return s;
   }
-  view_.DrawAll(navigator_, FitMessage(note.empty() ? StatusText() : note + "  " + StatusText(), kKeysHelp,
+  view_.DrawAll(navigator_, FitMessage(note.empty() ? StatusText() : note + "  " + StatusText(), Keys(),
                                        view_.layout().size.columns - 1));
   return Status::Ok();
 }

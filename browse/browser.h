@@ -8,6 +8,9 @@
 //                            header field 0's place
 //   s                        search: texts typed into the fields
 //   q, Escape, end of input  end
+//   n, e                     with editing on (browse --edit): a new document
+//                            on a blank form, or a change of the one shown
+//                            (keys of the entry: entry_screen.h)
 //
 // Keys the table does not name are known by their usual sequences (ESC [ H,
 // ESC O H, ESC [ 1 ~ and ESC [ 7 ~ for Home; F, 4 and 8 for End; ESC [ 5 ~
@@ -82,11 +85,20 @@ class Browser {
   std::vector<QueryArgument> SearchArguments() const;
   // The status of the message row: the document shown and where it lies.
   std::string StatusText() const;
+  // Lets `n` and `e` enter and change documents (off by default: browse
+  // then never writes).
+  void set_editing(bool on) { editing_ = on; }
   // Uses `index` for `k` instead of reading H at the first `k`.
   void set_key_index(HeaderKeyIndex index) { key_index_ = std::move(index); }
 
  private:
   Status TypeSearch();
+  // Enters a new document (`is_new`) or changes the one shown, then shows
+  // the document saved, or the one shown before.
+  Status EnterDocument(bool is_new, bool* done);
+  // Loads the store again after a save, and shows record `record`.
+  Status ShowSaved(int64_t record);
+  const char* Keys() const;
   Status TypeKey();
   // Draws the record and the message after a move; `note` replaces the
   // status when not empty.
@@ -110,6 +122,7 @@ class Browser {
   bool hidden_named_ = false;  // the fields off the screen have been named
   HeaderKeyIndex key_index_;         // H in memory, once `k` has been used
   bool key_index_tried_ = false;
+  bool editing_ = false;  // n and e enter documents
 };
 
 #endif  // BROWSE_BROWSER_H_

@@ -1,8 +1,10 @@
 // browse: shows the documents of a store one at a time on a full screen,
 // with the form's masks, through the query engine and the terminal library.
 //
-//   browse [--encoding cp437|latin1|utf8] <form>
+//   browse [--encoding cp437|latin1|utf8] [--edit] <form>
 //
+// Without --edit browse only reads the store; with it, `n` and `e` enter and
+// change documents, written through the store writer.
 // Everything that can be refused is refused before the terminal is touched:
 // the engine's start-up (with the query's own messages), the screen masks,
 // a standard input that is no terminal, and a terminal for which there is
@@ -39,7 +41,7 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: browse [--encoding cp437|latin1|utf8] <form>\n";
+constexpr char kUsage[] = "usage: browse [--encoding cp437|latin1|utf8] [--edit] <form>\n";
 // Below this the message row and one row of the form do not fit.
 constexpr int kMinRows = 2;
 constexpr int kMinColumns = 20;
@@ -150,7 +152,7 @@ void EndScreen(ScreenSize size) {
   LeaveKeyMode();
 }
 
-int Browse(const std::string& form_path, StoreEncoding encoding) {
+int Browse(const std::string& form_path, StoreEncoding encoding, bool editing) {
   Query query;
   Status s = query.Start(form_path, {});
   for (const std::string& w : query.warnings()) PrintMessage(w);
@@ -195,6 +197,7 @@ int Browse(const std::string& form_path, StoreEncoding encoding) {
   tcputf8 = encoding == StoreEncoding::kCp437 && (codeset == "UTF-8" || codeset == "utf8") ? 1 : 0;
   Browser browser(&query, header_mask, detail_mask, size);
   browser.set_text(std::move(text));
+  browser.set_editing(editing);
   SetLeavingBytes(LeavingBytes(size.rows - 1));
   s = browser.Start();
   if (s.ok() && !note.empty()) browser.Note(note);
@@ -229,26 +232,37 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     std::fputs("\nRuns in the directory that holds the store; shows one document at a time.\n"
                "Keys: Down/Up next/previous, PgDn/PgUp ten on/back, f or Home first, l or End last,\n"
-               "k by key, s search, q quit. --encoding: the store's text encoding (default cp437).\n",
+               "k by key, s search, q quit. --encoding: the store's text encoding (default cp437).\n"
+               "--edit: n enters a new document, e changes the one shown; in a document Tab, Enter\n"
+               "and Down go to the next field, Up to the previous, Ctrl-Y deletes a detail line,\n"
+               "F2 saves and Escape cancels. Without --edit browse never writes.\n",
                stdout);
     return 0;
   }
   StoreEncoding encoding = StoreEncoding::kCp437;
+  bool editing = false;
   int first = 1;
-  if (argc == 4 && std::strcmp(argv[1], "--encoding") == 0) {
-    if (!ParseStoreEncoding(argv[2], &encoding)) {
-      std::fprintf(stderr, "browse: --encoding '%s': use cp437, latin1 or utf8\n", EscapeControlBytes(argv[2]).c_str());
-      return 2;
+  for (; first < argc - 1; ++first) {
+    if (std::strcmp(argv[first], "--edit") == 0) {
+      editing = true;
+    } else if (std::strcmp(argv[first], "--encoding") == 0 && first + 2 < argc) {
+      if (!ParseStoreEncoding(argv[first + 1], &encoding)) {
+        std::fprintf(stderr, "browse: --encoding '%s': use cp437, latin1 or utf8\n",
+                     EscapeControlBytes(argv[first + 1]).c_str());
+        return 2;
+      }
+      ++first;
+    } else {
+      break;
     }
-    first = 3;
   }
-  if (argc != first + 1) {
+  if (argc != first + 1 || argv[first][0] == '-') {
     std::fputs(kUsage, stderr);
     return 2;
   }
   std::setlocale(LC_CTYPE, "");
   try {
-    return Browse(argv[first], encoding);
+    return Browse(argv[first], encoding, editing);
   } catch (const std::bad_alloc&) {
     LeaveKeyMode();
     std::fputs("browse: out of memory\n", stderr);

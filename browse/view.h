@@ -5,6 +5,7 @@
 #define BROWSE_VIEW_H_
 
 #include <string>
+#include <vector>
 
 #include "layout.h"
 #include "navigator.h"
@@ -28,6 +29,12 @@ class View {
   // shows none): every header field, and every detail line the query would
   // print; other lines are blank. Flushes.
   void DrawRecord(const Navigator& navigator);
+  // Draws `values` as DrawRecord draws a document: every header field, and
+  // the fields of each line `lines_shown` marks (other lines blank). Flushes.
+  void DrawValues(const RecordValues& values, const std::vector<bool>& lines_shown);
+  // Draws the frame and the masks again, over what a field editor left
+  // beside its field (blanks after a number's cells).
+  void DrawForm();
   // Writes `text` centred on the message row between the table's message
   // entries, cut to the screen's width. Flushes.
   void DrawMessage(const std::string& text);

@@ -252,11 +252,13 @@ Status LookupTables::ResolveDerived(const KeyPlan& key, int64_t key_slot, bool r
   return Status::Ok();
 }
 
-Status LookupTables::ResolveHeader(RecordValues* values, const PrefetchedPart& prefetched) {
+Status LookupTables::ResolveHeader(RecordValues* values, const PrefetchedPart& prefetched,
+                                   std::vector<int>* missing) {
   for (size_t k = 0; k < header_plan_.size(); ++k) {
     const KeyPlan& key = header_plan_[k];
     FieldBuffer& field = values->head(key.field);
     const int64_t slot = FindKey(key, field.text(), prefetched.keys[k]);
+    if (slot < 0 && missing != nullptr) missing->push_back(key.field);
     const uint32_t field_size_before = field.size;
     const size_t size = static_cast<size_t>(std::max(key.description_size, 0));
     if (slot >= 0 && size > 0) {
@@ -283,12 +285,14 @@ Status LookupTables::ResolveHeader(RecordValues* values, const PrefetchedPart& p
   return Status::Ok();
 }
 
-Status LookupTables::ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched) {
+Status LookupTables::ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched,
+                                 std::vector<int>* missing) {
   const std::vector<KeyPlan>& plan = line_plans_[static_cast<size_t>(line)];
   for (size_t k = 0; k < plan.size(); ++k) {
     const KeyPlan& key = plan[k];
     std::string_view text = values->doc(line, key.field).text();
     const int64_t slot = FindKey(key, text, prefetched.keys[k]);
+    if (slot < 0 && missing != nullptr) missing->push_back(key.field);
     Status s = ResolveDerived(key, slot, /*reuse_slot=*/true, text, values, line);
     if (!s.ok()) return s;
   }

@@ -61,11 +61,15 @@ class LookupTables {
   Status Load(const Form& form, const std::string& store_dir = ".");
   // Rewrites the header key fields of the current record and fills the
   // derived fields they are the source of. `prefetched` is what the
-  // prefetches of the header found since its key fields were read.
-  Status ResolveHeader(RecordValues* values, const PrefetchedPart& prefetched);
-  // Fills the derived fields of present detail line `line`; `prefetched` as
-  // for the header.
-  Status ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched);
+  // prefetches of the header found since its key fields were read. When
+  // `missing` is given, the number of each key field whose table lacks its
+  // key is added to it.
+  Status ResolveHeader(RecordValues* values, const PrefetchedPart& prefetched,
+                       std::vector<int>* missing = nullptr);
+  // Fills the derived fields of present detail line `line`; `prefetched` and
+  // `missing` as for the header.
+  Status ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched,
+                     std::vector<int>* missing = nullptr);
   // Start loading what resolving line `line` (-1 the header) will read,
   // first the index buckets of its keys, then (once those have arrived) the
   // table records they designate, and keep the lookups in `prefetched` for

@@ -155,3 +155,82 @@ TEST(EngineTest, AStoreThatIsGoneFailsTheReaderAsItFailsTheLoad) {
 }
 
 }  // namespace
+
+// Typed values resolve as the same values read from the store: the record
+// read, then given back to Resolve field by field, shows the same texts.
+TEST(EngineTest, TypedValuesResolveAsTheStoredRecordReads) {
+  TempDir dir;
+  std::vector<std::string> warnings;
+  std::unique_ptr<Engine> engine = LoadExample(dir, &warnings);
+  ASSERT_NE(engine, nullptr);
+  const Form& form = engine->form();
+  RecordReader stored, typed_reader;
+  ASSERT_TRUE(stored.Open(*engine).ok());
+  ASSERT_TRUE(typed_reader.Open(*engine).ok());
+  for (int64_t n : {0, 2}) {
+    RecordReader::Outcome outcome;
+    ASSERT_TRUE(stored.Read(n, &outcome).ok());
+    // A reader that read another record first: nothing of it may remain.
+    ASSERT_TRUE(typed_reader.Read(n == 0 ? 3 : 0, &outcome).ok());
+    TypedRecord typed;
+    // Stored text as the store holds it: the field's bytes.
+    std::string head_record = dir.Read("HEAD").substr(static_cast<size_t>(n) * 64, 64);
+    int at = 0;
+    for (int f = 0; f < form.header_count; ++f) {
+      const FieldDef& def = form.ph[static_cast<size_t>(f)];
+      typed.header.push_back(IsStoredType(def.type) ? head_record.substr(static_cast<size_t>(at), static_cast<size_t>(def.length)) : "");
+      if (IsStoredType(def.type)) at += def.length;
+    }
+    for (int line = 0; line < form.line_count; ++line) {
+      if (!stored.LinePresent(line)) {
+        typed.lines.emplace_back();
+        continue;
+      }
+      std::vector<std::string> fields;
+      for (int f = 0; f < form.field_count; ++f) fields.emplace_back(stored.values().DetailText(line, f));
+      typed.lines.emplace_back(fields);
+    }
+    std::vector<MissingKey> missing;
+    ASSERT_TRUE(typed_reader.Resolve(typed, &missing).ok());
+    EXPECT_TRUE(missing.empty());
+    for (int f = 0; f < form.header_count; ++f)
+      EXPECT_EQ(typed_reader.values().HeaderText(f), stored.values().HeaderText(f)) << "record " << n << " h" << f;
+    for (int line = 0; line < form.line_count; ++line) {
+      EXPECT_EQ(typed_reader.LinePresent(line), stored.LinePresent(line));
+      if (!stored.LinePresent(line)) continue;
+      for (int f = 0; f < form.field_count; ++f)
+        EXPECT_EQ(typed_reader.values().DetailText(line, f), stored.values().DetailText(line, f));
+    }
+  }
+}
+
+TEST(EngineTest, ResolveNamesEveryKeyItsTableLacksAndComputesFormulas) {
+  TempDir dir;
+  std::vector<std::string> warnings;
+  std::unique_ptr<Engine> engine = LoadExample(dir, &warnings);
+  ASSERT_NE(engine, nullptr);
+  RecordReader reader;
+  ASSERT_TRUE(reader.Open(*engine).ok());
+  TypedRecord typed;
+  typed.header = {"000200", "C99999", "", "01022024", "     10.00", "   50", "", "", "   4"};
+  typed.lines.emplace_back(std::vector<std::string>{"A0000002", "", "    3", "      2.50", ""});
+  typed.lines.emplace_back();
+  typed.lines.emplace_back(std::vector<std::string>{"A9999999", "", "    1", "      1.00", ""});
+  std::vector<MissingKey> missing;
+  ASSERT_TRUE(reader.Resolve(typed, &missing).ok());
+  EXPECT_EQ(missing, (std::vector<MissingKey>{{-1, 1}, {2, 0}}));
+  EXPECT_EQ(reader.values().HeaderText(6), "5.00");   // 10 - 10 * 50 / 100
+  EXPECT_EQ(reader.values().HeaderText(7), "1.25");   // 5 / 4
+  EXPECT_EQ(reader.values().DetailText(0, 4), "7.50");
+  EXPECT_EQ(reader.values().DetailText(0, 1).substr(0, 9), "Tuerca M4");
+  EXPECT_FALSE(reader.LinePresent(1));
+  EXPECT_FALSE(reader.LinePresent(3));
+
+  // Corrected, the key resolves and its derived field shows.
+  typed.header[1] = "C00002";
+  typed.lines[2]->at(0) = "A0000001";
+  ASSERT_TRUE(reader.Resolve(typed, &missing).ok());
+  EXPECT_TRUE(missing.empty());
+  EXPECT_EQ(reader.values().HeaderText(2).substr(0, 6), "Bilbao");
+  EXPECT_EQ(reader.values().HeaderText(1).substr(0, 23), "C00002|Ferreteria Norte");
+}
