@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "file_io.h"
+#include "store_files.h"
 
 namespace {
 
@@ -48,9 +49,12 @@ constexpr int64_t kKeysIndexedAtOnce = 64;
 }  // namespace
 
 LookupTables::LookupTables() = default;
+
+std::string LookupTables::PathOf(const std::string& name) const { return StoreFilePath(store_dir_, name); }
 LookupTables::~LookupTables() = default;
 
-Status LookupTables::Load(const Form& form) {
+Status LookupTables::Load(const Form& form, const std::string& store_dir) {
+  store_dir_ = store_dir;
   form_ = &form;
   memory_used_ = 0;
   deferred_tables_ = 0;
@@ -176,25 +180,26 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   if (size <= 0) return Status::Ok();
   Table& t = *tables_[number];
   const std::string& name = t.desc->file_name;
-  if (!t.file_opened) {
+  if (t.descriptions == DescriptionSource::kClosed) {
     std::string why;
-    const int fd = OpenRegularFile(name, O_RDONLY, &why);
+    const int fd = OpenRegularFile(PathOf(name), O_RDONLY, &why);
     if (fd < 0)
       return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
                            ") cannot be opened to read a description: " + why);
     t.fd = fd;
-    t.file_opened = true;
+    t.descriptions = DescriptionSource::kPositioned;
   }
   // A run that needs many descriptions from a small table is served from
   // memory; one that needs a few (a single record, say) reads just those.
-  if (!t.in_memory && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
+  if (!t.InMemory() && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
     struct stat st;
     if (fstat(t.fd, &st) == 0 && st.st_size <= kMaxTableInMemory) {
       t.contents.resize(static_cast<size_t>(st.st_size));
       const ssize_t n = ReadAt(t.fd, t.contents.data(), t.contents.size(), 0);
       t.contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
-      t.in_memory = true;
-      t.contents_nul_free = std::memchr(t.contents.data(), '\0', t.contents.size()) == nullptr;
+      t.descriptions = std::memchr(t.contents.data(), '\0', t.contents.size()) == nullptr
+                           ? DescriptionSource::kInMemoryNulFree
+                           : DescriptionSource::kInMemory;
       // The descriptor stays open while keys are still read through it.
       if (t.key_fd != t.fd) {
         close(t.fd);
@@ -205,7 +210,7 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   const int64_t position = slot * t.desc->record_length + offset;
   size_t n;
   const char* bytes;
-  if (t.in_memory) {
+  if (t.InMemory()) {
     const int64_t end = static_cast<int64_t>(t.contents.size());
     n = position >= end ? 0 : static_cast<size_t>(std::min<int64_t>(size, end - position));
     bytes = t.contents.data() + (n > 0 ? position : 0);
@@ -214,7 +219,7 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
     n = static_cast<size_t>(std::max<ssize_t>(ReadAt(t.fd, t.scratch.data(), t.scratch.size(), position), 0));
     bytes = t.scratch.data();
   }
-  if (!(t.in_memory && t.contents_nul_free)) {
+  if (t.descriptions != DescriptionSource::kInMemoryNulFree) {
     const void* nul = std::memchr(bytes, '\0', n);
     if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - bytes);
   }
@@ -326,7 +331,7 @@ void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
     key.found = true;
     if (slot < 0) continue;
     const Table& t = *tables_[key.table];
-    if (!t.in_memory) continue;
+    if (!t.InMemory()) continue;
     const int64_t length = static_cast<int64_t>(t.contents.size());
     if (line < 0 && key.description_size > 0) {
       const int64_t position = slot * t.desc->record_length + key.description_offset;

@@ -43,7 +43,8 @@ class LookupTables {
   // which are read later, when lookups first need them. A table whose keys
   // cannot be read is an error with the system's "rddbr" text; keys and
   // indexes beyond the memory limit are refused here too.
-  Status Load(const Form& form);
+  // Table names that are not absolute are found in `store_dir`.
+  Status Load(const Form& form, const std::string& store_dir = ".");
   // Rewrites the header key fields of the current record and fills the
   // derived fields they are the source of.
   Status ResolveHeader(RecordValues* values);
@@ -85,7 +86,11 @@ class LookupTables {
   Status ResolveDerived(const KeyPlan& key, int64_t key_slot, bool reuse_slot,
                         std::string_view key_text, RecordValues* values, int line);
 
+  // The path of the table file or key index `name`.
+  std::string PathOf(const std::string& name) const;
+
   const Form* form_ = nullptr;
+  std::string store_dir_;
   std::vector<std::unique_ptr<Table>> tables_;  // by table number
   std::vector<KeyPlan> header_plan_;
   std::vector<std::vector<KeyPlan>> line_plans_;  // by detail line

@@ -99,7 +99,7 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
   }
 
   std::string why;
-  const int fd = t.file_opened ? t.fd : OpenRegularFile(name, O_RDONLY, &why);
+  const int fd = t.descriptions == DescriptionSource::kPositioned ? t.fd : OpenRegularFile(PathOf(name), O_RDONLY, &why);
   if (fd < 0) {
     std::string where = "lookup table '" + name + "' (table " + std::to_string(number) +
                         ") cannot be opened: " + why;
@@ -116,17 +116,18 @@ Status LookupTables::LoadKeys(int number, int key_length, bool header_field) {
 // to be read; a table file read so is closed again until a description
 // needs it, as a key index is.
 void LookupTables::LimitDeferredTables(Table* t) {
-  if (!t->KeysPending() || t->deferred) return;
+  if (!t->KeysPending() || t->counted_as_waiting) return;
   if (deferred_tables_ < kMaxDeferredTables) {
     ++deferred_tables_;
-    t->deferred = true;
+    t->counted_as_waiting = true;
     return;
   }
+  const bool read_from_table_file = t->key_source == KeySource::kTableFile;
   while (t->KeysPending()) ReadMoreKeys(t);
-  if (t->keys_in_table && t->fd >= 0) {
+  if (read_from_table_file && t->fd >= 0) {
     close(t->fd);
     t->fd = -1;
-    t->file_opened = false;
+    t->descriptions = DescriptionSource::kClosed;
   }
 }
 
@@ -137,7 +138,7 @@ void LookupTables::LimitDeferredTables(Table* t) {
 Status LookupTables::OpenKeyIndexFile(const std::string& index_name, Table* t, size_t key_length,
                                       bool* opened) {
   std::string why;
-  const int fd = OpenRegularFile(index_name, O_RDONLY, &why);
+  const int fd = OpenRegularFile(PathOf(index_name), O_RDONLY, &why);
   if (fd < 0) return Status::Ok();
   const int64_t size = FileSize(fd);
   const uint64_t count = KeysIn(size, std::max<size_t>(key_length, 1), key_length);
@@ -147,10 +148,13 @@ Status LookupTables::OpenKeyIndexFile(const std::string& index_name, Table* t, s
     return s;
   }
   t->keys.Start(key_length, static_cast<int64_t>(count));
-  t->keys_in_table = false;
   t->key_source_size = size;
-  t->key_source_short = false;
-  if (count > 0) t->key_fd = fd; else close(fd);
+  if (count > 0) {
+    t->key_fd = fd;
+    t->key_source = KeySource::kKeyIndexFile;
+  } else {
+    close(fd);
+  }
   *opened = true;
   return Status::Ok();
 }
@@ -167,12 +171,13 @@ Status LookupTables::OpenKeysInTable(int fd, Table* t, size_t key_length) {
     return s;
   }
   t->keys.Start(key_length, static_cast<int64_t>(count));
-  t->keys_in_table = true;
   t->key_source_size = size;
-  t->key_source_short = false;
   t->fd = fd;
-  t->file_opened = true;
-  t->key_fd = count > 0 ? fd : -1;
+  t->descriptions = DescriptionSource::kPositioned;
+  if (count > 0) {
+    t->key_fd = fd;
+    t->key_source = KeySource::kTableFile;
+  }
   return Status::Ok();
 }
 
@@ -180,11 +185,11 @@ void LookupTables::ReadMoreKeys(Table* t) {
   KeyCache& keys = t->keys;
   const size_t key_length = keys.key_length();
   const int64_t first = keys.loaded();
-  if (t->key_source_short || t->key_fd < 0) {
+  if (t->key_source == KeySource::kExhausted || t->key_source == KeySource::kNone) {
     // What the file no longer holds reads as empty keys.
     const int64_t n = keys.count() - first;
     std::memset(keys.Extend(n), '\0', static_cast<size_t>(n) * key_length);
-  } else if (!t->keys_in_table) {
+  } else if (t->key_source == KeySource::kKeyIndexFile) {
     // Packed keys: read straight into the slots, never past the size at opening.
     const int64_t n = static_cast<int64_t>(std::max<size_t>(kKeyBlock / key_length, 1));
     char* slots = keys.Extend(n);
@@ -192,7 +197,7 @@ void LookupTables::ReadMoreKeys(Table* t) {
     const int64_t at = first * static_cast<int64_t>(key_length);
     const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(room), t->key_source_size - at));
     const size_t got = static_cast<size_t>(std::max<ssize_t>(ReadAt(t->key_fd, slots, want, at), 0));
-    if (got < want) t->key_source_short = true;
+    if (got < want) t->key_source = KeySource::kExhausted;
     std::memset(slots + got, '\0', room - got);
   } else {
     const size_t stride = static_cast<size_t>(t->desc->record_length);
@@ -211,7 +216,7 @@ void LookupTables::ReadMoreKeys(Table* t) {
       char* slot = slots + static_cast<size_t>(j) * key_length;
       const size_t at = static_cast<size_t>(j) * stride;
       const size_t copied = at < bytes ? std::min(key_length, bytes - at) : 0;
-      if (at >= bytes) t->key_source_short = true;
+      if (at >= bytes) t->key_source = KeySource::kExhausted;
       if (copied > 0) std::memcpy(slot, key_block_.data() + at, copied);
       if (copied < key_length) std::memset(slot + copied, '\0', key_length - copied);
     }

@@ -14,33 +14,54 @@
 #include "key_index.h"
 #include "lookup.h"
 
+// Where the keys of a table not yet read come from. A table's keys are
+// counted from its source when it is opened (kKeyIndexFile or kTableFile,
+// or kNone for a source that holds none), read block by block as lookups
+// need them (kExhausted once a read comes up short, after which the rest
+// are empty keys), and the source is closed (kNone) once all are read.
+enum class KeySource : uint8_t {
+  kNone,          // nothing left to read; nothing open for keys
+  kKeyIndexFile,  // key_fd: the key index file, keys packed end to end
+  kTableFile,     // key_fd: the table file, a key at the start of every record
+  kExhausted,     // a read came up short: the keys left are empty
+};
+
+// How a table's descriptions are read: the file is opened at the first
+// description needed (or already open for its keys), read a description at
+// a place, and read whole once a run has needed many descriptions of a
+// small file.
+enum class DescriptionSource : uint8_t {
+  kClosed,           // not open for descriptions
+  kPositioned,       // fd: one positioned read per description
+  kInMemory,         // `contents` holds the whole file, a NUL byte among it
+  kInMemoryNulFree,  // `contents` holds the whole file, no NUL byte in it
+};
+
 struct LookupTables::Table {
   int number = 0;
   const TableDesc* desc = nullptr;
   KeyCache keys;
   std::vector<std::unique_ptr<Finder>> finders;  // one per comparison length
 
-  // Where the keys not yet read come from: the key index file (keys packed
-  // end to end) or the table file (a key at the start of every record), as
-  // far as its size at opening says.
+  // Where the keys not yet read come from, as far as its size at opening.
+  KeySource key_source = KeySource::kNone;
   int key_fd = -1;
-  bool keys_in_table = false;
   int64_t key_source_size = 0;
-  bool key_source_short = false;  // a read came up short: the rest are empty keys
-  bool deferred = false;          // counted among the tables whose keys wait
+  bool counted_as_waiting = false;  // counted among the tables whose keys wait
 
-  // Where descriptions come from, opened at the first description needed.
-  bool file_opened = false;
-  int fd = -1;
-  bool in_memory = false;  // `contents` holds the whole file
-  bool contents_nul_free = false;  // `contents` holds no NUL byte
+  DescriptionSource descriptions = DescriptionSource::kClosed;
+  int fd = -1;  // the table file, open for descriptions or for its keys
   std::string contents;
   int positioned_reads = 0;
   std::vector<char> scratch;
 
+  bool InMemory() const {
+    return descriptions == DescriptionSource::kInMemory || descriptions == DescriptionSource::kInMemoryNulFree;
+  }
   void CloseKeySource() {
     if (key_fd >= 0 && key_fd != fd) close(key_fd);
     key_fd = -1;
+    key_source = KeySource::kNone;
   }
   bool KeysPending() const { return keys.loaded() < keys.count(); }
   ~Table() {

@@ -75,9 +75,10 @@ int RunQuery(const std::string& form, const std::vector<std::string>& arguments,
   if (!s.ok()) return Fail(s);
   std::vector<std::string> warnings;
   Output out(STDOUT_FILENO);
-  threads = ThreadsFor(query, threads);
+  const RecordRange range{query.first_record(), query.end_record()};
+  threads = ThreadsFor(query.engine(), range, threads);
   if (threads > 1) {
-    s = RunParallel(query, form, arguments, threads, &out, &warnings);
+    s = RunParallel(query.engine(), query.selection(), range, threads, &out, &warnings);
   } else {
     const size_t started_warnings = query.warnings().size();
     s = query.Run(&out);

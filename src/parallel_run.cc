@@ -1,5 +1,7 @@
 #include "parallel_run.h"
 
+#include "print_loop.h"
+
 #include <sched.h>
 #include <unistd.h>
 
@@ -87,18 +89,20 @@ class ChunkRing {
   bool stopping_ = false;
 };
 
-// A worker: its own query, started as the first was, walking the chunks it
-// claims into their slots.
-void Work(ChunkRing* ring, const std::string* form, const std::vector<std::string>* arguments) {
-  Query query;
-  const Status started = query.Start(*form, *arguments);
+// A worker: its own reader of the engine, walking the chunks it claims
+// into their slots.
+void Work(ChunkRing* ring, const Engine* engine, const Selection* selection) {
+  RecordReader reader;
+  const Status opened = reader.Open(*engine);
+  if (opened.ok()) reader.DeferFieldsOutputOnly(*selection);
   for (int64_t c = ring->Claim(); c >= 0; c = ring->Claim()) {
     ChunkSlot& slot = ring->Slot(c);
-    if (!started.ok()) {
-      slot.status = started;
+    if (!opened.ok()) {
+      slot.status = opened;
     } else {
       Output out(&slot.text);
-      slot.status = query.RunRange(ring->ChunkFirst(c), ring->ChunkEnd(c), &out, &slot.head_ended_at);
+      slot.status = PrintMatches(&reader, engine->form(), *selection, {ring->ChunkFirst(c), ring->ChunkEnd(c)},
+                                 &out, &slot.head_ended_at);
       out.Flush();
     }
     ring->Finish(c);
@@ -107,27 +111,26 @@ void Work(ChunkRing* ring, const std::string* form, const std::vector<std::strin
 
 }  // namespace
 
-int ThreadsFor(const Query& started, int wanted) {
-  const int64_t records = started.end_record() - started.first_record();
-  if (wanted <= 1 || records < 2 * kMinRecordsPerThread || !started.RecordsIndependent()) return 1;
+int ThreadsFor(const Engine& engine, RecordRange range, int wanted) {
+  const int64_t records = range.size();
+  if (wanted <= 1 || records < 2 * kMinRecordsPerThread || !engine.RecordsIndependent()) return 1;
   return static_cast<int>(std::min<int64_t>(wanted, records / kMinRecordsPerThread));
 }
 
-Status RunParallel(const Query& started, const std::string& form, const std::vector<std::string>& arguments,
-                   int threads, Output* out, std::vector<std::string>* warnings) {
+Status RunParallel(const Engine& engine, const Selection& selection, RecordRange range, int threads, Output* out,
+                   std::vector<std::string>* warnings) {
   const int64_t chunk_records =
-      std::max(kMinChunkRecords, kChunkHeadBytes / std::max<int64_t>(1, started.form().header_record_length));
-  ChunkRing ring(started.first_record(), started.end_record(), chunk_records,
-                 kChunksAheadPerWorker * threads);
+      std::max(kMinChunkRecords, kChunkHeadBytes / std::max<int64_t>(1, engine.form().header_record_length));
+  ChunkRing ring(range.first, range.end, chunk_records, kChunksAheadPerWorker * threads);
   std::vector<std::thread> workers;
   workers.reserve(static_cast<size_t>(threads));
-  for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &form, &arguments);
+  for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &engine, &selection);
   Status result;
   for (int64_t c = 0; c < ring.chunk_count(); ++c) {
     ChunkSlot& slot = ring.WaitFor(c);
     out->Append(slot.text);
     if (!slot.status.ok() || slot.head_ended_at >= 0) {
-      if (slot.head_ended_at >= 0) warnings->push_back(Query::HeadShrankWarning(slot.head_ended_at));
+      if (slot.head_ended_at >= 0) warnings->push_back(HeadShrankWarning(slot.head_ended_at));
       result = slot.status;
       break;
     }

@@ -179,11 +179,11 @@ namespace {
 // and only then is write permission asked of the system (the descriptor stays
 // read-only; INFO is never written). Returns the descriptor, or -1 with the
 // reason, worded as an open for reading and writing would word it.
-int OpenInfo(std::string* why) {
+int OpenInfo(const std::string& path, std::string* why) {
   // What is not a regular file is refused before it is opened, as is a link
   // to a file of another user.
   struct stat before;
-  if (stat(kInfoFile, &before) != 0) {
+  if (stat(path.c_str(), &before) != 0) {
     *why = std::strerror(errno);
     return -1;
   }
@@ -192,10 +192,10 @@ int OpenInfo(std::string* why) {
       *why = S_ISDIR(before.st_mode) ? std::strerror(EISDIR) : "not a regular file";
       return -1;
     }
-    *why = ForeignLinkReason(kInfoFile, before);
+    *why = ForeignLinkReason(path, before);
     if (!why->empty()) return -1;
   }
-  int fd = open(kInfoFile, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     *why = std::strerror(errno);
     return -1;
@@ -218,7 +218,7 @@ int OpenInfo(std::string* why) {
     close(fd);
     return -1;
   }
-  if (faccessat(AT_FDCWD, kInfoFile, W_OK, AT_EACCESS) != 0) {
+  if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
     *why = std::strerror(errno);
     close(fd);
     return -1;
@@ -235,17 +235,17 @@ int64_t RecordsIn(int64_t size, int64_t record_length) {
 
 }  // namespace
 
-Status Store::Open(const Form& form) {
+Status Store::Open(const Form& form, const std::string& dir) {
   form_ = &form;
   std::string why;
-  info_fd_ = OpenInfo(&why);
+  info_fd_ = OpenInfo(StoreFilePath(dir, kInfoFile), &why);
   if (info_fd_ < 0)
     return Status::Error("INFO cannot be opened for reading and writing: " + why)
         .WithStdout("No permission ... \r\n")
         .WithPause(1);
-  Status s = head_file_.Open(kHeadFile, kHeadBlock);
+  Status s = head_file_.Open(StoreFilePath(dir, kHeadFile), kHeadBlock);
   if (!s.ok()) return s;
-  if (!(s = doc_file_.Open(kDocFile, kDocBlock)).ok()) return s;
+  if (!(s = doc_file_.Open(StoreFilePath(dir, kDocFile), kDocBlock)).ok()) return s;
   doc_file_.AdaptToJumps(kDocInMemory);
 
   char count_text[13];

@@ -141,7 +141,9 @@ class Store {
   // file), HEAD and DOC, and reads the record count, cut to the records HEAD
   // holds. INFO that fails the check yields the system's "No permission ...
   // \r\n" on standard output and a 1-second pause.
-  Status Open(const Form& form);
+  // The files are those of the store in directory `dir` ("." the working
+  // directory).
+  Status Open(const Form& form, const std::string& dir = ".");
 
   int64_t record_count() const { return record_count_; }
   // Odd states of the store found while opening it, one message each.

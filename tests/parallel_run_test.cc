@@ -116,16 +116,17 @@ TEST(ParallelRunTest, ThreadsAreUsedOnlyForLargeRangesOfIndependentRecords) {
   ScopedChdir in(dir.path());
   Query query;
   ASSERT_TRUE(query.Start("f", {"h00;", "h04;"}).ok());
-  EXPECT_EQ(ThreadsFor(query, 2), 2);
-  EXPECT_EQ(ThreadsFor(query, 64), static_cast<int>(40000 / kMinRecordsPerThread));
-  EXPECT_EQ(ThreadsFor(query, 1), 1);
+  const RecordRange all{query.first_record(), query.end_record()};
+  EXPECT_EQ(ThreadsFor(query.engine(), all, 2), 2);
+  EXPECT_EQ(ThreadsFor(query.engine(), all, 64), static_cast<int>(40000 / kMinRecordsPerThread));
+  EXPECT_EQ(ThreadsFor(query.engine(), all, 1), 1);
   Query by_key;  // the key shortcut: one record
   ASSERT_TRUE(by_key.Start("f", {"h00;00000123"}).ok());
-  EXPECT_EQ(ThreadsFor(by_key, 2), 1);
+  EXPECT_EQ(ThreadsFor(by_key.engine(), {by_key.first_record(), by_key.end_record()}, 2), 1);
   dir.Write("f.c0", "h04 h04 1 +\n");
   Query running;
   ASSERT_TRUE(running.Start("f", {"h00;", "h04;"}).ok());
-  EXPECT_EQ(ThreadsFor(running, 2), 1);
+  EXPECT_EQ(ThreadsFor(running.engine(), all, 2), 1);
 }
 
 TEST(ParallelRunTest, HeadThatShrinksEndsTheRunWhereOneThreadWouldEndIt) {
@@ -143,7 +144,8 @@ TEST(ParallelRunTest, HeadThatShrinksEndsTheRunWhereOneThreadWouldEndIt) {
   std::vector<std::string> warnings;
   {
     Output out(&parallel_text);
-    ASSERT_TRUE(RunParallel(query, "f", kJoin, 3, &out, &warnings).ok());
+    ASSERT_TRUE(RunParallel(query.engine(), query.selection(), {query.first_record(), query.end_record()}, 3,
+                            &out, &warnings).ok());
   }
   Query alone;
   dir.Write("HEAD", head);
