@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine.h"
+#include "print_loop.h"
 #include "row_scan.h"
 
 namespace {
@@ -62,5 +63,6 @@ Status RunFormattedQuery(const std::string& form, const std::vector<std::string>
     }
   }
   Status w = WriteAll(fd, &buffer);
+  if (scan.head_ended_at() >= 0) warnings->push_back(HeadShrankWarning(scan.head_ended_at()));
   return s.ok() ? w : s;
 }

@@ -62,7 +62,10 @@ std::vector<std::string> ColumnIds(const std::vector<QueryArgument>& arguments) 
   for (const QueryArgument& argument : arguments) {
     std::string id = BaseId(argument);
     const int occurrence = ++seen[id];
-    if (occurrence > 1) id += "#" + std::to_string(occurrence);
+    if (occurrence > 1) {
+      id.push_back('#');
+      id.append(std::to_string(occurrence));
+    }
     ids.push_back(std::move(id));
   }
   return ids;

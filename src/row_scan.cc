@@ -6,8 +6,10 @@ RowScan::RowScan(const Engine& engine, RecordReader* reader, const Selection& se
     : engine_(engine), reader_(reader), selection_(selection) {
   const Form& form = engine.form();
   const int key_length = form.ph.empty() ? 0 : form.ph[0].length;
+  // The probe is compared over the key's length, as the query compares it.
   const std::string probe = selection.KeyShortcutProbe(key_length);
-  const int64_t hit = probe.empty() ? -1 : engine.FindRecordByKey(probe);
+  const int64_t hit =
+      probe.empty() ? -1 : engine.FindRecordByKey(std::string_view(probe).substr(0, static_cast<size_t>(key_length)));
   if (hit >= 0) {
     next_ = hit;
     end_ = hit + 1;
@@ -39,7 +41,13 @@ Status RowScan::Examine(int64_t n, const RowCallback& on_row, bool* stop) {
   Status s = reader_->Read(n, &outcome);
   if (!s.ok()) return s;
   ++examined_;
-  if (outcome.beyond_head) return Status::Ok();
+  if (outcome.beyond_head) {
+    // HEAD shrank while it was read: the walk ends here, as the query's does.
+    head_ended_at_ = n;
+    next_ = end_;
+    *stop = true;
+    return Status::Ok();
+  }
   const Form& form = engine_.form();
   const RecordValues& values = reader_->values();
   if (!outcome.has_detail) {

@@ -44,6 +44,9 @@ class RowScan {
   // Records examined so far (records in holes of a sparse store not counted).
   int64_t examined() const { return examined_; }
   int64_t end() const { return end_; }
+  // The record at which HEAD was found to end early (it shrank while being
+  // read), which ended the scan; -1 while it has not.
+  int64_t head_ended_at() const { return head_ended_at_; }
 
  private:
   // Examines one record; `*stop` when the callback asked to stop.
@@ -55,6 +58,7 @@ class RowScan {
   int64_t next_ = 0;
   int64_t end_ = 0;
   int64_t examined_ = 0;
+  int64_t head_ended_at_ = -1;
 };
 
 #endif  // QUERY_ROW_SCAN_H_
