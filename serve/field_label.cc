@@ -35,9 +35,17 @@ std::string_view PhraseBefore(std::string_view line, size_t column) {
   return PhraseAt(line, end - 1);
 }
 
-std::string_view PhraseAbove(std::string_view line, size_t column, size_t width) {
-  for (size_t i = column; i < std::min(line.size(), column + std::max<size_t>(width, 1)); ++i)
-    if (line[i] != ' ') return PhraseAt(line, i);
+// The word (no blanks) over the field's first cells: a row of column
+// titles puts single blanks between them.
+std::string_view WordAbove(std::string_view line, size_t column, size_t width) {
+  for (size_t i = column; i < std::min(line.size(), column + std::max<size_t>(width, 1)); ++i) {
+    if (line[i] == ' ') continue;
+    size_t begin = i;
+    while (begin > 0 && line[begin - 1] != ' ') --begin;
+    size_t end = i;
+    while (end < line.size() && line[end] != ' ') ++end;
+    return line.substr(begin, end - begin);
+  }
   return {};
 }
 
@@ -52,7 +60,7 @@ std::string FieldLabel(const ServedForm& form, char letter, int field, const Utf
   if (def == nullptr || def->row < 0 || def->column < 0) return id;
   const size_t column = static_cast<size_t>(def->column);
   std::string_view label = PhraseBefore(MaskRow(form, def->row), column);
-  if (label.empty()) label = PhraseAbove(MaskRow(form, def->row - 1), column, static_cast<size_t>(std::max<int>(def->length, 1)));
+  if (label.empty()) label = WordAbove(MaskRow(form, def->row - 1), column, static_cast<size_t>(std::max<int>(def->length, 1)));
   if (label.empty()) return id;
   return converter.Convert(label) + " (" + id + ")";
 }

@@ -12,7 +12,7 @@
 // The label of header field `field` (`letter` 'h') or detail field ('d', as
 // line 0 places it), in UTF-8, followed by its id in parentheses: the mask
 // phrase (words apart by single blanks) that ends last before the field's
-// column on its own row, else the phrase over the field's first cells on
+// column on its own row, else the word over the field's first cells on
 // the row above. Just the id when the masks show neither.
 std::string FieldLabel(const ServedForm& form, char letter, int field, const Utf8Converter& converter);
 

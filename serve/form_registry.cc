@@ -99,6 +99,11 @@ struct FormRegistry::Slot {
     s = LoadMask(form_path + ".0", &form->header_mask);
     if (s.ok()) s = LoadMask(form_path + ".1", &form->detail_mask);
     if (!s.ok()) return s;
+    // The first reader opened on an engine takes over the files the load
+    // opened, and with them the record count as it was then; a reader
+    // opened and dropped here takes them, so every request's reader opens
+    // the store afresh and sees it as it is (grown, or gone).
+    { RecordReader spare; (void)spare.Open(*engine); }
     form->engine = std::move(engine);
     *loaded = std::move(form);
     return Status::Ok();

@@ -1,5 +1,7 @@
 #include "request_parse.h"
 
+#include <httplib.h>
+
 namespace {
 
 RequestError BadArgument(const std::string& detail) { return {400, "bad argument", detail}; }
@@ -53,6 +55,24 @@ bool ParseArguments(const std::vector<std::string>& texts, const Form& form, con
   }
   *selection = std::move(parsed);
   return true;
+}
+
+std::vector<std::string> QueryValues(const std::string& target, std::string_view key) {
+  std::vector<std::string> values;
+  const size_t question = target.find('?');
+  if (question == std::string::npos) return values;
+  std::string_view query = std::string_view(target).substr(question + 1);
+  while (!query.empty()) {
+    const size_t amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    const size_t eq = pair.find('=');
+    if (httplib::detail::decode_url(std::string(pair.substr(0, eq)), true) == key)
+      values.push_back(eq == std::string_view::npos ? std::string()
+                                                    : httplib::detail::decode_url(std::string(pair.substr(eq + 1)), true));
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return values;
 }
 
 bool ParseFormatParameter(const std::string* value, RowFormat* format, RequestError* error) {

@@ -29,6 +29,11 @@ constexpr size_t kMaxPageTrail = 200;
 bool ParseArguments(const std::vector<std::string>& texts, const Form& form, const Utf8Converter& converter,
                     Selection* selection, RequestError* error);
 
+// Every value of parameter `key` in the query string of `target`, decoded,
+// in order, repeats kept (the HTTP library's own parameter map drops a
+// pair repeated exactly, and a query may ask for one field twice).
+std::vector<std::string> QueryValues(const std::string& target, std::string_view key);
+
 // A rows request's format parameter: absent means text.
 bool ParseFormatParameter(const std::string* value, RowFormat* format, RequestError* error);
 

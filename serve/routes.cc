@@ -103,8 +103,7 @@ const char* RowsContentType(RowFormat format, StoreEncoding encoding) {
 void ApiRows(ServiceState* state, const Request& req, Response& res) {
   auto stream = std::make_shared<RowsStream>();
   RequestError error;
-  std::vector<std::string> texts;
-  for (size_t i = 0; i < req.get_param_value_count("arg"); ++i) texts.push_back(req.get_param_value("arg", i));
+  const std::vector<std::string> texts = QueryValues(req.target, "arg");
   const std::string format_text = req.get_param_value("format");
   RowFormat format = RowFormat::kText;
   if (!OpenForm(*state, req.matches[1], &stream->opened, &error) ||
