@@ -9,6 +9,7 @@
 #include "html.h"
 #include "list_page.h"
 #include "page_shell.h"
+#include "reader_cache.h"
 #include "request_parse.h"
 #include "responses.h"
 #include "row_format.h"
@@ -31,19 +32,31 @@ const char* kHtml = "text/html; charset=utf-8";
 // The form a request names and a reader of its store, or the error that
 // stops the request: 404 for a name not served, 503 for a store that
 // cannot be opened now.
+// A scan opens a reader of its own; a request for one document borrows
+// its thread's (reader_cache.h).
+enum class ReaderUse { kScan, kDocument };
+
 struct Opened {
   std::shared_ptr<const ServedForm> form;
-  std::unique_ptr<RecordReader> reader;
+  std::unique_ptr<RecordReader> owned;  // a scan's own reader
+  RecordReader* reader = nullptr;       // owned, or lent
 };
 
-bool OpenForm(const ServiceState& state, const std::string& name, Opened* opened, RequestError* error) {
+bool OpenForm(const ServiceState& state, const std::string& name, ReaderUse use, Opened* opened,
+              RequestError* error) {
   opened->form = state.registry->Find(name);
   if (opened->form == nullptr) {
     *error = {404, "unknown form", "no form '" + name + "' is served here"};
     return false;
   }
-  opened->reader = std::make_unique<RecordReader>();
-  Status s = opened->reader->Open(*opened->form->engine);
+  Status s;
+  if (use == ReaderUse::kDocument) {
+    s = LendReader(opened->form, &opened->reader);
+  } else {
+    opened->owned = std::make_unique<RecordReader>();
+    s = opened->owned->Open(*opened->form->engine);
+    opened->reader = opened->owned.get();
+  }
   if (!s.ok()) {
     *error = {503, "store unavailable", "the store of form '" + name + "' cannot be read now"};
     return false;
@@ -106,13 +119,13 @@ void ApiRows(ServiceState* state, const Request& req, Response& res) {
   const std::vector<std::string> texts = QueryValues(req.target, "arg");
   const std::string format_text = req.get_param_value("format");
   RowFormat format = RowFormat::kText;
-  if (!OpenForm(*state, req.matches[1], &stream->opened, &error) ||
+  if (!OpenForm(*state, req.matches[1], ReaderUse::kScan, &stream->opened, &error) ||
       !ParseFormatParameter(req.has_param("format") ? &format_text : nullptr, &format, &error) ||
       !ParseArguments(texts, stream->opened.form->engine->form(), *state->converter, &stream->selection, &error)) {
     return SendJsonError(error, &res);
   }
   stream->writer = std::make_unique<RowWriter>(format, stream->selection.arguments(), state->converter);
-  stream->scan = std::make_unique<RowScan>(*stream->opened.form->engine, stream->opened.reader.get(), stream->selection);
+  stream->scan = std::make_unique<RowScan>(*stream->opened.form->engine, stream->opened.reader, stream->selection);
   CountStream(state, &res, RowsContentType(format, state->encoding), [stream](size_t, httplib::DataSink& sink) {
     std::string buffer;
     // A read that fails ends the stream without its last chunk, so the
@@ -129,7 +142,7 @@ bool FindByKey(const ServiceState& state, const Opened& opened, const std::strin
                RequestError* error) {
   std::string key;
   if (!KeyFromUrl(text, *state.converter, &key, error)) return false;
-  *n = FindDocument(*opened.form, opened.reader.get(), key);
+  *n = FindDocument(*opened.form, opened.reader, key);
   if (*n >= 0) return true;
   *error = {404, "unknown document", "no document has the key '" + text + "'"};
   return false;
@@ -139,11 +152,12 @@ void ApiDocument(ServiceState* state, const Request& req, Response& res) {
   Opened opened;
   RequestError error;
   int64_t n = -1;
-  if (!OpenForm(*state, req.matches[1], &opened, &error) || !FindByKey(*state, opened, req.matches[2], &n, &error))
+  if (!OpenForm(*state, req.matches[1], ReaderUse::kDocument, &opened, &error) ||
+      !FindByKey(*state, opened, req.matches[2], &n, &error))
     return SendJsonError(error, &res);
   RecordReader::Outcome outcome;
   Status s;
-  if (!ReadDocument(opened.reader.get(), n, &outcome, &s) || !s.ok())
+  if (!ReadDocument(opened.reader, n, &outcome, &s) || !s.ok())
     return SendJsonError({503, "store unavailable", "the document cannot be read now"}, &res);
   res.set_content(DocumentJson(*opened.form, *opened.reader, n, *state->converter), "application/json");
 }
@@ -164,11 +178,11 @@ void ListPage(ServiceState* state, const Request& req, Response& res) {
   RequestError error;
   ListQuery query;
   Selection selection;
-  if (!OpenForm(*state, req.matches[1], &opened, &error) ||
+  if (!OpenForm(*state, req.matches[1], ReaderUse::kScan, &opened, &error) ||
       !ParseListQuery(req, opened.form->engine->form(), *state->converter, &query, &selection, &error)) {
     return SendHtmlError(error, &res);
   }
-  auto page = std::make_shared<ListPageStream>(opened.form, std::move(opened.reader), std::move(selection),
+  auto page = std::make_shared<ListPageStream>(opened.form, std::move(opened.owned), std::move(selection),
                                                std::move(query), state->converter);
   CountStream(state, &res, kHtml, [page](size_t, httplib::DataSink& sink) {
     std::string part;
@@ -182,7 +196,7 @@ void ListPage(ServiceState* state, const Request& req, Response& res) {
 void SendDocumentPage(ServiceState* state, Opened* opened, int64_t n, Response& res) {
   std::string page;
   RequestError error;
-  if (!DocumentPage(*opened->form, opened->reader.get(), n, *state->converter, &page, &error))
+  if (!DocumentPage(*opened->form, opened->reader, n, *state->converter, &page, &error))
     return SendHtmlError(error, &res);
   res.set_content(page, kHtml);
 }
@@ -191,7 +205,8 @@ void DocumentByKey(ServiceState* state, const Request& req, Response& res) {
   Opened opened;
   RequestError error;
   int64_t n = -1;
-  if (!OpenForm(*state, req.matches[1], &opened, &error) || !FindByKey(*state, opened, req.matches[2], &n, &error))
+  if (!OpenForm(*state, req.matches[1], ReaderUse::kDocument, &opened, &error) ||
+      !FindByKey(*state, opened, req.matches[2], &n, &error))
     return SendHtmlError(error, &res);
   SendDocumentPage(state, &opened, n, res);
 }
@@ -199,7 +214,7 @@ void DocumentByKey(ServiceState* state, const Request& req, Response& res) {
 void DocumentByNumber(ServiceState* state, const Request& req, Response& res) {
   Opened opened;
   RequestError error;
-  if (!OpenForm(*state, req.matches[1], &opened, &error)) return SendHtmlError(error, &res);
+  if (!OpenForm(*state, req.matches[1], ReaderUse::kDocument, &opened, &error)) return SendHtmlError(error, &res);
   const int64_t n = std::stoll(req.matches[2]);  // at most 18 digits, by the route
   SendDocumentPage(state, &opened, n, res);
 }
