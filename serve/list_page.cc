@@ -132,7 +132,7 @@ void ListPageStream::AppendStart(std::string* out) const {
     const std::string id = FieldId('h', i);
     const std::string* value = FindSearch(query_, id);
     *out += "<th><input type=\"search\" form=\"search\" name=\"" + id + "\" id=\"s-" + id + "\" value=\"" +
-            (value ? Html(*value) : "") + "\"" + (i == 0 ? " autofocus" : "") + "></th>";
+            (value ? Html(*value) : "") + "\"></th>";
   }
   *out += "</tr></thead>\n<tbody>\n";
 }

@@ -249,6 +249,7 @@ void InstallRoutes(httplib::Server* server, ServiceState* state) {
     res.set_content(kKeyboardScript, "text/javascript; charset=utf-8");
     res.set_header("Cache-Control", "max-age=3600");
   });
+  server->Get("/favicon.ico", [](const Request&, Response& res) { res.status = 204; });
   server->Get("/", Bind(state, IndexPage));
   server->Get(R"(/api/([^/]+)/rows)", Bind(state, ApiRows));
   server->Get(R"(/api/([^/]+)/doc/(.+))", Bind(state, ApiDocument));

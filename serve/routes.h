@@ -6,7 +6,7 @@
 //   GET /FORM/record/N           a document by its record number (HTML)
 //   GET /api/FORM/rows?arg=..&format=text|json|csv   the query's rows, streamed
 //   GET /api/FORM/doc/KEY        a document (JSON)
-//   GET /static/style.css, /static/keys.js
+//   GET /static/style.css, /static/keys.js, /favicon.ico (none: 204)
 //
 // Every other address is a 404; a bad request a 4xx with a JSON body (HTML
 // for pages) naming what is wrong; a store that cannot be read a 503.
