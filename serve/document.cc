@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
-
 #include "html.h"
+#include "row_format.h"
 
 namespace {
 
@@ -27,14 +26,22 @@ int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_v
   const Engine& engine = *form.engine;
   const int key_length = KeyLength(engine.form());
   if (key.empty() || key.size() > static_cast<size_t>(key_length)) return -1;
-  const int64_t found = engine.FindRecordByKey(key);
-  if (found >= 0) return found;
   std::string padded(key);
   padded.resize(static_cast<size_t>(key_length), ' ');
+  // A remembered record is taken only while it still holds the key.
+  const int64_t remembered = form.keys.Find(padded);
+  RecordReader::Outcome outcome;
+  if (remembered >= 0 && reader->Read(remembered, &outcome).ok() && !outcome.beyond_head &&
+      HoldsKey(reader->values(), padded))
+    return remembered;
+  const int64_t found = engine.FindRecordByKey(key);
+  if (found >= 0) {
+    form.keys.Remember(padded, found);
+    return found;
+  }
   const int64_t end = std::min(reader->record_count(), engine.record_count() + kMaxGrowthSearched);
   for (int64_t n = reader->NextRecordWithData(engine.record_count()); n < end;
        n = reader->NextRecordWithData(n + 1)) {
-    RecordReader::Outcome outcome;
     if (!reader->Read(n, &outcome).ok() || outcome.beyond_head) return -1;
     if (HoldsKey(reader->values(), padded)) return n;
   }
@@ -63,22 +70,41 @@ std::string DocumentPath(const ServedForm& form, const RecordReader& reader, int
 
 std::string DocumentJson(const ServedForm& form, const RecordReader& reader, int64_t n,
                          const Utf8Converter& converter) {
+  // Written straight out with the rows' JSON string writer: this is the
+  // service's busiest answer, and a tree of values would cost more than the
+  // record's reading.
   const Form& f = form.engine->form();
   const RecordValues& values = reader.values();
-  nlohmann::ordered_json doc;
-  doc["form"] = form.name;
-  doc["record"] = n;
-  doc["key"] = converter.Convert(DocumentKey(f, values));
-  nlohmann::ordered_json header = nlohmann::ordered_json::object();
-  for (int i = 0; i < f.header_count; ++i) header[FieldId('h', i)] = converter.Convert(values.HeaderText(i));
-  doc["header"] = std::move(header);
-  nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+  std::string utf8;
+  std::string out = "{\"form\":";
+  const auto field = [&](const std::string& id, std::string_view text) {
+    AppendJsonString(id, &out);
+    out.push_back(':');
+    utf8.clear();
+    converter.Append(text, &utf8);
+    AppendJsonString(utf8, &out);
+  };
+  AppendJsonString(form.name, &out);
+  out += ",\"record\":" + std::to_string(n) + ",";
+  field("key", DocumentKey(f, values));
+  out += ",\"header\":{";
+  for (int i = 0; i < f.header_count; ++i) {
+    if (i > 0) out.push_back(',');
+    field(FieldId('h', i), values.HeaderText(i));
+  }
+  out += "},\"lines\":[";
+  bool first = true;
   for (int line = 0; line < f.line_count; ++line) {
     if (!reader.LinePresent(line)) continue;
-    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-    for (int i = 0; i < f.field_count; ++i) fields[FieldId('d', i)] = converter.Convert(values.DetailText(line, i));
-    lines.push_back({{"line", line}, {"fields", std::move(fields)}});
+    out += first ? "{\"line\":" : ",{\"line\":";
+    first = false;
+    out += std::to_string(line) + ",\"fields\":{";
+    for (int i = 0; i < f.field_count; ++i) {
+      if (i > 0) out.push_back(',');
+      field(FieldId('d', i), values.DetailText(line, i));
+    }
+    out += "}}";
   }
-  doc["lines"] = std::move(lines);
-  return doc.dump() + "\n";
+  out += "]}\n";
+  return out;
 }

@@ -47,6 +47,18 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
+int64_t KeyMemo::Find(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = records_.find(key);
+  return it == records_.end() ? -1 : it->second;
+}
+
+void KeyMemo::Remember(const std::string& key, int64_t record) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (records_.size() >= kMaxKeys) records_.clear();
+  records_[key] = record;
+}
+
 bool IsServableName(std::string_view name) {
   if (name.empty() || name.size() > 64 || name.front() == '.') return false;
   for (char c : name) {

@@ -14,10 +14,27 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine.h"
 #include "status.h"
+
+// Records found by key, remembered for the life of one snapshot: the
+// engine's search reads H from its start on every call. A snapshot is
+// replaced when H changes, and a caller checks the record it is given.
+class KeyMemo {
+ public:
+  // The record remembered for `key`, or -1.
+  int64_t Find(const std::string& key) const;
+  // Remembers `record` for `key`; forgets everything once kMaxKeys are held.
+  void Remember(const std::string& key, int64_t record) const;
+  static constexpr size_t kMaxKeys = 200000;
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::unordered_map<std::string, int64_t> records_;
+};
 
 // One loaded form.
 struct ServedForm {
@@ -25,6 +42,7 @@ struct ServedForm {
   std::shared_ptr<const Engine> engine;  // shared by every request
   std::vector<std::string> header_mask;  // lines of <form>.0
   std::vector<std::string> detail_mask;  // lines of <form>.1
+  KeyMemo keys;                          // a cache; safe from any thread
 };
 
 class FormRegistry {
