@@ -62,9 +62,18 @@ std::string DocumentKey(const Form& form, const RecordValues& values) {
 
 std::string DocumentPath(const ServedForm& form, const RecordReader& reader, int64_t n,
                          const Utf8Converter& converter) {
-  const std::string key = DocumentKey(form.engine->form(), reader.values());
+  const Form& f = form.engine->form();
+  const std::string key = DocumentKey(f, reader.values());
   const std::string base = "/" + UrlEncode(form.name);
-  if (!key.empty() && form.engine->FindRecordByKey(key) == n) return base + "/doc/" + UrlEncode(converter.Convert(key));
+  if (key.empty()) return base + "/record/" + std::to_string(n);
+  std::string padded = key;
+  padded.resize(static_cast<size_t>(KeyLength(f)), ' ');
+  int64_t found = form.keys.Find(padded);
+  if (found < 0) {
+    found = form.engine->FindRecordByKey(key);
+    if (found >= 0) form.keys.Remember(padded, found);
+  }
+  if (found == n) return base + "/doc/" + UrlEncode(converter.Convert(key));
   return base + "/record/" + std::to_string(n);
 }
 

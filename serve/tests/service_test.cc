@@ -128,6 +128,14 @@ TEST(GeneratedStore, RowsInEveryFormatAreTheQuerysOwn) {
   ExpectSameRowsAsQuery(&service, dir.path());
 }
 
+TEST_F(ServiceTest, QueryRefusesAnUnknownFormatAndKeepsTextAsItWas) {
+  RunResult bad = RunQueryIn(store_.path(), {"--format=xml", "fac", "h00;"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err, "query: --format must be text, json or csv, not 'xml'\n");
+  EXPECT_EQ(QueryOutput(store_.path(), {"h00;", "d01;"}, "text"),
+            RunQueryIn(store_.path(), {"--format=text", "fac", "h00;", "d01;"}).out);
+}
+
 TEST_F(ServiceTest, JsonLinesAreValidUtf8WithEveryAskedFieldById) {
   RunningService service(store_.path());
   auto res = service.Get(RowsTarget({"h00;", "h01;", "d00", "h01;"}, "json"));
