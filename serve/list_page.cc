@@ -11,8 +11,6 @@
 namespace {
 
 constexpr int64_t kRecordsPerStep = 2048;
-// A search that has shown nothing for this long shows its progress.
-constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 
 std::string GroupedCount(int64_t n) {
   char shown[PUNTO_OUTPUT_SIZE] = {};
@@ -61,14 +59,16 @@ bool ParseListQuery(const httplib::Request& req, const Form& form, const Utf8Con
 }
 
 ListPageStream::ListPageStream(std::shared_ptr<const ServedForm> form, std::unique_ptr<RecordReader> reader,
-                               Selection selection, ListQuery query, const Utf8Converter* converter)
+                               Selection selection, ListQuery query, const Utf8Converter* converter,
+                               std::chrono::milliseconds progress_interval)
     : form_(std::move(form)),
       reader_(std::move(reader)),
       selection_(std::move(selection)),
       query_(std::move(query)),
       converter_(converter),
       scan_(*form_->engine, reader_.get(), selection_, query_.trail.empty() ? 0 : query_.trail.back()),
-      last_output_(std::chrono::steady_clock::now()) {}
+      last_output_(std::chrono::steady_clock::now()),
+      progress_interval_(progress_interval) {}
 
 bool ListPageStream::Next(std::string* out) {
   if (phase_ == Phase::kStart) {
@@ -88,7 +88,7 @@ bool ListPageStream::Next(std::string* out) {
       last_output_ = now;
       return true;
     }
-    if (now - last_output_ >= kProgressInterval) {
+    if (!scan_.done() && now - last_output_ >= progress_interval_) {
       last_output_ = now;
       *out += "<tr class=\"progress\"><td colspan=\"99\" role=\"status\">Searching… " +
               GroupedCount(scan_.examined()) + " records examined</td></tr>\n";

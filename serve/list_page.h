@@ -43,11 +43,15 @@ struct ListQuery {
 bool ParseListQuery(const httplib::Request& req, const Form& form, const Utf8Converter& converter,
                     ListQuery* query, Selection* selection, RequestError* error);
 
+// A search that has shown nothing for this long shows its progress.
+constexpr std::chrono::milliseconds kProgressInterval{250};
+
 // The page, produced a part at a time so that it streams.
 class ListPageStream {
  public:
   ListPageStream(std::shared_ptr<const ServedForm> form, std::unique_ptr<RecordReader> reader,
-                 Selection selection, ListQuery query, const Utf8Converter* converter);
+                 Selection selection, ListQuery query, const Utf8Converter* converter,
+                 std::chrono::milliseconds progress_interval = kProgressInterval);
   // Appends the next part of the page to `out`; false once the page is
   // complete (with its last part appended).
   bool Next(std::string* out);
@@ -69,6 +73,7 @@ class ListPageStream {
   int shown_ = 0;
   Status failure_;
   std::chrono::steady_clock::time_point last_output_;
+  std::chrono::milliseconds progress_interval_;
 };
 
 #endif  // SERVE_LIST_PAGE_H_

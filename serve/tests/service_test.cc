@@ -15,6 +15,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "list_page.h"
 #include "service.h"
 #include "store_gen.h"
 #include "test_store.h"
@@ -231,6 +232,40 @@ TEST_F(ServiceTest, ListPagesContinueWhereThePreviousStopped) {
   auto last = service.Get("/fac?p=0.50.100.150");
   EXPECT_NE(last->body.find("Page 4: 30 documents"), std::string::npos);
   EXPECT_EQ(last->body.find("rel=\"next\""), std::string::npos);
+}
+
+TEST(ListPage, ALongSearchShowsTheRecordsExaminedAsItGoes) {
+  TempDir dir;
+  StoreParams params;
+  params.documents = 5000;
+  params.clients = 50;
+  params.articles = 50;
+  StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(WriteStore(params, dir.path(), &stats, &error)) << error;
+  std::unique_ptr<FormRegistry> registry;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(FormRegistry::Open(dir.path(), {"fac"}, &registry, &warnings).ok());
+  Utf8Converter converter;
+  ASSERT_TRUE(Utf8Converter::Make(StoreEncoding::kCp437, &converter).ok());
+  auto reader = std::make_unique<RecordReader>();
+  ASSERT_TRUE(reader->Open(*registry->Find("fac")->engine).ok());
+  // A search nothing matches, with progress due after every step.
+  Selection selection({MakeQueryArgument('h', 0, '\0', ""), MakeQueryArgument('d', 1, '\0', "no such text")});
+  ListPageStream page(registry->Find("fac"), std::move(reader), std::move(selection), ListQuery{}, &converter,
+                      std::chrono::milliseconds(0));
+  std::vector<std::string> parts;
+  std::string part;
+  while (page.Next(&part)) {
+    parts.push_back(part);
+    part.clear();
+  }
+  parts.push_back(part);
+  // The head, a progress row after each step of 2,048 records, the end.
+  ASSERT_EQ(parts.size(), 4u);
+  EXPECT_NE(parts[1].find("Searching… 2.048 records examined"), std::string::npos) << parts[1];
+  EXPECT_NE(parts[2].find("Searching… 4.096 records examined"), std::string::npos) << parts[2];
+  EXPECT_NE(parts[3].find("0 documents; records from 0 examined: 5.000 of 5.000"), std::string::npos);
 }
 
 TEST_F(ServiceTest, BadRequestsGetA4xxNamingWhatIsWrong) {
