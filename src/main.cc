@@ -25,7 +25,7 @@
 
 namespace {
 
-constexpr char kUsage[] = "usage: query [--threads N] [--format=text|json|csv] <form> <query argument>...\n";
+constexpr char kUsage[] = "usage: query [--threads N] <form> <query argument>...\n";
 constexpr char kVersion[] = "query 1.0\n";
 
 void PrintHelp() {
@@ -39,7 +39,8 @@ void PrintHelp() {
       "  query fac 'h00;*' 'h04;'      (every record, no condition)\n"
       "\nA large store is walked by one thread per processor; --threads N, or the\n"
       "environment variable QUERY_THREADS, sets the count (1 walks it alone).\n"
-      "\n--format=json prints each line as a JSON object of the fields by id (h00,\n"
+      "\nquery [--threads N] --format=json|csv <form> <query argument>...\n"
+      "--format=json prints each line as a JSON object of the fields by id (h00,\n"
       "d01, ...); --format=csv as CSV with a header row; both in UTF-8 from the\n"
       "store's code page 437.\n",
       stdout);
