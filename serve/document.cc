@@ -22,7 +22,8 @@ std::string FieldId(char letter, int field) {
   return id;
 }
 
-int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_view key) {
+int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_view key, bool* read) {
+  *read = false;
   const Engine& engine = *form.engine;
   const int key_length = KeyLength(engine.form());
   if (key.empty() || key.size() > static_cast<size_t>(key_length)) return -1;
@@ -32,8 +33,10 @@ int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_v
   const int64_t remembered = form.keys.Find(padded);
   RecordReader::Outcome outcome;
   if (remembered >= 0 && reader->Read(remembered, &outcome).ok() && !outcome.beyond_head &&
-      HoldsKey(reader->values(), padded))
+      HoldsKey(reader->values(), padded)) {
+    *read = true;
     return remembered;
+  }
   const int64_t found = engine.FindRecordByKey(key);
   if (found >= 0) {
     form.keys.Remember(padded, found);
@@ -43,7 +46,10 @@ int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_v
   for (int64_t n = reader->NextRecordWithData(engine.record_count()); n < end;
        n = reader->NextRecordWithData(n + 1)) {
     if (!reader->Read(n, &outcome).ok() || outcome.beyond_head) return -1;
-    if (HoldsKey(reader->values(), padded)) return n;
+    if (HoldsKey(reader->values(), padded)) {
+      *read = true;
+      return n;
+    }
   }
   return -1;
 }

@@ -16,8 +16,9 @@
 // to the field's length): first through H, as the query's key shortcut;
 // then among the records the store gained since the form was loaded (at
 // most kMaxGrowthSearched of them), by reading them. -1 when none.
+// `*read` tells whether the reader's values now hold the record found.
 constexpr int64_t kMaxGrowthSearched = 10000;
-int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_view key);
+int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_view key, bool* read);
 
 // Reads record n into the reader's values, every field computed. False
 // when the reader's store has no such record.

@@ -138,11 +138,11 @@ void ApiRows(ServiceState* state, const Request& req, Response& res) {
 }
 
 // Finds the document a key names; fills the error when none.
-bool FindByKey(const ServiceState& state, const Opened& opened, const std::string& text, int64_t* n,
+bool FindByKey(const ServiceState& state, const Opened& opened, const std::string& text, int64_t* n, bool* read,
                RequestError* error) {
   std::string key;
   if (!KeyFromUrl(text, *state.converter, &key, error)) return false;
-  *n = FindDocument(*opened.form, opened.reader, key);
+  *n = FindDocument(*opened.form, opened.reader, key, read);
   if (*n >= 0) return true;
   *error = {404, "unknown document", "no document has the key '" + text + "'"};
   return false;
@@ -152,12 +152,13 @@ void ApiDocument(ServiceState* state, const Request& req, Response& res) {
   Opened opened;
   RequestError error;
   int64_t n = -1;
+  bool read = false;
   if (!OpenForm(*state, req.matches[1], ReaderUse::kDocument, &opened, &error) ||
-      !FindByKey(*state, opened, req.matches[2], &n, &error))
+      !FindByKey(*state, opened, req.matches[2], &n, &read, &error))
     return SendJsonError(error, &res);
   RecordReader::Outcome outcome;
   Status s;
-  if (!ReadDocument(opened.reader, n, &outcome, &s) || !s.ok())
+  if (!read && (!ReadDocument(opened.reader, n, &outcome, &s) || !s.ok()))
     return SendJsonError({503, "store unavailable", "the document cannot be read now"}, &res);
   res.set_content(DocumentJson(*opened.form, *opened.reader, n, *state->converter), "application/json");
 }
@@ -205,8 +206,9 @@ void DocumentByKey(ServiceState* state, const Request& req, Response& res) {
   Opened opened;
   RequestError error;
   int64_t n = -1;
+  bool read = false;  // the page reads its neighbours and the record again
   if (!OpenForm(*state, req.matches[1], ReaderUse::kDocument, &opened, &error) ||
-      !FindByKey(*state, opened, req.matches[2], &n, &error))
+      !FindByKey(*state, opened, req.matches[2], &n, &read, &error))
     return SendHtmlError(error, &res);
   SendDocumentPage(state, &opened, n, res);
 }
