@@ -10,7 +10,8 @@
 #           (the first page of a search: 50 documents)
 #   cgi     the same document as doc, by lighttpd running query through CGI
 # then 256 connections streaming the generated store's every line as JSON
-# (about 85,000 rows each) while query-serve's resident memory is sampled.
+# (about 85,000 rows each) for twice as long, while query-serve's resident
+# memory is sampled every half second.
 # Prints one line per run: name, connections, requests/s, p50, p99.
 # Needs wrk and lighttpd (Debian's); a missing one skips its runs.
 set -u
@@ -90,14 +91,17 @@ fi
 # Memory while 256 connections stream a large result.
 rss() { awk '/^VmRSS/ {print $2}' /proc/"$large_pid"/status; }
 before=$(rss)
-wrk -t2 -c256 -d"${seconds}s" "http://127.0.0.1:$((serve_port + 2))/api/fac/rows?arg=h00;&arg=d01;&arg=d04;&format=json" \
+wrk -t2 -c256 -d"$((seconds * 2))s" "http://127.0.0.1:$((serve_port + 2))/api/fac/rows?arg=h00;&arg=d01;&arg=d04;&format=json" \
   >"$work/stream.out" 2>&1 &
 wrk_pid=$!
 peak=$before
+samples=""
 while kill -0 $wrk_pid 2>/dev/null; do
   now=$(rss)
   [ "$now" -gt "$peak" ] && peak=$now
-  sleep 0.25
+  samples="$samples $((now / 1024))"
+  sleep 0.5
 done
 after=$(rss)
-echo "stream  256 conn  $(awk '/^Requests\/sec/ {print $2}' "$work/stream.out") results/s  $(awk '/^Transfer\/sec/ {print $2}' "$work/stream.out")/s; query-serve RSS: before ${before} kB, peak ${peak} kB, after ${after} kB"
+echo "stream  256 conn  $(awk '/^Requests\/sec/ {print $2}' "$work/stream.out") results/s  $(awk '/^Transfer\/sec/ {print $2}' "$work/stream.out")/s"
+echo "        query-serve RSS: before ${before} kB, peak ${peak} kB, after ${after} kB; every 0.5 s (MiB):$samples"

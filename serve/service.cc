@@ -1,5 +1,7 @@
 #include "service.h"
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -19,6 +21,7 @@ namespace {
 
 constexpr size_t kMaxRequestBody = size_t{64} << 10;
 constexpr size_t kKeepAliveRequests = 1000;
+constexpr int kListenQueue = 1024;
 
 // Workers for the connections: one thread per connection served, at most
 // `threads` at once. A connection that finds every worker busy waits, and
@@ -82,6 +85,7 @@ std::string Timestamp() {
 
 struct Service::Impl {
   ServiceOptions options;
+  int listen_fd = -1;  // the listening socket, once bound
   std::unique_ptr<FormRegistry> registry;
   Utf8Converter converter;
   ServiceState state;
@@ -131,6 +135,12 @@ struct Service::Impl {
     server.set_keep_alive_max_count(kKeepAliveRequests);
     server.set_payload_max_length(kMaxRequestBody);
     server.set_tcp_nodelay(true);
+    // The library's own options, and the listening socket noted so that its
+    // queue can be lengthened once it listens.
+    server.set_socket_options([this](socket_t sock) {
+      httplib::default_socket_options(sock);
+      if (listen_fd < 0) listen_fd = sock;
+    });
     server.set_default_headers({{"Content-Security-Policy", kContentSecurityPolicy},
                                 {"X-Content-Type-Options", "nosniff"},
                                 {"Referrer-Policy", "no-referrer"},
@@ -171,6 +181,10 @@ Status Service::Start(const ServiceOptions& options, std::unique_ptr<FormRegistr
   } else {
     impl->port = options.port;
   }
+  // The library listens with a queue of 5: a burst of connections (a page
+  // and its style sheet and script, from many browsers) would lose SYNs and
+  // wait a second each. Listening again on the socket lengthens its queue.
+  if (impl->listen_fd >= 0) listen(impl->listen_fd, kListenQueue);
   service->reset(new Service(std::move(impl)));
   Impl* started = (*service)->impl_.get();
   started->watcher = std::thread([started] { started->Watch(); });
