@@ -340,6 +340,22 @@ TEST_F(ServiceTest, AChangedFormIsReloadedWhole) {
   EXPECT_TRUE(Eventually([&] { return service.Get("/fac/doc/000101")->body.find("INVOICE") != std::string::npos; }));
 }
 
+TEST_F(ServiceTest, AFormThatFailsToLoadAgainLeavesTheLastOneServing) {
+  RunningService service(store_.path());
+  const std::string expected = QueryOutput(store_.path(), {"h00;", "d01;"}, "text");
+  const std::string form = store_.Read("fac");
+  store_.Write("fac", "9 4 5 0\n1 1 6");  // cut short, as while it is written
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // six reload rounds
+  EXPECT_EQ(service.Get(RowsTarget({"h00;", "d01;"}, "text"))->body, expected);
+  EXPECT_EQ(service.Get("/fac/doc/000101")->status, 200);
+  store_.Write("fac", form);
+  std::string mask = store_.Read("fac.0");
+  mask.replace(mask.find("FACTURA"), 7, "INVOICE");
+  store_.Write("fac.0", mask);
+  EXPECT_TRUE(Eventually([&] { return service.Get("/fac/doc/000101")->body.find("INVOICE") != std::string::npos; }));
+  EXPECT_EQ(service.Get(RowsTarget({"h00;", "d01;"}, "text"))->body, expected);
+}
+
 TEST_F(ServiceTest, AStoreThatDisappearsGives503UntilItIsBack) {
   RunningService service(store_.path());
   ASSERT_EQ(rename(store_.File("INFO").c_str(), store_.File("INFO.away").c_str()), 0);
