@@ -5,7 +5,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <initializer_list>
 
 #include "tcp.h"
@@ -30,7 +32,41 @@ void RequestRedraw() {
   errno = saved_errno;
 }
 
-void OnResize(int) { RequestRedraw(); }
+// The bytes that put the cursor below the form, written when a signal ends
+// browse: two buffers, so that one is complete while the other is filled.
+constexpr size_t kLeavingSize = 64;
+char leaving[2][kLeavingSize];
+size_t leaving_length[2] = {0, 0};
+volatile sig_atomic_t leaving_current = 0;
+// The actions found for the ending signals (the library's, which restore the
+// terminal and end the process), run after the cursor is moved.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction ending_actions[3] {};
+bool ending_taken[3] = {false, false, false};
+
+void OnResize(int) {
+  RequestRedraw();
+  tcpresized();  // wakes a key the library awaits
+}
+
+void OnEnding(int signal_number) {
+  const int at = leaving_current;
+  ssize_t ignored = write(STDOUT_FILENO, leaving[at], leaving_length[at]);
+  (void)ignored;
+  for (size_t k = 0; k < 3; ++k) {
+    if (kEndingSignals[k] != signal_number) continue;
+    const struct sigaction& found = ending_actions[k];
+    if ((found.sa_flags & SA_SIGINFO) == 0 && found.sa_handler != SIG_DFL && found.sa_handler != SIG_IGN) {
+      found.sa_handler(signal_number);
+    }
+  }
+  signal(signal_number, SIG_DFL);
+  raise(signal_number);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal_number);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
 
 void OnContinue(int signal_number) {
   if (continue_action.sa_handler != SIG_DFL && continue_action.sa_handler != SIG_IGN &&
@@ -38,6 +74,7 @@ void OnContinue(int signal_number) {
     continue_action.sa_handler(signal_number);
   }
   RequestRedraw();
+  tcpresized();
 }
 
 // SIGQUIT (Ctrl-\): the terminal mode back, then the default action (end
@@ -81,6 +118,14 @@ bool EnterKeyMode() {
   sigaction(SIGQUIT, nullptr, &quit);
   quit_taken_over = (quit.sa_flags & SA_SIGINFO) == 0 && quit.sa_handler == SIG_DFL;
   if (quit_taken_over) Install(SIGQUIT, OnQuit, nullptr);
+  // Signals that end browse: the cursor below the form first. One the
+  // program ignores stays ignored.
+  for (size_t k = 0; k < 3; ++k) {
+    struct sigaction found {};
+    sigaction(kEndingSignals[k], nullptr, &found);
+    ending_taken[k] = (found.sa_flags & SA_SIGINFO) != 0 || found.sa_handler != SIG_IGN;
+    if (ending_taken[k]) Install(kEndingSignals[k], OnEnding, &ending_actions[k]);
+  }
   return true;
 }
 
@@ -94,7 +139,18 @@ void LeaveKeyMode() {
     if ((quit.sa_flags & SA_SIGINFO) == 0 && quit.sa_handler == OnQuit) signal(SIGQUIT, SIG_DFL);
     quit_taken_over = false;
   }
+  for (size_t k = 0; k < 3; ++k) {
+    if (ending_taken[k]) sigaction(kEndingSignals[k], &ending_actions[k], nullptr);
+    ending_taken[k] = false;
+  }
   tcpkeysoff();
+}
+
+void SetLeavingBytes(const std::string& bytes) {
+  const int next = 1 - leaving_current;
+  leaving_length[next] = std::min(bytes.size(), kLeavingSize);
+  std::memcpy(leaving[next], bytes.data(), leaving_length[next]);
+  leaving_current = next;
 }
 
 int RedrawDescriptor() { return redraw_pipe[0]; }

@@ -6,6 +6,8 @@
 #ifndef BROWSE_KEY_MODE_H_
 #define BROWSE_KEY_MODE_H_
 
+#include <string>
+
 // Puts the terminal on standard input in key-at-a-time mode without echo,
 // signal keys kept, and arranges that it is restored: by LeaveKeyMode, at
 // exit, and on SIGINT, SIGTERM, SIGHUP and SIGQUIT (which then end the
@@ -13,6 +15,11 @@
 // process continues, and the screen drawn again). Signals the process ignores stay
 // ignored. False, with nothing changed, when standard input is no terminal.
 bool EnterKeyMode();
+
+// Sets the bytes written to standard output when SIGINT, SIGTERM or SIGHUP
+// ends browse, before the terminal is restored: the cursor below the form
+// (at most 64 bytes are kept). Async-signal-safe to use from the handler.
+void SetLeavingBytes(const std::string& bytes);
 
 // Restores the terminal mode saved by EnterKeyMode; does nothing when none
 // is saved. Safe to call more than once.

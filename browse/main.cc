@@ -1,17 +1,26 @@
 // browse: shows the documents of a store one at a time on a full screen,
 // with the form's masks, through the query engine and the terminal library.
 //
-//   browse <form>
+//   browse [--encoding cp437|latin1|utf8] [--edit] <form>
 //
+// Without --edit browse only reads the store; with it, `n` and `e` enter and
+// change documents, written through the store writer.
 // Everything that can be refused is refused before the terminal is touched:
 // the engine's start-up (with the query's own messages), the screen masks,
-// a standard input that is no terminal, and a missing terminal table.
-#include <poll.h>
+// a standard input that is no terminal, and a terminal for which there is
+// neither a trusted table file nor a usable entry of the terminal database.
+// Stored text is converted from the store's encoding (cp437 unless
+// --encoding names another) to the terminal's, as the locale names it.
+#include <langinfo.h>
 #include <unistd.h>
+
+#include <clocale>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <exception>
 #include <new>
 #include <string>
@@ -21,12 +30,18 @@
 #include "escape.h"
 #include "key_mode.h"
 #include "masks.h"
+#include "control_format.h"
 #include "query.h"
 #include "tcp.h"
+#include "terminal_text.h"
+#ifdef BROWSE_HAS_TERMINFO
+#include "table_builder.h"
+#include "terminfo_source.h"
+#endif
 
 namespace {
 
-constexpr char kUsage[] = "usage: browse <form>\n";
+constexpr char kUsage[] = "usage: browse [--encoding cp437|latin1|utf8] [--edit] <form>\n";
 // Below this the message row and one row of the form do not fit.
 constexpr int kMinRows = 2;
 constexpr int kMinColumns = 20;
@@ -45,10 +60,34 @@ int Fail(const Status& s) {
   return s.exit_status();
 }
 
-// The terminal table, or a message telling why there is none and how to
-// make one. A refused table or folder is named by the library's reason; the
-// table is made only by tcp-table, which refuses what the library refuses.
-bool LoadTerminalTable() {
+// The table built from the terminal database for $TERM by tcp-table's
+// rules, put in place of the library's; false when there is none to build.
+bool BuildTableInMemory(std::string* term_name) {
+#ifdef BROWSE_HAS_TERMINFO
+  const char* term = std::getenv("TERM");
+  if (term == nullptr || term[0] == '\0') return false;
+  std::string error;
+  std::optional<tcptable::Capabilities> caps = tcptable::ReadCapabilities(term, &error);
+  if (!caps) return false;
+  tcptable::Built built = tcptable::BuildTable(*caps, {});
+  const std::vector<std::string>& entries = built.table.entries;
+  if (entries.size() < 2 || entries[1].empty()) return false;  // no cursor addressing
+  for (int n = 0; n < 40; ++n) tcpentry(n, static_cast<size_t>(n) < entries.size() ? entries[static_cast<size_t>(n)].c_str() : "");
+  TICS = built.table.tics;
+  start = built.table.start;
+  cmpar = built.table.cmpar;
+  *term_name = term;
+  return true;
+#else
+  (void)term_name;
+  return false;
+#endif
+}
+
+// The terminal table: the trusted table file, else one built in memory from
+// the terminal database (`note` then says so, for the message row), else a
+// message telling why there is none and how to make one.
+bool LoadTerminalTable(std::string* note) {
   tcp(0);
   char why[300];
   int status = tcpstat(why, sizeof why);
@@ -56,6 +95,12 @@ bool LoadTerminalTable() {
   const char* tty = ttyname(STDIN_FILENO);
   // "/tmp//dev/pts/3" is the file /tmp/dev/pts/3: shown without the doubled slash.
   const std::string table = std::string("/tmp") + (tty != nullptr ? tty : "/(null)");
+  std::string term;
+  if (BuildTableInMemory(&term)) {
+    *note = std::string(status == 2 ? "the table file cannot be trusted" : "no table file") +
+            ": table built from the terminal database for " + term;
+    return true;
+  }
   if (status == 2) {
     PrintMessage("the terminal table " + table + " cannot be used: " + why);
     PrintMessage("another account could change it; once that is put right (by its owner or root),"
@@ -67,6 +112,30 @@ bool LoadTerminalTable() {
   return false;
 }
 
+// The cursor address of (row, 0) and a line end, as pos would write them:
+// what a signal that ends browse writes before the shell's prompt.
+std::string LeavingBytes(int row) {
+  char* bytes = nullptr;
+  size_t length = 0;
+  std::FILE* out = open_memstream(&bytes, &length);
+  if (out == nullptr) return "\r\n";
+  int column = 0;
+  if (start != 0) {
+    row += 1;
+    column += 1;
+  } else if (cmpar != 0) {
+    row += cmpar;
+    column += cmpar;
+  }
+  const int coordinates[2] = {row, column};
+  tcplib::WriteControl(out, std::string_view(tc[TC_CURSOR], strnlen(tc[TC_CURSOR], 9)), coordinates);
+  std::fputs("\r\n", out);
+  std::fclose(out);
+  std::string leaving(bytes, length);
+  std::free(bytes);
+  return leaving;
+}
+
 ScreenSize CurrentSize() {
   ScreenSize size;
   WindowSize(&size.rows, &size.columns);
@@ -74,18 +143,6 @@ ScreenSize CurrentSize() {
 }
 
 bool TooSmall(ScreenSize size) { return size.rows < kMinRows || size.columns < kMinColumns; }
-
-// Waits for a key or a redraw request. True when a key is waiting.
-bool WaitForKey() {
-  pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {RedrawDescriptor(), POLLIN, 0}};
-  for (;;) {
-    int n = poll(fds, RedrawDescriptor() >= 0 ? 2 : 1, -1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return true;  // let the read tell what is wrong
-    if (fds[0].revents != 0) return true;
-    if (fds[1].revents != 0) return false;
-  }
-}
 
 // Ends the screen: the cursor below the form, the terminal as it was.
 void EndScreen(ScreenSize size) {
@@ -95,7 +152,7 @@ void EndScreen(ScreenSize size) {
   LeaveKeyMode();
 }
 
-int Browse(const std::string& form_path) {
+int Browse(const std::string& form_path, StoreEncoding encoding, bool editing) {
   Query query;
   Status s = query.Start(form_path, {});
   for (const std::string& w : query.warnings()) PrintMessage(w);
@@ -107,7 +164,13 @@ int Browse(const std::string& form_path) {
     PrintMessage("standard input and output must be a terminal");
     return 1;
   }
-  if (!LoadTerminalTable()) return 1;
+  std::string note;
+  if (!LoadTerminalTable(&note)) return 1;
+  TerminalText text;
+  std::string why;
+  if (!TerminalText::Make(encoding, nl_langinfo(CODESET), &text, &why)) {
+    PrintMessage(why + "; stored text is shown as it is stored");
+  }
   ScreenSize size = CurrentSize();
   if (TooSmall(size)) {
     PrintMessage("the window has " + std::to_string(size.rows) + " rows and " + std::to_string(size.columns) +
@@ -123,11 +186,25 @@ int Browse(const std::string& form_path) {
     PrintMessage("cannot set the terminal's mode");
     return 1;
   }
+  // The library's mode for today's terminals: keys read whole, a lone
+  // Escape after a short wait, the message row at the window's bottom, and
+  // a resize that ends any key wait (browse's own SIGWINCH handler tells
+  // the library).
+  tcpmode(TCP_MODE_MODERN);
+  // Typed letters are kept in code page 437 and echoed as UTF-8 on a UTF-8
+  // terminal, as the values are shown.
+  const std::string codeset = nl_langinfo(CODESET);
+  tcputf8 = encoding == StoreEncoding::kCp437 && (codeset == "UTF-8" || codeset == "utf8") ? 1 : 0;
   Browser browser(&query, header_mask, detail_mask, size);
+  browser.set_text(std::move(text));
+  browser.set_editing(editing);
+  SetLeavingBytes(LeavingBytes(size.rows - 1));
   s = browser.Start();
+  if (s.ok() && !note.empty()) browser.Note(note);
   bool done = !s.ok();
   while (!done) {
-    if (!WaitForKey()) {
+    const int key = getin1();
+    if (key == TCP_KEY_RESIZE) {
       TakeRedrawRequest();
       ScreenSize now = CurrentSize();
       if (TooSmall(now)) {
@@ -138,12 +215,13 @@ int Browse(const std::string& form_path) {
       }
       size = now;
       browser.Resize(size);
+      SetLeavingBytes(LeavingBytes(size.rows - 1));
       continue;
     }
-    s = browser.HandleKey(getin1(), &done);
+    s = browser.HandleKey(key, &done);
     if (!s.ok()) break;
   }
-  EndScreen(size);
+  EndScreen(CurrentSize());
   return s.ok() ? 0 : Fail(s);
 }
 
@@ -153,16 +231,38 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kUsage, stdout);
     std::fputs("\nRuns in the directory that holds the store; shows one document at a time.\n"
-               "Keys: Down/Up next/previous, f/l first/last, k by key, s search, q quit.\n",
+               "Keys: Down/Up next/previous, PgDn/PgUp ten on/back, f or Home first, l or End last,\n"
+               "k by key, s search, q quit. --encoding: the store's text encoding (default cp437).\n"
+               "--edit: n enters a new document, e changes the one shown; in a document Tab, Enter\n"
+               "and Down go to the next field, Up to the previous, Ctrl-Y deletes a detail line,\n"
+               "F2 saves and Escape cancels. Without --edit browse never writes.\n",
                stdout);
     return 0;
   }
-  if (argc != 2) {
+  StoreEncoding encoding = StoreEncoding::kCp437;
+  bool editing = false;
+  int first = 1;
+  for (; first < argc - 1; ++first) {
+    if (std::strcmp(argv[first], "--edit") == 0) {
+      editing = true;
+    } else if (std::strcmp(argv[first], "--encoding") == 0 && first + 2 < argc) {
+      if (!ParseStoreEncoding(argv[first + 1], &encoding)) {
+        std::fprintf(stderr, "browse: --encoding '%s': use cp437, latin1 or utf8\n",
+                     EscapeControlBytes(argv[first + 1]).c_str());
+        return 2;
+      }
+      ++first;
+    } else {
+      break;
+    }
+  }
+  if (argc != first + 1 || argv[first][0] == '-') {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  std::setlocale(LC_CTYPE, "");
   try {
-    return Browse(argv[1]);
+    return Browse(argv[first], encoding, editing);
   } catch (const std::bad_alloc&) {
     LeaveKeyMode();
     std::fputs("browse: out of memory\n", stderr);

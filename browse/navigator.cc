@@ -1,5 +1,7 @@
 #include "navigator.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 Status Navigator::Examine(int64_t n, bool* prints) {
@@ -146,4 +148,36 @@ Status Navigator::GoToKey(const std::string& key, bool* found) {
 Status Navigator::Refresh() {
   query_->SetArguments(arguments_);
   return current_ >= 0 ? Show(current_) : Status::Ok();
+}
+
+Status Navigator::Page(int64_t count, bool* moved) {
+  *moved = false;
+  if (current_ < 0) return Status::Ok();
+  if (!searching_) {
+    const int64_t target = std::clamp(current_ + count, first_, end_ - 1);
+    *moved = target != current_;
+    return Show(target);
+  }
+  for (int64_t k = 0; k < std::abs(count); ++k) {
+    bool step = false;
+    Status s = count > 0 ? Next(&step) : Previous(&step);
+    if (!s.ok()) return s;
+    if (!step) break;
+    *moved = true;
+  }
+  return Status::Ok();
+}
+
+Status Navigator::GoToRecord(int64_t n, bool* found) {
+  *found = false;
+  bool any = false;
+  std::vector<QueryArgument> none;
+  query_->SetArguments(none);
+  if (n < query_->first_record() || n >= query_->end_record()) return Refresh();
+  Status s = Search({}, &any);
+  if (!s.ok()) return s;
+  s = Show(n);
+  if (!s.ok()) return s;
+  *found = current_ == n;
+  return Status::Ok();
 }

@@ -38,6 +38,13 @@ class Navigator {
   // leaves the navigator as it was.
   Status GoToKey(const std::string& key, bool* found);
 
+  // Moves `count` documents forward (backward when negative), stopping at
+  // the first or last; `moved` false when already there.
+  Status Page(int64_t count, bool* moved);
+  // Shows record `n` (found by its key), ending any search; `found` false,
+  // and the navigator as it was, when `n` lies outside the store.
+  Status GoToRecord(int64_t n, bool* found);
+
   // Reads the record shown again with the navigator's own arguments set in
   // the query, after something else has used the query.
   Status Refresh();

@@ -9,7 +9,7 @@
 
 namespace {
 
-void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void WriteBytes(const std::string& bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
 
 void WriteEntry(int entry) {
   tcplib::WriteControl(stdout, tc[entry], std::span<const int>());
@@ -23,8 +23,10 @@ void View::DrawField(const Placement& p, const FieldDef& def, std::string_view t
   // so a right-aligned number is cut as it would show, not re-aligned.
   std::string shown = DisplayText(def, text, p.full_width);
   pos(p.row, p.column);
-  Write(shown.substr(0, static_cast<size_t>(p.width)));
+  Write(CutAtEdge(def, shown, p.width));
 }
+
+void View::Write(const std::string& text) const { WriteBytes(text_.Convert(text)); }
 
 void View::Blank(const Placement& p) {
   if (!p.shown || p.width <= 0) return;
@@ -39,19 +41,27 @@ void View::ClearFields() {
 
 void View::DrawRecord(const Navigator& navigator) {
   const Form& form = query_->form();
-  const RecordValues& values = query_->values();
   const bool shown = navigator.current() >= 0;
+  std::vector<bool> lines_shown(static_cast<size_t>(form.line_count), false);
+  for (int line = 0; line < form.line_count; ++line) {
+    lines_shown[static_cast<size_t>(line)] = shown && query_->LinePresent(line) &&
+                                             (!navigator.searching() || query_->PrintsLine(line));
+  }
+  if (shown) {
+    DrawValues(query_->values(), lines_shown);
+    return;
+  }
+  ClearFields();
+  std::fflush(stdout);
+}
+
+void View::DrawValues(const RecordValues& values, const std::vector<bool>& lines_shown) {
+  const Form& form = query_->form();
   for (int f = 0; f < form.header_count; ++f) {
-    const Placement& p = layout_.header[static_cast<size_t>(f)];
-    if (shown) {
-      DrawField(p, form.ph[static_cast<size_t>(f)], values.HeaderText(f));
-    } else {
-      Blank(p);
-    }
+    DrawField(layout_.header[static_cast<size_t>(f)], form.ph[static_cast<size_t>(f)], values.HeaderText(f));
   }
   for (int line = 0; line < form.line_count; ++line) {
-    const bool drawn = shown && query_->LinePresent(line) &&
-                       (!navigator.searching() || query_->PrintsLine(line));
+    const bool drawn = static_cast<size_t>(line) < lines_shown.size() && lines_shown[static_cast<size_t>(line)];
     for (int f = 0; f < form.field_count; ++f) {
       const Placement& p = layout_.detail_at(line, f, form.field_count);
       if (drawn) {
@@ -80,6 +90,14 @@ void View::DrawMessage(const std::string& text) {
   std::fflush(stdout);
 }
 
+void View::DrawForm() {
+  if (layout_.frame) box(0, 0, layout_.frame_bottom, layout_.frame_right);
+  for (const MaskRun& run : layout_.mask) {
+    pos(run.row, run.column);
+    Write(run.text);
+  }
+}
+
 void View::DrawAll(const Navigator& navigator, const std::string& message) {
   // Every cell is blanked but the last of the last row, whose writing
   // would scroll some terminals.
@@ -88,11 +106,7 @@ void View::DrawAll(const Navigator& navigator, const std::string& message) {
     pos(r, 0);
     Write(r + 1 < layout_.size.rows ? blank_row : blank_row.substr(1));
   }
-  if (layout_.frame) box(0, 0, layout_.frame_bottom, layout_.frame_right);
-  for (const MaskRun& run : layout_.mask) {
-    pos(run.row, run.column);
-    Write(run.text);
-  }
+  DrawForm();
   DrawRecord(navigator);
   DrawMessage(message);
 }

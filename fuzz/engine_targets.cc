@@ -143,8 +143,8 @@ void FuzzFormulas(std::string_view data) {
   std::vector<std::string_view> sections = Sections(data);
   const std::string_view file = sections[0];
 
-  std::vector<FormulaLine> lines = ReadFormulaLines(file);
-  for (const FormulaLine& l : lines)
+  std::vector<FormulaEntry> lines = ReadFormulaEntries(file);
+  for (const FormulaEntry& l : lines)
     Check(l.line_number >= 1 && l.text_line_number >= l.line_number, "formula line numbers");
 
   std::vector<std::string> warnings;

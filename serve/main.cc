@@ -70,7 +70,7 @@ bool ParseCommandLine(int argc, char** argv, Arguments* args) {
     } else if (arg == "--store" && has_value) {
       args->store_dir = argv[++i];
     } else if (arg == "--encoding" && has_value) {
-      if (!ParseStoreEncoding(argv[++i], &args->service.encoding)) {
+      if (!ParseTextEncoding(argv[++i], &args->service.encoding)) {
         PrintMessage(std::string("--encoding must be cp437, latin1 or utf8, not '") + argv[i] + "'");
         return false;
       }

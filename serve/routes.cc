@@ -99,16 +99,16 @@ struct RowsStream {
   }
 };
 
-const char* RowsContentType(RowFormat format, StoreEncoding encoding) {
+const char* RowsContentType(RowFormat format, TextEncoding encoding) {
   switch (format) {
     case RowFormat::kJson: return "application/x-ndjson; charset=utf-8";
     case RowFormat::kCsv: return "text/csv; charset=utf-8; header=present";
     case RowFormat::kText: break;
   }
   switch (encoding) {
-    case StoreEncoding::kCp437: return "text/plain; charset=IBM437";
-    case StoreEncoding::kLatin1: return "text/plain; charset=ISO-8859-1";
-    case StoreEncoding::kUtf8: break;
+    case TextEncoding::kCp437: return "text/plain; charset=IBM437";
+    case TextEncoding::kLatin1: return "text/plain; charset=ISO-8859-1";
+    case TextEncoding::kUtf8: break;
   }
   return "text/plain; charset=utf-8";
 }

@@ -24,7 +24,7 @@
 struct ServiceState {
   FormRegistry* registry = nullptr;
   const Utf8Converter* converter = nullptr;
-  StoreEncoding encoding = StoreEncoding::kCp437;
+  TextEncoding encoding = TextEncoding::kCp437;
   std::atomic<int> streams{0};  // streamed responses not yet complete
 };
 

@@ -20,7 +20,7 @@
 struct ServiceOptions {
   std::string host = "127.0.0.1";
   int port = 8080;  // 0: any free port (see Service::port)
-  StoreEncoding encoding = StoreEncoding::kCp437;
+  TextEncoding encoding = TextEncoding::kCp437;
   int max_connections = 256;
   int io_timeout_seconds = 5;
   int reload_interval_ms = 1000;

@@ -100,6 +100,7 @@ struct RecordReader::State {
   std::unique_ptr<Store> store;
   RecordValues values;
   std::vector<int64_t> pointers;  // detail pointers of the record last read; -1 absent
+  std::vector<PrefetchedPart> prefetched;  // the header's, then each line's
   std::vector<std::string> warnings;
 };
 
@@ -129,12 +130,21 @@ Status RecordReader::Open(const Engine& engine) {
   state->warnings = state->store->warnings();
   state->values.Init(form);
   state->pointers.reserve(static_cast<size_t>(form.line_count));
+  state->prefetched.resize(static_cast<size_t>(form.line_count) + 1);
+  for (int line = -1; line < form.line_count; ++line)
+    state->lookups->SizePrefetched(line, &state->prefetched[static_cast<size_t>(line + 1)]);
   state_ = std::move(state);
   return Status::Ok();
 }
 
 void RecordReader::DeferFieldsOutputOnly(const Selection& selection) {
   state_->formulas.DeferFieldsReadOnlyByOutput(state_->engine->form, selection.SearchedFields());
+  std::vector<int> header_printed, detail_printed;
+  for (const QueryArgument& arg : selection.arguments()) {
+    if (arg.IsHeader()) header_printed.push_back(arg.field);
+    if (arg.IsDetail()) detail_printed.push_back(arg.field);
+  }
+  state_->formulas.MarkPrinted(header_printed, detail_printed);
 }
 
 // Reads record n and resolves it. The header, its pointers and every present
@@ -151,7 +161,6 @@ Status RecordReader::Read(int64_t n, Outcome* outcome) {
   *outcome = Outcome();
   outcome->beyond_head = st.store->HeadEndsBefore(n);
   if (outcome->beyond_head) return Status::Ok();
-  st.lookups->PrefetchKeys(-1, st.values);
   for (int line = 0; line < form.line_count; ++line) {
     int64_t& pointer = st.pointers[static_cast<size_t>(line)];
     if (pointer < 0) continue;
@@ -160,25 +169,88 @@ Status RecordReader::Read(int64_t n, Outcome* outcome) {
       continue;
     }
     outcome->has_detail = true;
-    st.lookups->PrefetchKeys(line, st.values);
   }
-  st.lookups->PrefetchRecords(-1, st.values);
+  return ResolveLoaded(nullptr);
+}
+
+namespace {
+
+void AssignTyped(const std::vector<std::string>& texts, size_t f, FieldBuffer* out) {
+  if (f < texts.size()) {
+    out->Assign(texts[f].data(), texts[f].size());
+  } else {
+    out->Clear();
+  }
+}
+
+}  // namespace
+
+Status RecordReader::Resolve(const TypedRecord& typed, std::vector<MissingKey>* missing) {
+  State& st = *state_;
+  const Form& form = st.engine->form;
+  for (int f = 0; f < form.header_count; ++f) {
+    if (IsStoredType(form.ph[static_cast<size_t>(f)].type)) AssignTyped(typed.header, static_cast<size_t>(f), &st.values.head(f));
+  }
+  st.pointers.assign(static_cast<size_t>(form.line_count), -1);
+  for (int line = 0; line < form.line_count && static_cast<size_t>(line) < typed.lines.size(); ++line) {
+    const std::optional<std::vector<std::string>>& fields = typed.lines[static_cast<size_t>(line)];
+    if (!fields) continue;
+    st.pointers[static_cast<size_t>(line)] = 0;  // present; nothing reads the pointer's value
+    for (int f = 0; f < form.field_count; ++f) {
+      if (IsStoredType(form.detail(line, f).type)) AssignTyped(*fields, static_cast<size_t>(f), &st.values.doc(line, f));
+    }
+  }
+  if (missing != nullptr) missing->clear();
+  Status s = ResolveLoaded(missing);
+  if (!s.ok()) return s;
+  ComputeDeferred(-1);
   for (int line = 0; line < form.line_count; ++line) {
-    if (st.pointers[static_cast<size_t>(line)] >= 0) st.lookups->PrefetchRecords(line, st.values);
+    if (LinePresent(line)) ComputeDeferred(line);
+  }
+  return Status::Ok();
+}
+
+// The lookups of the whole record are fetched from memory together (see
+// Read), then each part is resolved and computed in order.
+Status RecordReader::ResolveLoaded(std::vector<MissingKey>* missing) {
+  State& st = *state_;
+  const Form& form = st.engine->form;
+  PrefetchedPart* const header = &st.prefetched[0];
+  PrefetchedPart* const lines = header + 1;
+  st.lookups->PrefetchKeys(-1, st.values, header);
+  for (int line = 0; line < form.line_count; ++line) {
+    if (st.pointers[static_cast<size_t>(line)] >= 0) st.lookups->PrefetchKeys(line, st.values, &lines[line]);
+  }
+  st.lookups->PrefetchRecords(-1, st.values, header);
+  for (int line = 0; line < form.line_count; ++line) {
+    if (st.pointers[static_cast<size_t>(line)] >= 0) st.lookups->PrefetchRecords(line, st.values, &lines[line]);
   }
 
-  Status s = st.lookups->ResolveHeader(&st.values);
+  std::vector<int> missing_fields;
+  std::vector<int>* const found_missing = missing != nullptr ? &missing_fields : nullptr;
+  Status s = st.lookups->ResolveHeader(&st.values, *header, found_missing);
   if (!s.ok()) return s;
+  for (int field : missing_fields) missing->push_back({-1, field});
   st.formulas.ComputeHeader(&st.values);
   for (int line = 0; line < form.line_count; ++line) {
     if (st.pointers[static_cast<size_t>(line)] < 0) continue;
-    if (!(s = st.lookups->ResolveLine(line, &st.values)).ok()) return s;
+    missing_fields.clear();
+    if (!(s = st.lookups->ResolveLine(line, &st.values, lines[line], found_missing)).ok()) return s;
+    for (int field : missing_fields) missing->push_back({line, field});
     st.formulas.ComputeLine(line, &st.values);
   }
   return Status::Ok();
 }
 
 void RecordReader::ComputeForOutput(int line) {
+  if (line < 0) {
+    state_->formulas.ComputeDeferredHeader(&state_->values, /*printed_only=*/true);
+  } else {
+    state_->formulas.ComputeDeferredLine(line, &state_->values, /*printed_only=*/true);
+  }
+}
+
+void RecordReader::ComputeDeferred(int line) {
   if (line < 0) {
     state_->formulas.ComputeDeferredHeader(&state_->values);
   } else {

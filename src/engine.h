@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,21 @@ class Engine {
   friend class RecordReader;
 };
 
+// A record's stored fields as a program holds them before they are stored
+// (a document being typed in): the text of each header field by number, and
+// for each detail line, when present, the text of each of its fields.
+struct TypedRecord {
+  std::vector<std::string> header;
+  std::vector<std::optional<std::vector<std::string>>> lines;
+};
+
+// A key field whose lookup table lacks its key: `line` -1 for the header.
+struct MissingKey {
+  int line = -1;
+  int field = 0;
+  bool operator==(const MissingKey&) const = default;
+};
+
 class RecordReader {
  public:
   RecordReader();
@@ -105,9 +121,23 @@ class RecordReader {
   // Reads record n into values(): stored fields, lookups, and calculated
   // fields (but those deferred). A table that cannot be read is a failure.
   Status Read(int64_t n, Outcome* outcome);
+  // Puts the stored fields of `typed` into values() as Read puts a stored
+  // record's (text beyond a field's room is cut; fields that are not stored
+  // and entries beyond the form's counts are ignored; missing entries are
+  // empty text and absent lines), then resolves lookups and computes every
+  // calculated field, deferred ones included, as Read does. The text given
+  // should be the bytes the fields would be stored as, so that the results
+  // are those a reader gets once the record is stored. `missing` (when
+  // given) receives the key fields whose table lacks their key.
+  Status Resolve(const TypedRecord& typed, std::vector<MissingKey>* missing);
   // Computes the deferred fields of the header (line -1) or of present
-  // detail line `line` of the record last read.
+  // detail line `line` of the record last read that the selection given to
+  // DeferFieldsOutputOnly prints: a deferred field nothing prints is read by
+  // nothing.
   void ComputeForOutput(int line);
+  // Computes every deferred field of the header or of line `line`, for a
+  // program that shows the whole record.
+  void ComputeDeferred(int line);
 
   const RecordValues& values() const;
   // Whether detail line `line` of the record last read is present.
@@ -121,6 +151,8 @@ class RecordReader {
 
  private:
   struct State;
+  // Resolves the record now in values(): lookups, then formulas.
+  Status ResolveLoaded(std::vector<MissingKey>* missing);
   std::unique_ptr<State> state_;
 };
 

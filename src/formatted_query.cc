@@ -31,7 +31,7 @@ Status WriteAll(int fd, std::string* buffer) {
 }  // namespace
 
 Status RunFormattedQuery(const std::string& form, const std::vector<std::string>& arguments, RowFormat format,
-                         StoreEncoding encoding, int fd, std::vector<std::string>* warnings) {
+                         TextEncoding encoding, int fd, std::vector<std::string>* warnings) {
   Utf8Converter converter;
   Status s = Utf8Converter::Make(encoding, &converter);
   if (!s.ok()) return s;

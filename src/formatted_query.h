@@ -16,6 +16,6 @@
 // or read is returned with the system's texts, a failed write as an error
 // naming it.
 Status RunFormattedQuery(const std::string& form, const std::vector<std::string>& arguments, RowFormat format,
-                         StoreEncoding encoding, int fd, std::vector<std::string>* warnings);
+                         TextEncoding encoding, int fd, std::vector<std::string>* warnings);
 
 #endif  // QUERY_FORMATTED_QUERY_H_

@@ -90,7 +90,7 @@ Status Formulas::LoadText(const Form& form, const std::string& name, std::string
   name_ = name;
   warnings_ = warnings;
   warning_count_ = 0;
-  lines_ = ReadFormulaLines(text);
+  entries_ = ReadFormulaEntries(text);
   Status s = Compile(form);
   if (warning_count_ > kMaxWarnings && warnings_ != nullptr) {
     warnings_->push_back(name_ + ": " + std::to_string(warning_count_ - kMaxWarnings) +
@@ -110,8 +110,8 @@ void Formulas::Warn(const std::string& message) {
 // naming it), compiles those lines, and reports odd lines.
 Status Formulas::Compile(const Form& form) {
   std::vector<int> last_header(kMaxTargets, -1), last_detail(kMaxTargets, -1);
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const FormulaLine& l = lines_[i];
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const FormulaEntry& l = entries_[i];
     if (!l.has_target || l.target < 0 || l.target >= kMaxTargets) continue;
     if (l.section == 'h') last_header[l.target] = static_cast<int>(i);
     if (l.section == 'd') last_detail[l.target] = static_cast<int>(i);
@@ -125,17 +125,17 @@ Status Formulas::Compile(const Form& form) {
       detail_room[f] = std::max(detail_room[f], FieldRoom(form.detail(s, f), form, false));
     }
   }
-  cr_lines_left_ = 0;
-  for (const FormulaLine& l : lines_) {
+  cr_entries_left_ = 0;
+  for (const FormulaEntry& l : entries_) {
     if ((l.section == 'h' || l.section == 'd') && l.text.find('\r') != std::string::npos)
-      ++cr_lines_left_;
+      ++cr_entries_left_;
   }
 
   // Lines that compute some field, in file order, so warnings come in order.
-  std::vector<int> compiled_of(lines_.size(), -1);
+  std::vector<int> compiled_of(entries_.size(), -1);
   compiled_.clear();
-  for (size_t i = 0; i < lines_.size(); ++i) {
-    const FormulaLine& l = lines_[i];
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const FormulaEntry& l = entries_[i];
     bool applies = false;
     if (l.has_target && l.target >= 0 && l.target < kMaxTargets) {
       if (l.section == 'h') {
@@ -225,7 +225,7 @@ uint64_t Formulas::AssembledBound(const Form& form, const Compiled& compiled,
 // Reports a line that breaks the layout of a formula line, or whose target
 // is no calculated field of its section.
 void Formulas::CheckLayout(const Form& form, const std::vector<bool>& detail_calculated,
-                           const FormulaLine& l) {
+                           const FormulaEntry& l) {
   const std::string where = "line " + std::to_string(l.line_number) + ": ";
   const std::string taken_in =
       l.text_line_number > l.line_number
@@ -247,9 +247,9 @@ void Formulas::CheckLayout(const Form& form, const std::vector<bool>& detail_cal
   if (l.section != 'h' && l.section != 'd') return;  // inert by choice, as 'H' or '#'
   if (l.had_nul) Warn(where + "a NUL byte ends the formula text");
   // Said once for a file saved with CR LF line ends, not once per line.
-  if (cr_lines_left_ > 0 && l.text.find('\r') != std::string::npos) {
-    const int others = cr_lines_left_ - 1;
-    cr_lines_left_ = 0;
+  if (cr_entries_left_ > 0 && l.text.find('\r') != std::string::npos) {
+    const int others = cr_entries_left_ - 1;
+    cr_entries_left_ = 0;
     Warn(where + "the formula holds a carriage return" +
          (others > 0 ? " (as do " + std::to_string(others) + " more lines)" : std::string()) +
          "; it is an operator that discards the value on top of the stack");
@@ -281,11 +281,11 @@ void Formulas::CheckLayout(const Form& form, const std::vector<bool>& detail_cal
 // unchanged. A reference letter and the two characters after it are consumed
 // whatever they hold.
 Formulas::Compiled Formulas::CompileLine(const Form& form, int index) {
-  const FormulaLine& l = lines_[static_cast<size_t>(index)];
+  const FormulaEntry& l = entries_[static_cast<size_t>(index)];
   const bool header_rule = l.section == 'h';
   const std::string where = "line " + std::to_string(l.text_line_number) + ": ";
   Compiled compiled;
-  compiled.line_index = index;
+  compiled.entry_index = index;
   const std::string_view text = l.text;
   size_t literal = 0;  // start of the literal text not yet made a piece
   auto flush = [&](size_t end) {
@@ -346,7 +346,7 @@ Formulas::Compiled Formulas::CompileLine(const Form& form, int index) {
 template <typename Sink>
 void Formulas::Walk(const Compiled& formula, int line, const RecordValues& values,
                     Sink* sink) const {
-  const std::string_view text = lines_[static_cast<size_t>(formula.line_index)].text;
+  const std::string_view text = entries_[static_cast<size_t>(formula.entry_index)].text;
   for (const Piece& p : formula.pieces) {
     switch (p.kind) {
       case Piece::kLiteral:
@@ -393,17 +393,25 @@ void Formulas::ComputeLine(int line, RecordValues* values) {
   }
 }
 
-void Formulas::ComputeDeferredHeader(RecordValues* values) {
+void Formulas::ComputeDeferredHeader(RecordValues* values, bool printed_only) {
   for (const Target& t : header_targets_)
-    if (t.deferred) Compute(t, -1, values, &values->head(t.field));
+    if (t.deferred && (t.printed || !printed_only)) Compute(t, -1, values, &values->head(t.field));
 }
 
-void Formulas::ComputeDeferredLine(int line, RecordValues* values) {
+void Formulas::ComputeDeferredLine(int line, RecordValues* values, bool printed_only) {
   if (line < 0 || static_cast<size_t>(line) + 1 >= line_begin_.size()) return;
   for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
     const Target& t = line_targets_[i];
-    if (t.deferred) Compute(t, line, values, &values->doc(line, t.field));
+    if (t.deferred && (t.printed || !printed_only)) Compute(t, line, values, &values->doc(line, t.field));
   }
+}
+
+void Formulas::MarkPrinted(const std::vector<int>& header_fields, const std::vector<int>& detail_fields) {
+  auto printed = [](const std::vector<int>& fields, int field) {
+    return std::find(fields.begin(), fields.end(), field) != fields.end();
+  };
+  for (Target& t : header_targets_) t.printed = printed(header_fields, t.field);
+  for (Target& t : line_targets_) t.printed = printed(detail_fields, t.field);
 }
 
 void Formulas::DeferFieldsReadOnlyByOutput(const Form& form, const std::vector<int>& searched) {

@@ -1,11 +1,11 @@
-// Calculated fields: which formula line computes each field, the formulas
+// Calculated fields: which formula entry computes each field, the formulas
 // compiled into literal pieces and field references, and their evaluation
 // for each record.
 //
 // A calculated field (type 30) stores nothing in the record store. For every
 // record examined, each header calculated field gets the result of the last
-// 'h' formula line naming it, and each calculated field of a present detail
-// line the result of the last 'd' formula line naming it, in increasing field
+// 'h' formula entry naming it, and each calculated field of a present detail
+// line the result of the last 'd' formula entry naming it, in increasing field
 // order. A formula is postfix text in which a reference ('h' and two
 // characters, and in detail formulas also 'd' and two characters) stands for
 // the current text of that field. Results are "%.2lf" text, or "/BY0" after a
@@ -75,17 +75,21 @@ class Formulas {
   // record (a running total, say): records must then be computed in order,
   // one after another.
   bool SeesEarlierRecords(const Form& form) const;
-  // Computes the deferred header fields of the current record.
-  void ComputeDeferredHeader(RecordValues* values);
-  // Computes the deferred fields of present detail line `line`.
-  void ComputeDeferredLine(int line, RecordValues* values);
+  // Computes the deferred header fields of the current record: all of them,
+  // or with `printed_only` only those MarkPrinted names (a deferred field
+  // that is not printed is read by nothing, and need not be computed).
+  void ComputeDeferredHeader(RecordValues* values, bool printed_only = false);
+  // Computes the deferred fields of present detail line `line`, as above.
+  void ComputeDeferredLine(int line, RecordValues* values, bool printed_only = false);
+  // Names the header and detail fields the output prints.
+  void MarkPrinted(const std::vector<int>& header_fields, const std::vector<int>& detail_fields);
 
   // The assembled formula text that computes header field `field` (`line`
   // -1) or field `field` of detail line `line`, from the buffers as they
-  // stand; empty when no formula line applies. For tests and diagnosis.
+  // stand; empty when no formula entry applies. For tests and diagnosis.
   std::string Assembled(int line, int field, const RecordValues& values) const;
 
-  const std::vector<FormulaLine>& lines() const { return lines_; }
+  const std::vector<FormulaEntry>& entries() const { return entries_; }
 
  private:
   // One step of a compiled formula: literal formula text or a reference.
@@ -99,13 +103,14 @@ class Formulas {
   // kHeaderSigned is a header reference under the header rule, where a value
   // beginning with '-' enters as " 0 <rest> - ".
   struct Compiled {
-    int line_index = 0;  // into lines_
+    int entry_index = 0;  // into entries_
     std::vector<Piece> pieces;
   };
   struct Target {
     int field;    // the calculated field
-    int formula;  // index into compiled_, or -1 when no line applies
+    int formula;  // index into compiled_, or -1 when no entry applies
     bool deferred = false;  // computed only for output
+    bool printed = true;    // the output prints it (see MarkPrinted)
   };
   bool Deferrable(const Form& form, int line, const Target& target,
                   const std::vector<bool>& read) const;
@@ -115,7 +120,7 @@ class Formulas {
   uint64_t AssembledBound(const Form& form, const Compiled& compiled,
                           const std::vector<uint32_t>& detail_room) const;
   void CheckLayout(const Form& form, const std::vector<bool>& detail_calculated,
-                   const FormulaLine& line);
+                   const FormulaEntry& entry);
   Compiled CompileLine(const Form& form, int index);
   void Warn(const std::string& message);
   void Compute(const Target& target, int line, RecordValues* values, FieldBuffer* out);
@@ -125,9 +130,9 @@ class Formulas {
   std::string name_;                     // file name for warnings
   std::vector<std::string>* warnings_ = nullptr;
   int warning_count_ = 0;
-  int cr_lines_left_ = 0;                // lines holding a carriage return, until reported
-  std::vector<FormulaLine> lines_;       // every line of the file, inert ones included
-  std::vector<Compiled> compiled_;       // one per line that applies to some field
+  int cr_entries_left_ = 0;              // entries holding a carriage return, until reported
+  std::vector<FormulaEntry> entries_;       // every entry of the file, inert ones included
+  std::vector<Compiled> compiled_;       // one per entry that applies to some field
   std::vector<Target> header_targets_;   // header calculated fields, in field order
   std::vector<Target> line_targets_;     // detail calculated fields, line by line
   std::vector<uint32_t> line_begin_;     // line s's targets: [line_begin_[s], line_begin_[s+1])

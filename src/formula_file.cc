@@ -9,13 +9,13 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-std::vector<FormulaLine> ReadFormulaLines(std::string_view text) {
-  std::vector<FormulaLine> lines;
+std::vector<FormulaEntry> ReadFormulaEntries(std::string_view text) {
+  std::vector<FormulaEntry> lines;
   const size_t n = text.size();
   size_t pos = 0;
   int line_number = 1;
   while (pos < n) {
-    FormulaLine entry;
+    FormulaEntry entry;
     entry.line_number = line_number;
     entry.section = text[pos++];
     if (entry.section == '\n') ++line_number;  // an empty line: its line feed is the letter

@@ -1,5 +1,8 @@
-// The formula file `<form>.c0` taken apart into lines: section letter,
-// target and formula text, as the reading steps see them. The format is
+// The formula file `<form>.c0` taken apart into entries: section letter,
+// target and formula text, as the reading steps see them. An entry is
+// usually one line of the file, but a target scan that crosses a line end
+// takes the next line's text with it; "line" elsewhere in the engine means a
+// detail line of a document. The format is
 // written up in doc/formula_format.md.
 #ifndef QUERY_FORMULA_FILE_H_
 #define QUERY_FORMULA_FILE_H_
@@ -8,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-// One line of a formula file as the reading steps take it apart.
-struct FormulaLine {
+// One entry of a formula file as the reading steps take it apart.
+struct FormulaEntry {
   char section = '\0';      // 'h' header, 'd' detail; anything else is inert
   bool has_target = false;  // false when no target number could be read
   int target = 0;           // -9 to 99
@@ -20,10 +23,10 @@ struct FormulaLine {
   int text_line_number = 0; // line holding the formula text (later when the scan crossed lines)
 };
 
-// Splits formula file text into lines by the reading steps: one character of
+// Splits formula file text into entries by the reading steps: one character of
 // section letter, a target read as a decimal integer of at most two characters
 // after white space (line ends included), then the rest up to the line feed.
-// Never fails: every byte of `text` ends up in some line.
-std::vector<FormulaLine> ReadFormulaLines(std::string_view text);
+// Never fails: every byte of `text` ends up in some entry.
+std::vector<FormulaEntry> ReadFormulaEntries(std::string_view text);
 
 #endif  // QUERY_FORMULA_FILE_H_

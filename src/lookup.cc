@@ -252,10 +252,13 @@ Status LookupTables::ResolveDerived(const KeyPlan& key, int64_t key_slot, bool r
   return Status::Ok();
 }
 
-Status LookupTables::ResolveHeader(RecordValues* values) {
-  for (const KeyPlan& key : header_plan_) {
+Status LookupTables::ResolveHeader(RecordValues* values, const PrefetchedPart& prefetched,
+                                   std::vector<int>* missing) {
+  for (size_t k = 0; k < header_plan_.size(); ++k) {
+    const KeyPlan& key = header_plan_[k];
     FieldBuffer& field = values->head(key.field);
-    const int64_t slot = FindKey(key, field.text());
+    const int64_t slot = FindKey(key, field.text(), prefetched.keys[k]);
+    if (slot < 0 && missing != nullptr) missing->push_back(key.field);
     const uint32_t field_size_before = field.size;
     const size_t size = static_cast<size_t>(std::max(key.description_size, 0));
     if (slot >= 0 && size > 0) {
@@ -282,53 +285,65 @@ Status LookupTables::ResolveHeader(RecordValues* values) {
   return Status::Ok();
 }
 
-Status LookupTables::ResolveLine(int line, RecordValues* values) {
-  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
+Status LookupTables::ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched,
+                                 std::vector<int>* missing) {
+  const std::vector<KeyPlan>& plan = line_plans_[static_cast<size_t>(line)];
+  for (size_t k = 0; k < plan.size(); ++k) {
+    const KeyPlan& key = plan[k];
     std::string_view text = values->doc(line, key.field).text();
-    const int64_t slot = FindKey(key, text);
+    const int64_t slot = FindKey(key, text, prefetched.keys[k]);
+    if (slot < 0 && missing != nullptr) missing->push_back(key.field);
     Status s = ResolveDerived(key, slot, /*reuse_slot=*/true, text, values, line);
     if (!s.ok()) return s;
   }
   return Status::Ok();
 }
 
-// The slot of the key's own lookup: the one PrefetchRecords found for this
-// record when it could, else found now.
-int64_t LookupTables::FindKey(const KeyPlan& key, std::string_view text) {
-  if (key.found) {
-    key.found = false;
-    return key.slot;
-  }
+inline int64_t LookupTables::FindKey(const KeyPlan& key, std::string_view text,
+                                     const PrefetchedPart::Key& prefetched) {
+  if (prefetched.stage == PrefetchedPart::Key::kFound) return prefetched.slot;
   return key.finder != nullptr ? Find(key.finder, text) : -1;
 }
 
-void LookupTables::PrefetchKeys(int line, const RecordValues& values) const {
+void LookupTables::SizePrefetched(int line, PrefetchedPart* prefetched) const {
+  prefetched->keys.assign((line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)]).size(),
+                          PrefetchedPart::Key());
+}
+
+void LookupTables::PrefetchKeys(int line, const RecordValues& values, PrefetchedPart* prefetched) const {
   const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
-  for (const KeyPlan& key : plan) {
-    key.hashed = false;
-    key.found = false;
+  PrefetchedPart::Key* found_keys = prefetched->keys.data();
+  for (size_t k = 0; k < plan.size(); ++k) {
+    const KeyPlan& key = plan[k];
+    PrefetchedPart::Key& found = found_keys[k];
+    found.stage = PrefetchedPart::Key::kNothing;
     if (key.finder == nullptr || !key.finder->index) continue;
     const KeyIndex& index = *key.finder->index;
-    key.hash = index.HashOf(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
-    key.hashed = true;
-    index.Prefetch(key.hash);
+    found.hash = index.HashOf(line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field));
+    found.stage = PrefetchedPart::Key::kHashed;
+    index.Prefetch(found.hash);
   }
 }
 
 // The lookup done here is the one resolving would do: between the two
 // nothing writes a key field (resolving writes a header key's own field only
 // after its lookup), and an index, once built, never changes.
-void LookupTables::PrefetchRecords(int line, const RecordValues& values) const {
+void LookupTables::PrefetchRecords(int line, const RecordValues& values, PrefetchedPart* prefetched) const {
   const std::vector<KeyPlan>& plan = line < 0 ? header_plan_ : line_plans_[static_cast<size_t>(line)];
-  for (const KeyPlan& key : plan) {
-    key.found = false;
-    if (key.finder == nullptr || !key.finder->index) continue;
+  PrefetchedPart::Key* found_keys = prefetched->keys.data();
+  for (size_t k = 0; k < plan.size(); ++k) {
+    const KeyPlan& key = plan[k];
+    PrefetchedPart::Key& found = found_keys[k];
+    if (key.finder == nullptr || !key.finder->index) {
+      found.stage = PrefetchedPart::Key::kNothing;
+      continue;
+    }
     const KeyIndex& index = *key.finder->index;
     const std::string_view text = line < 0 ? values.HeaderText(key.field) : values.DetailText(line, key.field);
-    const int64_t slot = key.hashed ? index.Find(text, key.hash) : index.Find(text);
-    key.hashed = false;
-    key.slot = slot;
-    key.found = true;
+    const int64_t slot =
+        found.stage == PrefetchedPart::Key::kHashed ? index.Find(text, found.hash) : index.Find(text);
+    found.slot = slot;
+    found.stage = PrefetchedPart::Key::kFound;
     if (slot < 0) continue;
     const Table& t = *tables_[key.table];
     if (!t.InMemory()) continue;

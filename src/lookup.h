@@ -33,6 +33,20 @@
 // a message naming the table before anything that large is allocated.
 constexpr uint64_t kLookupMemoryLimitBytes = 1ull << 30;
 
+// What the prefetches of one part of a record (its header, or one detail
+// line) found for each of the part's key fields, in plan order: made by
+// PrefetchKeys, completed by PrefetchRecords, and handed to that part's
+// resolve, which then looks up no key again. A caller keeps one per part and
+// reuses it from record to record.
+struct PrefetchedPart {
+  struct Key {
+    enum Stage : uint32_t { kNothing, kHashed, kFound } stage = kNothing;  // not a byte: a byte store may alias anything
+    uint64_t hash = 0;   // kHashed and after: the key text's hash
+    int64_t slot = -1;   // kFound: the lookup's slot, -1 when the key is missing
+  };
+  std::vector<Key> keys;
+};
+
 // Fills header key fields with "key|description" and derived fields with text
 // fetched from the record their key designates.
 class LookupTables {
@@ -46,20 +60,28 @@ class LookupTables {
   // Table names that are not absolute are found in `store_dir`.
   Status Load(const Form& form, const std::string& store_dir = ".");
   // Rewrites the header key fields of the current record and fills the
-  // derived fields they are the source of.
-  Status ResolveHeader(RecordValues* values);
-  // Fills the derived fields of present detail line `line`.
-  Status ResolveLine(int line, RecordValues* values);
-  // Start loading what resolving line `line` will read, first the index
-  // buckets of its keys, then (once those have arrived) the table records
-  // they designate. Called for all the present lines of a record before any
-  // is resolved, so that the memory accesses of the lines overlap. Tables not
-  // indexed yet are skipped. `line` -1 names the header's key fields. The
-  // key lookups PrefetchRecords does are kept for the part's next resolve,
-  // which must come before anything writes the part's key fields: the
-  // results are those of resolving without the two calls.
-  void PrefetchKeys(int line, const RecordValues& values) const;
-  void PrefetchRecords(int line, const RecordValues& values) const;
+  // derived fields they are the source of. `prefetched` is what the
+  // prefetches of the header found since its key fields were read. When
+  // `missing` is given, the number of each key field whose table lacks its
+  // key is added to it.
+  Status ResolveHeader(RecordValues* values, const PrefetchedPart& prefetched,
+                       std::vector<int>* missing = nullptr);
+  // Fills the derived fields of present detail line `line`; `prefetched` and
+  // `missing` as for the header.
+  Status ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched,
+                     std::vector<int>* missing = nullptr);
+  // Start loading what resolving line `line` (-1 the header) will read,
+  // first the index buckets of its keys, then (once those have arrived) the
+  // table records they designate, and keep the lookups in `prefetched` for
+  // the part's resolve. Called for all the present lines of a record before
+  // any is resolved, so that the memory accesses of the lines overlap.
+  // Tables not indexed yet are skipped. The results are those of resolving
+  // without the two calls, since nothing writes a key field between them.
+  // Sizes `prefetched` for the key fields of line `line` (-1 the header),
+  // once, before the part's first prefetch.
+  void SizePrefetched(int line, PrefetchedPart* prefetched) const;
+  void PrefetchKeys(int line, const RecordValues& values, PrefetchedPart* prefetched) const;
+  void PrefetchRecords(int line, const RecordValues& values, PrefetchedPart* prefetched) const;
 
  private:
   struct Table;
@@ -78,7 +100,9 @@ class LookupTables {
   // keys and building the index as the lookups so far call for.
   int64_t Find(Finder* finder, std::string_view text);
   // The lookup of a key field's own text.
-  int64_t FindKey(const KeyPlan& key, std::string_view text);
+  // The slot of the key's own lookup: the one PrefetchRecords found for
+  // this record when it could, else found now.
+  int64_t FindKey(const KeyPlan& key, std::string_view text, const PrefetchedPart::Key& prefetched);
   // Reads the next block of a table's keys.
   void ReadMoreKeys(Table* table);
   void LimitDeferredTables(Table* table);

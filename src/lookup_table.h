@@ -96,13 +96,6 @@ struct LookupTables::KeyPlan {
   int description_size;         // header only: S of the table
   int description_offset;
   std::vector<DerivedPlan> derived;  // in field order
-  // What the prefetches of the current record found, for its resolving:
-  // the key's hash (from PrefetchKeys) and the slot of its first lookup
-  // (from PrefetchRecords), each valid while its flag is set.
-  mutable uint64_t hash = 0;
-  mutable int64_t slot = -1;
-  mutable bool hashed = false;
-  mutable bool found = false;
 };
 
 // "3.1 GB": a byte count for a message.

@@ -22,6 +22,7 @@
 #include "file_io.h"
 #include "parallel_run.h"
 #include "query.h"
+#include "store_check.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ void PrintHelp() {
       "\nquery [--threads N] --format=json|csv <form> <query argument>...\n"
       "--format=json prints each line as a JSON object of the fields by id (h00,\n"
       "d01, ...); --format=csv as CSV with a header row; both in UTF-8 from the\n"
-      "store's code page 437.\n",
+      "store's code page 437.\n"
+      "\nquery --check <form> reports what does not hold in the store; exit 0 when all does.\n",
       stdout);
 }
 
@@ -76,7 +78,7 @@ bool ParseThreadCount(const char* text, int* threads) {
 // The rows as JSON Lines or CSV, from one reader.
 int RunFormatted(const std::string& form, const std::vector<std::string>& arguments, RowFormat format) {
   std::vector<std::string> warnings;
-  const Status s = RunFormattedQuery(form, arguments, format, StoreEncoding::kCp437, STDOUT_FILENO, &warnings);
+  const Status s = RunFormattedQuery(form, arguments, format, TextEncoding::kCp437, STDOUT_FILENO, &warnings);
   for (const std::string& w : warnings) PrintMessage(w);
   return s.ok() ? 0 : Fail(s);
 }
@@ -107,9 +109,28 @@ int RunQuery(const std::string& form, const std::vector<std::string>& arguments,
   return 0;
 }
 
+// query --check FORM: reports what does not hold in the store; 0 when all holds.
+int RunCheck(const std::string& form) {
+  CheckReport report;
+  Status s = CheckStoreCommand(form, &report);
+  if (!s.ok()) return Fail(s);
+  for (const std::string& p : report.problems) std::printf("%s\n", EscapeControlBytes(p).c_str());
+  if (report.problems.empty())
+    std::printf("the store holds: %lld documents, %lld detail lines\n", static_cast<long long>(report.documents),
+                static_cast<long long>(report.lines));
+  return report.problems.empty() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "--check") == 0) {
+    if (argc != 3) {
+      std::fputs("usage: query --check <form>\n", stderr);
+      return 2;
+    }
+    return RunCheck(argv[2]);
+  }
   if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
     PrintHelp();
     return 0;

@@ -35,9 +35,9 @@ Status Query::ReadWholeRecord(int64_t n, bool* beyond_head) {
   if (!s.ok() || *beyond_head) return s;
   // A deferred field ends with the same text whenever it is computed within
   // its record, so computing them all now gives what Run would print.
-  reader_.ComputeForOutput(-1);
+  reader_.ComputeDeferred(-1);
   for (int line = 0; line < form().line_count; ++line) {
-    if (LinePresent(line)) reader_.ComputeForOutput(line);
+    if (LinePresent(line)) reader_.ComputeDeferred(line);
   }
   return Status::Ok();
 }

@@ -67,13 +67,13 @@ int64_t BlockReader::FileSize() const {
 
 bool BlockReader::Fill() {
   if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
-  if (position_ >= known_end_ || position_ < 0 || fd_ < 0) return false;
+  if ((position_ >= known_end_ && !Grew()) || position_ < 0 || fd_ < 0) return false;
   if (adapting_) {
     NoteRefill();
     if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
     if (position_ >= known_end_) return false;
   }
-  ssize_t n = ReadAt(fd_, buffer_.get(), fill_size_, position_);
+  ssize_t n = LockedReadAt(buffer_.get(), fill_size_, position_);
   window_start_ = position_;
   window_size_ = std::max<ssize_t>(n, 0);
   if (static_cast<size_t>(window_size_) < fill_size_) known_end_ = position_ + window_size_;
@@ -99,12 +99,30 @@ void BlockReader::NoteRefill() {
 
 void BlockReader::LoadWhole(int64_t size) {
   buffer_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
-  const ssize_t n = ReadAt(fd_, buffer_.get(), static_cast<size_t>(size), 0);
+  const ssize_t n = LockedReadAt(buffer_.get(), static_cast<size_t>(size), 0);
+  whole_ = true;
   capacity_ = fill_size_ = static_cast<size_t>(size);
   window_start_ = 0;
   window_size_ = std::max<ssize_t>(n, 0);
   // What the file held when it was read is all the run sees of it.
   known_end_ = window_size_;
+}
+
+ssize_t BlockReader::LockedReadAt(char* out, size_t n, int64_t offset) {
+  // A lock that cannot be had (a file system without locks, a dead writer's
+  // change that cannot be rolled back) leaves the read unlocked.
+  const bool locked = lock_ != nullptr && lock_->Lock().ok();
+  const ssize_t got = ReadAt(fd_, out, n, offset);
+  if (locked) lock_->Unlock();
+  return got;
+}
+
+bool BlockReader::Grew() {
+  const int64_t size = lock_ != nullptr ? FileSize() : 0;
+  if (size <= known_end_) return false;
+  known_end_ = INT64_MAX;
+  if (whole_) LoadWhole(size);
+  return true;
 }
 
 size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, bool* at_end) {
@@ -237,6 +255,15 @@ int64_t RecordsIn(int64_t size, int64_t record_length) {
 
 Status Store::Open(const Form& form, const std::string& dir) {
   form_ = &form;
+  std::vector<const FieldDef*> defs;
+  for (const FieldDef& def : form.ph) defs.push_back(&def);
+  header_layout_ = LayoutOf(defs);
+  line_layouts_.clear();
+  for (int line = 0; line < form.line_count; ++line) {
+    defs.clear();
+    for (int f = 0; f < form.field_count; ++f) defs.push_back(&form.detail(line, f));
+    line_layouts_.push_back(LayoutOf(defs));
+  }
   std::string why;
   info_fd_ = OpenInfo(StoreFilePath(dir, kInfoFile), &why);
   if (info_fd_ < 0)
@@ -248,8 +275,15 @@ Status Store::Open(const Form& form, const std::string& dir) {
   if (!(s = doc_file_.Open(StoreFilePath(dir, kDocFile), kDocBlock)).ok()) return s;
   doc_file_.AdaptToJumps(kDocInMemory);
 
+  // Each read of the store is made under the readers' lock; taking it
+  // first rolls back a change a writer died in the middle of.
+  read_lock_.Attach(info_fd_, dir, true);
+  if (!(s = read_lock_.Lock()).ok()) return s;
+  head_file_.SetReadLock(&read_lock_);
+  doc_file_.SetReadLock(&read_lock_);
   char count_text[13];
   ssize_t n = ReadAt(info_fd_, count_text, 12, 0);
+  read_lock_.Unlock();
   count_text[std::max<ssize_t>(n, 0)] = '\0';
   if (!ParseLong(count_text, &record_count_)) {
     record_count_ = 0;
@@ -349,9 +383,57 @@ void Store::ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out,
   out->size = static_cast<uint32_t>(text_length);
 }
 
+Store::PartLayout Store::LayoutOf(const std::vector<const FieldDef*>& defs) {
+  PartLayout layout;
+  for (size_t f = 0; f < defs.size(); ++f) {
+    if (!IsStoredType(defs[f]->type)) continue;
+    const uint32_t length = static_cast<uint32_t>(std::max<int>(defs[f]->length, 0));
+    layout.fields.push_back({static_cast<int>(f), static_cast<uint32_t>(layout.span), length});
+    layout.span += length;
+  }
+  return layout;
+}
+
+namespace {
+
+// True when none of the `n` bytes is a line feed or a NUL: a field read
+// would then take each field whole, at its place.
+bool HoldsNoLineEndOrNul(const char* bytes, size_t n) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHighs = kOnes * 0x80;
+  auto has_zero = [](uint64_t w) { return ((w - kOnes) & ~w & kHighs) != 0; };
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, 8);
+    if (has_zero(word) || has_zero(word ^ (kOnes * '\n'))) return false;
+  }
+  for (; i < n; ++i)
+    if (bytes[i] == '\n' || bytes[i] == '\0') return false;
+  return true;
+}
+
+}  // namespace
+
+bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int line, RecordValues* values) {
+  const char* record = file->Take(layout.span);
+  if (record == nullptr) return false;
+  if (!HoldsNoLineEndOrNul(record, layout.span)) {
+    file->Seek(file->position() - static_cast<int64_t>(layout.span));
+    return false;
+  }
+  for (const StoredField& s : layout.fields) {
+    FieldBuffer& out = line < 0 ? values->head(s.field) : values->doc(line, s.field);
+    std::memcpy(out.data, record + s.offset, s.length);
+    out.size = s.length;
+  }
+  return true;
+}
+
 void Store::ReadHeader(int64_t n, RecordValues* values) {
   const int64_t length = form_->header_record_length;
   head_file_.Seek(n > INT64_MAX / length ? INT64_MAX : n * length);
+  if (ReadWholeFields(&head_file_, header_layout_, -1, values)) return;
   bool at_end;
   for (int f = 0; f < form_->header_count; ++f) {
     const FieldDef& def = form_->ph[f];
@@ -368,6 +450,11 @@ void Store::ReadPointers(std::vector<int64_t>* pointers) {
 
 bool Store::ReadDetailLine(int line, int64_t pointer, RecordValues* values) {
   doc_file_.Seek(pointer * form_->detail_record_length);
+  if (ReadWholeFields(&doc_file_, line_layouts_[static_cast<size_t>(line)], line, values)) {
+    if (form_->field_count == 0) return true;
+    std::string_view first = values->DetailText(line, 0);
+    return first.empty() || first[0] != ' ';
+  }
   bool field0_at_end = false;
   for (int f = 0; f < form_->field_count; ++f) {
     const FieldDef& def = form_->detail(line, f);

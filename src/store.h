@@ -19,6 +19,7 @@
 #include "form.h"
 #include "record_values.h"
 #include "status.h"
+#include "store_lock.h"
 
 // Buffered positioned reads over one file, with the stream semantics the
 // record layout is read with: a field read stops after a line end, and a
@@ -43,6 +44,10 @@ class BlockReader {
     max_in_memory_ = max_in_memory;
   }
   void Seek(int64_t position) { position_ = position; }
+  int64_t position() const { return position_; }
+  // Makes every read of the file one under `lock` (not owned), and lets a
+  // read past the end found so far look again: writers append to the file.
+  void SetReadLock(StoreReadLock* lock) { lock_ = lock; }
   // The size of the file as it stands now; 0 when it cannot be told.
   int64_t FileSize() const;
   // The descriptor, for questions about the file itself (its holes).
@@ -64,6 +69,21 @@ class BlockReader {
       return n;
     }
     return ReadFieldSlowly(out, max, text_length, at_end);
+  }
+
+  // The next `n` bytes when they lie whole in the read window (after
+  // filling it from the current position when need be), moving past them;
+  // nullptr, and no move, when they do not (at the end of the file, or
+  // across the window's end).
+  const char* Take(size_t n) {
+    int64_t offset = position_ - window_start_;
+    if (offset < 0 || static_cast<uint64_t>(offset) + n > static_cast<uint64_t>(window_size_)) {
+      if (!Fill()) return nullptr;
+      offset = position_ - window_start_;
+      if (static_cast<uint64_t>(offset) + n > static_cast<uint64_t>(window_size_)) return nullptr;
+    }
+    position_ += static_cast<int64_t>(n);
+    return buffer_.get() + offset;
   }
 
   // Reads the next `width` bytes (fewer at the end of the file) as one
@@ -111,6 +131,11 @@ class BlockReader {
   void NoteRefill();
   // Reads the file's `size` bytes into memory as one window.
   void LoadWhole(int64_t size);
+  // A positioned read, under the read lock when there is one.
+  ssize_t LockedReadAt(char* out, size_t n, int64_t offset);
+  // True when the file has grown past the end a read found, which is then
+  // looked for again (the whole file read anew when it was held whole).
+  bool Grew();
 
   int fd_ = -1;
   // The buffer's pages are touched only as reads fill them: a run that
@@ -127,6 +152,8 @@ class BlockReader {
   uint64_t max_in_memory_ = 0;
   int64_t refills_ = 0;
   int64_t jumps_ = 0;              // refills not at or just past the window's end
+  StoreReadLock* lock_ = nullptr;  // see SetReadLock
+  bool whole_ = false;             // the window is the whole file
 };
 
 class Store {
@@ -170,16 +197,37 @@ class Store {
 
  private:
   void ReadStored(BlockReader* file, const FieldDef& def, FieldBuffer* out, bool* at_end);
+
+  // The stored fields of the header, or of one detail line, in record order:
+  // a record that lies whole in the read window and holds no line feed or
+  // NUL among them is read by copying each field from its place.
+  struct StoredField {
+    int field;
+    uint32_t offset;  // in the record
+    uint32_t length;
+  };
+  struct PartLayout {
+    std::vector<StoredField> fields;
+    size_t span = 0;  // bytes of all the stored fields together
+  };
+  static PartLayout LayoutOf(const std::vector<const FieldDef*>& defs);
+  // Reads the stored fields of `layout` from the current position of `file`
+  // the fast way; false (nothing read, no move) when the record does not
+  // allow it. `line` -1 names the header.
+  static bool ReadWholeFields(BlockReader* file, const PartLayout& layout, int line, RecordValues* values);
   bool CutCountToHeadData(int64_t counted);
   bool TrimZeroEdges(DataExtent* extent);
   int64_t SkipHoles(int64_t n) const;
 
   const Form* form_ = nullptr;
   int info_fd_ = -1;
+  StoreReadLock read_lock_;  // taken for each read of HEAD and DOC
   BlockReader head_file_;
   BlockReader doc_file_;
   int64_t record_count_ = 0;
   std::vector<std::string> warnings_;
+  PartLayout header_layout_;
+  std::vector<PartLayout> line_layouts_;  // by detail line
   bool head_is_sparse_ = false;          // HEAD has holes
   std::vector<DataExtent> head_data_;    // then: its regions that hold data
 };

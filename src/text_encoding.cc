@@ -8,8 +8,8 @@ namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
-const char* IconvName(StoreEncoding encoding) {
-  return encoding == StoreEncoding::kLatin1 ? "ISO-8859-1" : "CP437";
+const char* IconvName(TextEncoding encoding) {
+  return encoding == TextEncoding::kLatin1 ? "ISO-8859-1" : "CP437";
 }
 
 // One byte through iconv; false when iconv cannot convert it.
@@ -69,31 +69,31 @@ void AppendValidUtf8(std::string_view bytes, std::string* out) {
 
 }  // namespace
 
-bool ParseStoreEncoding(std::string_view name, StoreEncoding* encoding) {
+bool ParseTextEncoding(std::string_view name, TextEncoding* encoding) {
   if (name == "cp437") {
-    *encoding = StoreEncoding::kCp437;
+    *encoding = TextEncoding::kCp437;
   } else if (name == "latin1") {
-    *encoding = StoreEncoding::kLatin1;
+    *encoding = TextEncoding::kLatin1;
   } else if (name == "utf8" || name == "utf-8") {
-    *encoding = StoreEncoding::kUtf8;
+    *encoding = TextEncoding::kUtf8;
   } else {
     return false;
   }
   return true;
 }
 
-const char* CharsetName(StoreEncoding encoding) {
+const char* CharsetName(TextEncoding encoding) {
   switch (encoding) {
-    case StoreEncoding::kCp437: return "IBM437";
-    case StoreEncoding::kLatin1: return "ISO-8859-1";
-    case StoreEncoding::kUtf8: return "utf-8";
+    case TextEncoding::kCp437: return "IBM437";
+    case TextEncoding::kLatin1: return "ISO-8859-1";
+    case TextEncoding::kUtf8: return "utf-8";
   }
   return "utf-8";
 }
 
-Status Utf8Converter::Make(StoreEncoding encoding, Utf8Converter* converter) {
+Status Utf8Converter::Make(TextEncoding encoding, Utf8Converter* converter) {
   converter->encoding_ = encoding;
-  if (encoding == StoreEncoding::kUtf8) return Status::Ok();
+  if (encoding == TextEncoding::kUtf8) return Status::Ok();
   iconv_t cd = iconv_open("UTF-8", IconvName(encoding));
   if (cd == reinterpret_cast<iconv_t>(-1))
     return Status::Error(std::string("cannot convert from ") + IconvName(encoding) + " to UTF-8 (iconv)");
@@ -107,7 +107,7 @@ Status Utf8Converter::Make(StoreEncoding encoding, Utf8Converter* converter) {
 }
 
 void Utf8Converter::Append(std::string_view bytes, std::string* out) const {
-  if (encoding_ == StoreEncoding::kUtf8) return AppendValidUtf8(bytes, out);
+  if (encoding_ == TextEncoding::kUtf8) return AppendValidUtf8(bytes, out);
   for (char c : bytes) {
     const unsigned char byte = static_cast<unsigned char>(c);
     if (byte < 0x80) {
@@ -129,7 +129,7 @@ bool Utf8Converter::FromUtf8(std::string_view utf8, std::string* bytes) const {
   while (!utf8.empty()) {
     const size_t n = ValidSequenceLength(utf8);
     if (n == 0) return false;
-    if (n == 1 || encoding_ == StoreEncoding::kUtf8) {
+    if (n == 1 || encoding_ == TextEncoding::kUtf8) {
       bytes->append(utf8.substr(0, n));
     } else {
       const auto it = reverse_.find(utf8.substr(0, n));

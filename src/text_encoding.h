@@ -12,22 +12,22 @@
 
 #include "status.h"
 
-enum class StoreEncoding {
+enum class TextEncoding {
   kCp437,   // IBM PC code page 437: the letters the field editor composes
   kLatin1,  // ISO 8859-1
   kUtf8,    // already UTF-8; invalid sequences are replaced
 };
 
 // "cp437", "latin1" or "utf8" (also "utf-8"); false for anything else.
-bool ParseStoreEncoding(std::string_view name, StoreEncoding* encoding);
+bool ParseTextEncoding(std::string_view name, TextEncoding* encoding);
 // The IANA charset name of the encoding, for a Content-Type header.
-const char* CharsetName(StoreEncoding encoding);
+const char* CharsetName(TextEncoding encoding);
 
 class Utf8Converter {
  public:
   // Builds the table for `encoding`; fails, naming the encoding, when iconv
   // does not know it.
-  static Status Make(StoreEncoding encoding, Utf8Converter* converter);
+  static Status Make(TextEncoding encoding, Utf8Converter* converter);
 
   // Appends `bytes` as UTF-8 to `out`. Every byte becomes one character:
   // control bytes stay control characters (the writers that place text
@@ -42,7 +42,7 @@ class Utf8Converter {
   bool FromUtf8(std::string_view utf8, std::string* bytes) const;
 
  private:
-  StoreEncoding encoding_ = StoreEncoding::kCp437;
+  TextEncoding encoding_ = TextEncoding::kCp437;
   std::array<std::string, 256> table_;  // each byte's UTF-8 form
   std::map<std::string, char, std::less<>> reverse_;  // UTF-8 form to byte, 0x80 and above
 };

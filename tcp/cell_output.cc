@@ -2,6 +2,10 @@
 #include "cell_output.h"
 
 #include <cstdio>
+#include <string>
+
+#include "code_page.h"
+#include "mode.h"
 
 #include "tcp.h"
 
@@ -28,6 +32,12 @@ const char *Utf8Of(int byte) {
 }
 
 void WriteCell(int byte) {
+  if (tcputf8 != 0 && ModeOn(TCP_MODE_TEXT) && (byte & 0xFF) >= 128) {
+    std::string utf8;
+    AppendUtf8(UnicodeOfCp437(byte), &utf8);
+    std::fputs(utf8.c_str(), stdout);
+    return;
+  }
   const char *utf8 = tcputf8 != 0 ? Utf8Of(byte) : nullptr;
   if (utf8 != nullptr) {
     std::fputs(utf8, stdout);

@@ -9,6 +9,9 @@
 #include <string>
 
 #include "cell_output.h"
+#include "code_page.h"
+#include "mode.h"
+#include "screen.h"
 #include "tcp.h"
 
 // Process-wide switch: while 0, numeric fields are drawn with four blanks
@@ -68,6 +71,8 @@ struct FieldEditor {
   int right_count = 0;  // characters of the text right of the cursor
   std::string right;    // copy of the text right of the cursor (while right_count > 0)
   bool point = false;   // a numeric field's text holds a '.'
+  int exit_key = 0;     // the caller's one more ending key
+  std::string original; // the text on entry, put back when a refused date is left
 
   bool Full() const { return cursor + right_count >= width; }
   void Draw();
@@ -82,9 +87,36 @@ struct FieldEditor {
   void RestoreRight();
   int Finish(int code);
   int FinishDate(int code);
+  // In the mode's date part: whether `code` leaves a refused date as it was.
+  bool LeavesRefusedDate(int code) const;
 };
 
 void Bell() { std::putchar(kBell); }
+
+// The message of a refused part: the program's (tcpdatemsg) in the mode's
+// date part when it set one, else the described one.
+const char *DateMessage(DateFault fault) {
+  int part = static_cast<int>(fault);
+  const char *own = Mode().date_messages[part - 1];
+  if (ModeOn(TCP_MODE_DATES) && own[0] != '\0') return own;
+  return kDateMessages[part];
+}
+
+// Keeps `key`, just read by getin1, as the key the next getin1 returns.
+void KeepKey(int key) {
+  ModeState &mode = Mode();
+  mode.has_pending_key = true;
+  mode.pending_key = key;
+  mode.pending_ended = tcpeof() != 0;
+}
+
+// Replaces `display` by a run of '*' as wide as the field when it is wider.
+void FitNumber(char *display, int width) {
+  if (static_cast<int>(std::strlen(display)) <= width) return;
+  int stars = std::min(width, PUNTO_OUTPUT_SIZE - 1);
+  std::memset(display, '*', static_cast<size_t>(stars));
+  display[stars] = '\0';
+}
 
 void FieldEditor::Draw() {
   pos(row, column);
@@ -159,7 +191,11 @@ void FieldEditor::Edit(int code) {
   }
   if (Full()) return Bell();
   bool accepted;
-  if (!IsNumericType(type)) {
+  if (IsDateType(type) && ModeOn(TCP_MODE_DATES)) {
+    accepted = code >= '0' && code <= '9';
+  } else if (!IsNumericType(type) && ModeOn(TCP_MODE_TEXT)) {
+    accepted = (code >= 32 && code <= 126) || (code >= 128 && code <= 255);
+  } else if (!IsNumericType(type)) {
     accepted = code >= 32 && code <= 172;
   } else if (code == '-') {
     accepted = cursor == 0 && text[0] != '-';
@@ -177,6 +213,7 @@ int FieldEditor::Finish(int code) {
   if (IsNumericType(type)) {
     char display[PUNTO_OUTPUT_SIZE] = "";
     if (text[0] != '\0') punto(text, display, type - 1);
+    if (ModeOn(TCP_MODE_NUMBERS)) FitNumber(display, width);
     pos(row, column);
     std::printf("%*.*s", width, width, display);
   }
@@ -185,16 +222,32 @@ int FieldEditor::Finish(int code) {
   return code;
 }
 
+bool FieldEditor::LeavesRefusedDate(int code) const {
+  return ModeOn(TCP_MODE_DATES) && (code == KEY_ESCAPE || code == exit_key || code == TCP_KEY_END ||
+                                    code == TCP_KEY_RESIZE);
+}
+
 int FieldEditor::FinishDate(int code) {
   Date date;
-  DateFault fault = CheckDate(text, &date);
+  DateFault fault = ModeOn(TCP_MODE_DATES) ? CheckDateWindowed(text, &date, ThisYear()) : CheckDate(text, &date);
+  if (fault != DateFault::kNone && LeavesRefusedDate(code)) {
+    std::strcpy(text, original.c_str());  // the entry text fits the buffer it came in
+    pos(row, column);
+    WriteCells(text);
+    return code;
+  }
   if (fault != DateFault::kNone) {
-    coment(kDateMessages[static_cast<int>(fault)]);
-    getin1();
+    coment(DateMessage(fault));
+    int next = getin1();
+    if (ModeOn(TCP_MODE_DATES)) KeepKey(next);
     return kDateRefused;
   }
   pos(row, column);
-  std::printf("%.2d/%.2d/%d", date.day, date.month, date.year);
+  if (ModeOn(TCP_MODE_TEXT)) {
+    std::fputs(DateDisplay(date, width + 2).c_str(), stdout);
+  } else {
+    std::printf("%.2d/%.2d/%d", date.day, date.month, date.year);
+  }
   std::snprintf(text, 9, "%.2d%.2d%d", date.day, date.month, date.year);
   return code;
 }
@@ -203,12 +256,43 @@ int FieldEditor::FinishDate(int code) {
 bool ReadKey(int *code) {
   std::fflush(stdout);
   *code = getin1();
-  return !(*code == -1 && (std::feof(stdin) || std::ferror(stdin)));
+  return tcpeof() == 0;
+}
+
+// In the mode's text part with UTF-8 echo: the code page 437 byte of the
+// UTF-8 letter whose first byte `lead` (a getin1 code) is, reading the rest
+// of it; -1 when it is none the code page holds, -2 at the end of input.
+// `lead` that begins no UTF-8 sequence comes back as it is.
+int ReadUtf8Letter(int lead) {
+  int length = Utf8Length(lead & 0xFF);
+  if (lead >= 0 || length == 0) return lead;
+  unsigned char bytes[4] = {static_cast<unsigned char>(lead & 0xFF)};
+  for (int k = 1; k < length; ++k) {
+    int next;
+    if (!ReadKey(&next)) return -2;
+    if (next >= 0 || next < -128) return -1;  // no continuation byte: the sequence is refused
+    bytes[k] = static_cast<unsigned char>(next & 0xFF);
+  }
+  int code_point = DecodeUtf8(bytes, length);
+  int byte = code_point < 0 ? 0 : Cp437OfUnicode(code_point);
+  return byte != 0 ? byte : -1;
+}
+
+// Whether `code` ends editing in the mode's text part: the keys set by
+// tcpendkeys (by default the described ones but '\\' and '~'), extended
+// keys and the mode's own codes.
+bool IsModeEndingKey(int code) {
+  const ModeState &mode = Mode();
+  if (code > 200) return true;
+  if (mode.end_key_count < 0) return IsEndingKey(code) && code != '\\' && code != kCaseToggleKey;
+  return std::find(mode.end_keys, mode.end_keys + mode.end_key_count, code) != mode.end_keys + mode.end_key_count;
 }
 
 }  // namespace
 
-DateFault CheckDate(const char *text, Date *date) {
+DateFault CheckDate(const char *text, Date *date) { return CheckDateWindowed(text, date, 0); }
+
+DateFault CheckDateWindowed(const char *text, Date *date, int this_year) {
   long long day = 0, month = 0, year = 0, part;
   const char *p = text;
   if (ScanInt(p, 2, &part)) {
@@ -218,7 +302,9 @@ DateFault CheckDate(const char *text, Date *date) {
       if (ScanInt(p, 0, &part)) year = part;
     }
   }
-  if (year <= 14) {
+  if (this_year != 0 && year >= 0) {
+    year = WindowYear(year, this_year);
+  } else if (year <= 14) {
     year += 2000;
   } else if (year <= 99) {
     year += 1900;
@@ -235,6 +321,16 @@ DateFault CheckDate(const char *text, Date *date) {
   if (bad_month) return DateFault::kMonth;
   if (bad_year) return DateFault::kYear;
   return DateFault::kNone;
+}
+
+std::string DateDisplay(const Date &date, int cells) {
+  char display[32];
+  std::snprintf(display, sizeof display, "%.2d/%.2d/%d", date.day, date.month, date.year);
+  if (static_cast<int>(std::strlen(display)) > cells) {
+    std::snprintf(display, sizeof display, "%.2d/%.2d/%.2d", date.day, date.month, date.year % 100);
+  }
+  if (static_cast<int>(std::strlen(display)) > cells) return std::string(static_cast<size_t>(std::max(cells, 0)), '*');
+  return display;
 }
 
 int AccentedKey(int key) {
@@ -266,6 +362,48 @@ bool IsEndingKey(int code) {
 
 }  // namespace tcplib
 
+namespace {
+
+// kLetter: a typed UTF-8 letter as its code page 437 byte (128 to 255),
+// which is never an ending key though its value may equal one's code.
+enum class Translated { kKey, kLetter, kRefused, kEnded };
+
+// Turns the key just read into the key the field sees, reading more keys
+// for a composed accent or a UTF-8 letter. A refused key has had its bell.
+Translated TranslateKey(int *code, int type, const char *text, tcplib::FieldEditor *editor) {
+  using namespace tcplib;
+  const bool text_mode = ModeOn(TCP_MODE_TEXT);
+  const bool utf8_typing = text_mode && tcputf8 != 0;
+  if (*code == TCP_KEY_UNKNOWN && ModeOn(TCP_MODE_KEYS)) {
+    Bell();
+    return Translated::kRefused;
+  }
+  if (utf8_typing && *code < 0) {
+    int letter = ReadUtf8Letter(*code);
+    if (letter == -2) return Translated::kEnded;
+    if (letter == -1) Bell();
+    *code = letter;
+    if (letter == -1) return Translated::kRefused;
+    return letter >= 128 ? Translated::kLetter : Translated::kKey;
+  }
+  if (*code == kAccentKey && !utf8_typing) {
+    int second;
+    if (!ReadKey(&second)) return Translated::kEnded;
+    int accented = AccentedKey(second);
+    if (accented == 0) Bell();
+    *code = accented != 0 ? accented : second;
+  }
+  if (text_mode) return Translated::kKey;
+  if (*code == ':') *code = ';';
+  if (*code == kCaseToggleKey && type == 0 && text[0] != '\0') {
+    editor->ToggleCase();
+    *code = KEY_RIGHT;
+  }
+  return Translated::kKey;
+}
+
+}  // namespace
+
 int input(int row, int column, int width, int type, char *text, int exit_key) {
   tcplib::FieldEditor editor;
   editor.row = row;
@@ -273,24 +411,49 @@ int input(int row, int column, int width, int type, char *text, int exit_key) {
   editor.width = std::clamp(width, 0, tcplib::kMaxFieldWidth);
   editor.type = type;
   editor.text = text;
+  editor.exit_key = exit_key;
+  if (tcplib::ModeOn(TCP_MODE_DATES)) editor.original = text;
   editor.Draw();
+  const bool mode_keys = tcplib::ModeOn(TCP_MODE_TEXT);
   int code;
   for (;;) {
     if (!tcplib::ReadKey(&code)) break;
-    if (code == tcplib::kAccentKey) {
-      int second;
-      if (!tcplib::ReadKey(&second)) break;
-      int accented = tcplib::AccentedKey(second);
-      if (accented == 0) tcplib::Bell();
-      code = accented != 0 ? accented : second;
+    Translated translated = TranslateKey(&code, type, text, &editor);
+    if (translated == Translated::kEnded) break;
+    if (translated == Translated::kRefused) continue;
+    if (translated == Translated::kLetter) {
+      editor.Edit(code);
+      continue;
     }
-    if (code == ':') code = ';';
-    if (code == tcplib::kCaseToggleKey && type == 0 && text[0] != '\0') {
-      editor.ToggleCase();
-      code = KEY_RIGHT;
-    }
-    if (tcplib::IsEndingKey(code) || code == exit_key) return editor.Finish(code);
+    bool ends = mode_keys ? tcplib::IsModeEndingKey(code) : tcplib::IsEndingKey(code);
+    if (ends || code == exit_key || code == TCP_KEY_RESIZE || code == TCP_KEY_END) return editor.Finish(code);
     editor.Edit(code);
   }
-  return editor.Finish(KEY_ESCAPE);  // the end of input
+  const int ended = tcplib::ModeOn(TCP_MODE_END) ? static_cast<int>(TCP_KEY_END) : static_cast<int>(KEY_ESCAPE);
+  return editor.Finish(ended);  // the end of input
+}
+
+void tcpshow(int row, int column, int width, int type, const char *text) {
+  using namespace tcplib;
+  width = std::clamp(width, 0, kMaxFieldWidth);
+  pos(row, column);
+  if (IsNumericType(type)) {
+    char display[PUNTO_OUTPUT_SIZE] = "";
+    if (text[0] != '\0') punto(text, display, type - 1);
+    FitNumber(display, width);
+    std::printf("%*s", width, display);
+    return;
+  }
+  Date date;
+  int cells = width;
+  std::string shown = text;
+  if (IsDateType(type)) {
+    cells = width + 2;
+    if (std::strlen(text) == 8 && CheckDate(text, &date) == DateFault::kNone) shown = DateDisplay(date, cells);
+  }
+  int written = 0;
+  for (; written < cells && written < static_cast<int>(shown.size()); ++written) {
+    WriteCell(static_cast<unsigned char>(shown[static_cast<size_t>(written)]));
+  }
+  WriteBlanks(cells - written);
 }

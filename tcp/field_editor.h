@@ -20,6 +20,8 @@
 #ifndef TCP_FIELD_EDITOR_H_
 #define TCP_FIELD_EDITOR_H_
 
+#include <string>
+
 namespace tcplib {
 
 inline constexpr int kMaxFieldWidth = 255;  // cells of the widest field
@@ -39,6 +41,14 @@ struct Date {
 // 15 to 99 to 19yy, and checks the date. Years up to 1900 and from 10000 on
 // are refused; a year divisible by 4 is a leap year.
 DateFault CheckDate(const char *text, Date *date);
+
+// CheckDate with the year window of the mode's date part: a year of 0 to 99
+// becomes the one within 50 years of `this_year` (0: the described mapping).
+DateFault CheckDateWindowed(const char *text, Date *date, int this_year);
+
+// The display form of `date` in at most `cells` cells: dd/mm/yyyy, else
+// dd/mm/yy, else a run of `cells` '*'.
+std::string DateDisplay(const Date &date, int cells);
 
 // The code page 437 byte that the apostrophe and then `key` compose, or 0
 // when `key` composes nothing.

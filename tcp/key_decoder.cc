@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mode.h"
+#include "state.h"
 #include "tcp.h"
 
 namespace tcplib {
@@ -72,22 +74,39 @@ int DecodeKey(const char (&table)[40][10], int tics, const std::function<int()> 
 
 namespace {
 
-// Whether the last getin1 met the end of standard input (or a read error)
-// instead of a key.
-bool input_ended = false;
-
-}  // namespace
-
-// Every read is a fresh attempt: the stream's end-of-file mark is cleared
-// first, so a terminal read that timed out can be retried. After getin1 has
-// returned -1, feof(stdin) tells the end of input from a byte 0xFF.
-int getin1() {
+// The described reader: every read is a fresh attempt, the stream's
+// end-of-file mark cleared first, so a terminal read that timed out can be
+// retried.
+int ReadTableKey(bool *ended) {
   int key = tcplib::DecodeKey(tc, TICS, [] {
     std::clearerr(stdin);
     return std::getchar();
   });
-  input_ended = key == -1 && (std::feof(stdin) || std::ferror(stdin));
+  *ended = key == -1 && (std::feof(stdin) || std::ferror(stdin));
   return key;
 }
 
-int tcpeof(void) { return input_ended ? 1 : 0; }
+}  // namespace
+
+// After getin1 has returned -1, feof(stdin) tells the end of input from a
+// byte 0xFF. The mode's parts change where the key comes from and what the
+// end of input returns.
+int getin1() {
+  tcplib::ModeState &mode = tcplib::Mode();
+  int key;
+  bool ended;
+  if (mode.has_pending_key) {
+    mode.has_pending_key = false;
+    key = mode.pending_key;
+    ended = mode.pending_ended;
+  } else if (tcplib::ModeOn(TCP_MODE_KEYS | TCP_MODE_SCREEN)) {
+    key = tcplib::ReadModeKey(&ended);
+  } else {
+    key = ReadTableKey(&ended);
+  }
+  tcplib::State().input_ended = ended;
+  if (ended && tcplib::ModeOn(TCP_MODE_END)) return TCP_KEY_END;
+  return key;
+}
+
+int tcpeof(void) { return tcplib::State().input_ended ? 1 : 0; }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "state.h"
 #include "tcp.h"
 
 namespace tcplib {
@@ -17,13 +18,11 @@ namespace {
 constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT};
 constexpr int kHandledCount = sizeof kHandledSignals / sizeof kHandledSignals[0];
 
-// Written only outside the handlers, and only while no handler is installed
-// or `active` is 0, so a handler always reads a whole mode.
-termios saved_mode;            // the mode found by the first tcpkeys
-termios key_mode;              // the mode tcpkeys sets
-volatile sig_atomic_t active;  // in key mode: the handlers act
-bool taken_over[kHandledCount];  // tcpkeys installed a handler for the signal
-bool exit_handler_installed;
+static_assert(kHandledCount == kKeyModeSignals);
+
+// The key-mode fields live in the library's state (state.h). They are
+// written only outside the handlers, and only while no handler is installed
+// or keys_active is 0, so a handler always reads a whole mode.
 
 // Sets `mode` on standard input with SIGTTOU blocked, so that a process in
 // the background is not stopped for it.
@@ -56,7 +55,7 @@ void Unblock(int signal_number) {
 
 // SIGINT, SIGTERM, SIGHUP: restore, then end the process by the signal.
 void OnEndingSignal(int signal_number) {
-  if (active) SetModeUnstopped(saved_mode);
+  if (State().keys_active) SetModeUnstopped(State().saved_mode);
   SetAction(signal_number, SIG_DFL);
   raise(signal_number);
   Unblock(signal_number);  // the default action happens here
@@ -65,7 +64,7 @@ void OnEndingSignal(int signal_number) {
 // SIGTSTP: restore, stop, and on waking take the signal over again.
 void OnStop(int signal_number) {
   int saved_errno = errno;
-  if (active) SetModeUnstopped(saved_mode);
+  if (State().keys_active) SetModeUnstopped(State().saved_mode);
   SetAction(signal_number, SIG_DFL);
   raise(signal_number);
   Unblock(signal_number);  // the process stops here until SIGCONT
@@ -77,8 +76,8 @@ void OnStop(int signal_number) {
 void OnContinue(int) {
   int saved_errno = errno;
   pid_t foreground = tcgetpgrp(STDIN_FILENO);
-  if (active && (foreground == -1 || foreground == getpgrp())) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &key_mode);
+  if (State().keys_active && (foreground == -1 || foreground == getpgrp())) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &State().key_mode);
   }
   errno = saved_errno;
 }
@@ -94,12 +93,12 @@ void RestoreAtExit() { tcpkeysoff(); }
 // Installs a handler for each signal whose action is the default.
 void TakeOverSignals() {
   for (int k = 0; k < kHandledCount; ++k) {
-    if (taken_over[k]) continue;
+    if (State().taken_over[k]) continue;
     struct sigaction current {};
     sigaction(kHandledSignals[k], nullptr, &current);
     if ((current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL) continue;
     SetAction(kHandledSignals[k], HandlerFor(kHandledSignals[k]));
-    taken_over[k] = true;
+    State().taken_over[k] = true;
   }
 }
 
@@ -115,9 +114,9 @@ bool StillOurs(int k) {
 // has since installed an action of its own, which stays.
 void GiveBackSignals() {
   for (int k = 0; k < kHandledCount; ++k) {
-    if (!taken_over[k]) continue;
+    if (!State().taken_over[k]) continue;
     if (StillOurs(k)) SetAction(kHandledSignals[k], SIG_DFL);
-    taken_over[k] = false;
+    State().taken_over[k] = false;
   }
 }
 
@@ -140,25 +139,25 @@ int tcpkeys(int options) {
   using namespace tcplib;
   termios found;
   if (tcgetattr(STDIN_FILENO, &found) != 0) return -1;
-  bool was_active = active != 0;
-  active = 0;  // the handlers leave the modes alone while they change
-  if (!was_active) saved_mode = found;
-  key_mode = KeyModeOf(saved_mode, options);
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &key_mode) != 0) {
-    SetModeUnstopped(saved_mode);
+  bool was_active = State().keys_active != 0;
+  State().keys_active = 0;  // the handlers leave the modes alone while they change
+  if (!was_active) State().saved_mode = found;
+  State().key_mode = KeyModeOf(State().saved_mode, options);
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &State().key_mode) != 0) {
+    SetModeUnstopped(State().saved_mode);
     GiveBackSignals();
     return -1;
   }
-  if (!exit_handler_installed) exit_handler_installed = std::atexit(RestoreAtExit) == 0;
+  if (!State().exit_handler_installed) State().exit_handler_installed = std::atexit(RestoreAtExit) == 0;
   TakeOverSignals();
-  active = 1;
+  State().keys_active = 1;
   return 0;
 }
 
 void tcpkeysoff(void) {
   using namespace tcplib;
-  if (!active) return;
-  active = 0;
-  SetModeUnstopped(saved_mode);
+  if (!State().keys_active) return;
+  State().keys_active = 0;
+  SetModeUnstopped(State().saved_mode);
   GiveBackSignals();
 }

@@ -3,11 +3,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "control_format.h"
+#include "mode.h"
 #include "tcp.h"
 
 // Process-wide switch of the debug trace; nothing in the library sets it.
@@ -52,11 +54,38 @@ void pos(int row, int column) {
   tcplib::WriteControl(stdout, Entry(TC_CURSOR), coordinates);
 }
 
+namespace tcplib {
+namespace {
+
+// The message line: entry 2, `message` centred in `width` cells (cut to
+// them), entry 3.
+void WriteFittedMessage(const char *message, int row, int width) {
+  long long length = std::min<long long>(static_cast<long long>(std::strlen(message)), width);
+  long long before = (width - length) / 2;
+  pos(row, 1);
+  WriteControl(stdout, Entry(TC_MSG_ON), {});
+  WriteBlanks(before);
+  std::fwrite(message, 1, static_cast<size_t>(length), stdout);
+  WriteBlanks(width - before - length);
+  WriteControl(stdout, Entry(TC_MSG_OFF), {});
+  std::fflush(stdout);
+}
+
+}  // namespace
+}  // namespace tcplib
+
 // The line is a right-aligned empty field of 39 - h columns and the message
 // left-aligned in 39 + h columns, h being half the length rounded up. A
 // negative first width reads as a left-aligned field of its magnitude, so a
-// message of 79 or more characters still starts after blanks.
+// message of 79 or more characters still starts after blanks. In the mode's
+// screen part the line spans the window's columns 1 to its last but one.
 int mens(const char *message, int row) {
+  if (tcplib::ModeOn(TCP_MODE_SCREEN)) {
+    int columns = 0;
+    tcpsize(nullptr, &columns);
+    tcplib::WriteFittedMessage(message, row, std::max(1, columns - 2));
+    return 0;
+  }
   long long length = static_cast<long long>(std::strlen(message));
   long long half = (length + 1) / 2;
   long long first = tcplib::kMessageWidth / 2 - half;
@@ -71,7 +100,7 @@ int mens(const char *message, int row) {
   return 0;
 }
 
-void coment(const char *message) { mens(message, static_cast<signed char>(tc[TC_MSG_ROW][0])); }
+void coment(const char *message) { mens(message, tcpmsgrow()); }
 
 // The order is fixed: both horizontal runs, the top corners, the sides row by
 // row, the bottom corners.

@@ -30,23 +30,46 @@ extern "C" {
 
 // ---------------------------------------------------------------------------
 // Process-wide state, all zero when the process starts.
+//
+// The linker knows each variable by a name that begins with tcp_ (tcp_tc,
+// tcp_TICS, tcp_start, tcp_debug ...), so that a program's own global
+// `start` or `debug` does not clash with the library's. Source code uses
+// the described names declared here; a source file that has variables of
+// those names itself defines TCP_PREFIXED_NAMES before including this
+// header and gets the tcp_ names instead.
+#if defined(__GNUC__)
+#define TCP_LINK_NAME(name) __asm__(#name)
+#else
+#define TCP_LINK_NAME(name)
+#endif
 
-// The terminal table: entry n is the zero-terminated string in tc[n].
-extern char tc[40][10];
+#if defined(TCP_PREFIXED_NAMES)
+extern char tcp_tc[40][10];
+extern int tcp_TICS;
+extern int tcp_start;
+extern int tcp_cmpar;
+extern char tcp_user[30];
+extern int tcp_fuser;
+extern int tcp_debug;
+extern int tcp_ddoc;
+#else
+// The terminal table: entry n is the zero-terminated string tc[n].
+extern char tc[40][10] TCP_LINK_NAME(tcp_tc);
 // One more than the highest entry number the key decoder scans (6..TICS-1).
-extern int TICS;
+extern int TICS TCP_LINK_NAME(tcp_TICS);
 // Non-zero: cursor positioning sends both coordinates one higher.
-extern int start;
+extern int start TCP_LINK_NAME(tcp_start);
 // With `start` 0: added to both coordinates by cursor positioning.
-extern int cmpar;
+extern int cmpar TCP_LINK_NAME(tcp_cmpar);
 // Name of the per-user file opened by tcp(1), e.g. "user/clerk  Dec  6".
-extern char user[30];
+extern char user[30] TCP_LINK_NAME(tcp_user);
 // Descriptor of the per-user file; 0 when tcp(0) opened none.
-extern int fuser;
+extern int fuser TCP_LINK_NAME(tcp_fuser);
 // Debug switch read by dbgr; nothing in the library sets it.
-extern int debug;
+extern int debug TCP_LINK_NAME(tcp_debug);
 // While 0, the field editor draws four blanks after a numeric field.
-extern int ddoc;
+extern int ddoc TCP_LINK_NAME(tcp_ddoc);
+#endif
 
 // ---------------------------------------------------------------------------
 // Constants: table entry numbers, key codes and a buffer size. One enum, so
@@ -215,6 +238,112 @@ void tcpkeysoff(void);
 // each, for a UTF-8 terminal. The field's bytes stay code page 437. 0 (the
 // default): every byte is written as it is stored.
 extern int tcputf8;
+
+// ===========================================================================
+// The mode for today's terminals. Every routine above keeps its behaviour
+// until a program switches parts of this mode on with tcpmode; a program
+// that wants all of it calls tcpmode(TCP_MODE_MODERN) once, after tcp and
+// before its first key is read.
+
+// Parts of the mode, or-ed together.
+enum {
+  // getin1 reads an escape sequence the table does not name to its end (the
+  // CSI grammar ESC [ parameters final, and SS3, ESC O final) and returns it
+  // as TCP_KEY_UNKNOWN; a lone Escape comes back as KEY_ESCAPE once no byte
+  // follows within the escape time (tcpesctime), and a byte that follows an
+  // Escape but begins no sequence is kept as the next key. Standard input
+  // is made unbuffered, so that a waiting byte can be seen.
+  TCP_MODE_KEYS = 1,
+  // The message row is counted from the bottom of the window (the table's
+  // row taken as counted on 24 lines), messages are fitted to its width, and
+  // getin1 (and so input) returns TCP_KEY_RESIZE when the window changes
+  // size. For this the library handles SIGWINCH while its action is the
+  // default; a program that handles it itself calls tcpresized instead.
+  TCP_MODE_SCREEN = 2,
+  // Dates: a two-digit year is taken within 50 years of today; only digits
+  // are typed; KEY_ESCAPE, the caller's exit key, TCP_KEY_END and
+  // TCP_KEY_RESIZE leave a refused date, the text put back as it was on
+  // entry; after a refused date's message, the key that dismisses it is
+  // kept as the next key; tcpdatemsg replaces the messages.
+  TCP_MODE_DATES = 4,
+  // A number whose display form is wider than its field shows as a run of
+  // '*' as wide as the field.
+  TCP_MODE_NUMBERS = 8,
+  // Text: with tcputf8 set, typed UTF-8 letters that code page 437 holds are
+  // stored as its bytes and echoed as UTF-8 (any other is refused with the
+  // bell); ':', '\' and '~' are typed as themselves; the ending keys are
+  // those of tcpendkeys; a date is drawn within its field.
+  TCP_MODE_TEXT = 16,
+  // getin1 and input return TCP_KEY_END at the end of input, so that a loop
+  // that edits again on any other key cannot spin.
+  TCP_MODE_END = 32,
+  TCP_MODE_MODERN = 63,  // all of the above
+
+  // Key codes of the mode, beyond every byte and table code.
+  TCP_KEY_UNKNOWN = 300,  // an escape sequence the table does not name
+  TCP_KEY_RESIZE = 301,   // the window changed size
+  TCP_KEY_END = 302,      // the end of standard input (or a read error)
+
+  TCP_DATE_MESSAGE_SIZE = 80  // bytes kept of a date message, NUL included
+};
+
+// Switches the mode's parts in `flags` on and every other part off (0: the
+// described behaviour throughout). Returns the flags in force before. Call
+// it before standard input is read: it makes standard input unbuffered.
+int tcpmode(int flags);
+
+// The escape time in milliseconds: how long getin1 waits after an Escape
+// for the rest of a sequence (default 40; below 0 counts as 0, above 5000
+// as 5000).
+void tcpesctime(int milliseconds);
+
+// Writes the window's rows and columns: the terminal on standard output (or
+// else standard input), else the environment's LINES and COLUMNS, else 24
+// and 80. Returns 0 when a terminal told the size, -1 otherwise.
+int tcpsize(int *rows, int *columns);
+
+// The message row coment writes: in TCP_MODE_SCREEN the window's last row
+// less as many rows as the table's row stands above row 23 (an empty entry
+// counts as 23); otherwise the first byte of entry 5, as a signed byte.
+int tcpmsgrow(void);
+
+// Blanks the message row without the message frame (columns 0 to the
+// window's last in TCP_MODE_SCREEN, else 0 to 79). Flushes standard output.
+void tcpclearmsg(void);
+
+// Draws `text` as `input` shows a field of `type` after editing, without
+// editing it and without underscores: a number through punto right-aligned
+// in `width` cells (a run of '*' when it does not fit), a date stored as
+// ddmmyyyy as dd/mm/yyyy (dd/mm/yy when only `width` + 2 cells hold less,
+// '*' when even that does not fit), text cut or padded with blanks to
+// `width`. Nothing is flushed.
+void tcpshow(int row, int column, int width, int type, const char *text);
+
+// Replaces the messages of a refused day, month and year (NULL keeps one;
+// each is cut to TCP_DATE_MESSAGE_SIZE - 1 bytes). Used in TCP_MODE_DATES.
+void tcpdatemsg(const char *day, const char *month, const char *year);
+
+// Sets the keys that end editing in TCP_MODE_TEXT to the `count` codes of
+// `codes` (at most 32 are kept; the caller's exit key, extended keys and the
+// mode's key codes always end editing). A negative count restores the
+// default: Ctrl-A, Ctrl-D, Tab, KEY_NEWLINE, Ctrl-L, CR, Ctrl-T, Ctrl-Y,
+// KEY_CTRL_Z and KEY_ESCAPE.
+void tcpendkeys(const int *codes, int count);
+
+// Tells the library that the window changed size, for a program that
+// handles SIGWINCH itself: the next getin1 in TCP_MODE_SCREEN returns
+// TCP_KEY_RESIZE. Async-signal-safe.
+void tcpresized(void);
+
+// Copies the last escape sequence getin1 read in TCP_MODE_KEYS (ESC
+// included; the one behind a TCP_KEY_UNKNOWN, for a program that gives a
+// meaning of its own to some) into `buffer` of `size` bytes, cut to fit and
+// NUL-terminated, and returns its whole length; 0 when none was read.
+int tcplastseq(char *buffer, int size);
+
+// Sets entry `entry` (0 to 39) of the terminal table to the first 9 bytes of
+// `bytes`. Returns 0, or -1 for an entry number out of range or NULL bytes.
+int tcpentry(int entry, const char *bytes);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -7,11 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
+#include "state.h"
+#include "table_format.h"
 #include "tcp.h"
 
 // Process-wide state of the terminal table, zero at process start.
@@ -24,11 +27,6 @@ int fuser;         // descriptor of the per-user file, 0 when none
 
 namespace tcplib {
 
-namespace {
-// Outcome of the last table load, for tcpstat; the reason may name a path.
-TableStatus g_table_status = TableStatus::kMissing;
-char g_table_reason[256] = "no table loaded yet";
-}  // namespace
 
 static_assert(sizeof(tc) == kEntries * kEntrySize);
 static_assert(sizeof(user) == kUserNameSize);
@@ -50,8 +48,8 @@ bool TrustedOwnerAndMode(const struct stat &st, bool sticky_ok) {
 }
 
 void SetTableStatus(TableStatus status, const std::string &reason) {
-  g_table_status = status;
-  std::snprintf(g_table_reason, sizeof g_table_reason, "%s", reason.c_str());
+  State().table_status = static_cast<int>(status);
+  std::snprintf(State().table_reason, sizeof State().table_reason, "%s", reason.c_str());
 }
 
 // "uid N" and, when the account has a name, ", name".
@@ -169,35 +167,26 @@ std::FILE *OpenTableFile(const char *path) {
   return file;
 }
 
-// Reads one byte of the table file, or EOF once the read budget is spent.
-int NextByte(std::FILE *file, int *budget) {
-  if (*budget <= 0) return EOF;
-  --*budget;
-  return std::getc(file);
-}
-
 }  // namespace
 
 bool LoadTable(const char *path) {
   std::FILE *file = OpenTableFile(path);
   if (file == nullptr) return false;
-  int budget = kMaxTableBytes;
-  // A missing header byte reads as EOF, that is -1, like a byte 0xFF.
-  TICS = static_cast<signed char>(NextByte(file, &budget));
-  start = static_cast<signed char>(NextByte(file, &budget));
-  cmpar = static_cast<signed char>(NextByte(file, &budget));
-  int entry = 0;
-  int position = 0;
-  int c;
-  while (entry < kEntries && (c = NextByte(file, &budget)) != EOF && c != 0xFF) {
-    if (c != 0) {
-      // Position 9 is kept for the terminator, so every entry stays terminated.
-      if (position < kEntrySize - 1) tc[entry][position++] = static_cast<char>(c);
-    } else {
-      tc[entry][position] = '\0';
-      ++entry;
-      position = 0;
-    }
+  std::string bytes(tcpformat::kMaxFileBytes, '\0');
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+  const tcpformat::Scan scan = tcpformat::ScanTable(bytes);
+  TICS = scan.tics;
+  start = scan.start;
+  cmpar = scan.cmpar;
+  const size_t entries = std::min<size_t>(scan.entries.size(), kEntries);
+  for (size_t n = 0; n < entries; ++n) {
+    // Bytes past the ninth are dropped, so every entry stays terminated;
+    // an entry the file ends inside gets its bytes but no terminator.
+    const std::string &entry = scan.entries[n];
+    const size_t kept = std::min<size_t>(entry.size(), kEntrySize - 1);
+    std::memcpy(tc[n], entry.data(), kept);
+    const bool terminated = n + 1 < scan.entries.size() || !scan.last_unterminated;
+    if (terminated) tc[n][kept] = '\0';
   }
   std::fclose(file);
   return true;
@@ -306,9 +295,9 @@ int OpenUserFile(const char *name) {
   return fd;
 }
 
-TableStatus LastTableStatus() { return g_table_status; }
+TableStatus LastTableStatus() { return static_cast<TableStatus>(State().table_status); }
 
-const char *LastTableReason() { return g_table_reason; }
+const char *LastTableReason() { return State().table_reason; }
 
 }  // namespace tcplib
 

@@ -2,11 +2,7 @@
 //
 // `tcp` (declared in tcp.h) loads the table file of the terminal on standard
 // input into `tc`, `TICS`, `start` and `cmpar`, and may open the per-user
-// file into `fuser`. The table file is
-//
-//   byte 0, 1, 2   TICS, start, cmpar as signed bytes (missing: -1)
-//   then           entry 0, entry 1, ... each its bytes and a byte 0
-//   end            the first byte 0xFF, or the end of the file
+// file into `fuser`. The table file's format is table_format.h's.
 //
 // The file lives in world-writable /tmp, so the loader trusts nothing in it:
 // it opens only a regular file (without blocking on a planted FIFO or
@@ -23,11 +19,13 @@
 #include <ctime>
 #include <string>
 
+#include "table_format.h"
+
 namespace tcplib {
 
-inline constexpr int kEntries = 40;           // entries in the table
-inline constexpr int kEntrySize = 10;         // bytes per entry, terminator included
-inline constexpr int kMaxTableBytes = 4096;   // bytes of a table file read at most
+inline constexpr int kEntries = tcpformat::kEntries;  // entries in the table
+inline constexpr int kEntrySize = tcpformat::kMaxEntryBytes + 1;  // bytes per entry, terminator included
+inline constexpr int kMaxTableBytes = static_cast<int>(tcpformat::kMaxFileBytes);  // bytes of a table file read at most
 inline constexpr int kUserNameSize = 30;      // size of `user`
 // Longest REMOTE_ADDR used as it is in a user file name: "user/" + address +
 // " Mmm dd" + terminator fill kUserNameSize.

@@ -157,7 +157,7 @@ TEST_F(FormulaTest, LastLineForATargetWinsAndOtherLettersAreInert) {
   EXPECT_EQ(warnings_, std::vector<std::string>{
                            "t.c0 line 2: detail field 8 is not a calculated field on any detail "
                            "line; the line never applies"});
-  EXPECT_EQ(formulas_.lines().size(), 2u);
+  EXPECT_EQ(formulas_.entries().size(), 2u);
 }
 
 TEST_F(FormulaTest, HeaderRuleRewritesOnlyALeadingMinusAndDetailRuleNone) {
@@ -253,7 +253,7 @@ TEST_F(FormulaTest, ReferencesOutsideThePartAddNothingAndAreReported) {
 // ---- Reading formula files
 
 TEST(ReadFormulaLinesTest, SplitsLetterTargetAndText) {
-  std::vector<FormulaLine> lines = ReadFormulaLines("h08 h03 h04 *   \nd04 1 2\r\nH12 x");
+  std::vector<FormulaEntry> lines = ReadFormulaEntries("h08 h03 h04 *   \nd04 1 2\r\nH12 x");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].section, 'h');
   EXPECT_EQ(lines[0].target, 8);
@@ -266,7 +266,7 @@ TEST(ReadFormulaLinesTest, SplitsLetterTargetAndText) {
 }
 
 TEST(ReadFormulaLinesTest, TargetIsAtMostTwoCharactersAfterWhiteSpace) {
-  std::vector<FormulaLine> lines = ReadFormulaLines("h123 4\nh 7 1\nh-5\nhx 1\nh\n09 2\n");
+  std::vector<FormulaEntry> lines = ReadFormulaEntries("h123 4\nh 7 1\nh-5\nhx 1\nh\n09 2\n");
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0].target, 12);
   EXPECT_EQ(lines[0].text, "3 4");
@@ -283,7 +283,7 @@ TEST(ReadFormulaLinesTest, TargetIsAtMostTwoCharactersAfterWhiteSpace) {
 }
 
 TEST(ReadFormulaLinesTest, EmptyLineSwallowsTheNextLineIntoAnInertEntry) {
-  std::vector<FormulaLine> lines = ReadFormulaLines("h08 1\n\nh09 2\nh06 3\n");
+  std::vector<FormulaEntry> lines = ReadFormulaEntries("h08 1\n\nh09 2\nh06 3\n");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[1].section, '\n');
   EXPECT_FALSE(lines[1].has_target);
@@ -294,7 +294,7 @@ TEST(ReadFormulaLinesTest, EmptyLineSwallowsTheNextLineIntoAnInertEntry) {
 }
 
 TEST(ReadFormulaLinesTest, NulEndsTheText) {
-  std::vector<FormulaLine> lines = ReadFormulaLines(std::string_view("h08 1 2\0 +\nh09 3\n", 17));
+  std::vector<FormulaEntry> lines = ReadFormulaEntries(std::string_view("h08 1 2\0 +\nh09 3\n", 17));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].text, " 1 2");
   EXPECT_TRUE(lines[0].had_nul);

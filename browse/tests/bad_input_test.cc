@@ -103,7 +103,7 @@ TEST_F(BrowseBadInputTest, NoTerminalIsSaidBeforeAnythingIsDrawn) {
 TEST_F(BrowseBadInputTest, UsageWithoutForm) {
   ProgramRun run = Start(BROWSE_BINARY, "fac", "extra");
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err, "usage: browse <form>\n");
+  EXPECT_EQ(run.err, "usage: browse [--encoding cp437|latin1|utf8] [--edit] <form>\n");
 }
 
 }  // namespace

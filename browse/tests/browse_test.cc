@@ -67,7 +67,7 @@ TEST(BrowserTest, DrawsTheFirstInvoiceWithMasksFieldsFrameAndStatus) {
   EXPECT_NE(out.find(At(1, 10) + "C00001|ACME S.A."), std::string::npos);    // key and description
   EXPECT_NE(out.find(At(1, 60) + "05/01/2024"), std::string::npos);          // date
   EXPECT_NE(out.find(At(3, 10) + "  1.250,00"), std::string::npos);          // punto, 2 decimals
-  EXPECT_NE(out.find(At(4, 10) + "1187.50     "), std::string::npos);        // calculated
+  EXPECT_NE(out.find(At(4, 10) + "    1.187,50"), std::string::npos);        // calculated, as numbers
   EXPECT_NE(out.find(At(7, 10) + "Tornillo 4x20 zincado   "), std::string::npos);
   EXPECT_NE(out.find(At(10, 1) + "        "), std::string::npos);            // absent line: blanks
   EXPECT_NE(out.find(At(0, 0) + "2"), std::string::npos);              // the frame's corner
@@ -108,6 +108,41 @@ TEST(BrowserTest, KeyTypedInFieldZerosPlaceShowsItsDocument) {
   EXPECT_NE(run.out.find(At(1, 1) + "______"), std::string::npos);  // the field editor in field 0
   EXPECT_NE(run.out.find("000107  7 of 12"), std::string::npos);
   EXPECT_NE(Browse("k424242\n").out.find("no document has the key 424242"), std::string::npos);
+}
+
+TEST(BrowserTest, KeyMustBeWholeNotPartOfOne) {
+  ChildRun run = Browse("\nk00010\n");
+  EXPECT_EQ(Ending(run), "#1 1 0");
+  EXPECT_NE(run.out.find("no document has the key 00010"), std::string::npos);
+}
+
+TEST(BrowserTest, HomeEndAndThePageKeysByTheirUsualSequencesOrTheTable) {
+  auto mode = [] { tcpmode(TCP_MODE_KEYS); };
+  EXPECT_EQ(Ending(Browse("\x1b[6~", {24, 80}, mode)), "#10 10 0");
+  EXPECT_EQ(Ending(Browse("\x1b[6~\x1b[6~\x1b[5~", {24, 80}, mode)), "#1 1 0");
+  EXPECT_EQ(Ending(Browse("\x1b[F", {24, 80}, mode)), "#11 11 0");
+  EXPECT_EQ(Ending(Browse("\x1b[4~\x1bOH", {24, 80}, mode)), "#0 0 0");
+  // Entries 33 (Home), 34 (End), 37 (PgUp) and 38 (PgDn) of a table.
+  auto table = [] {
+    SetEntry(33, "#H");
+    SetEntry(34, "#E");
+    SetEntry(37, "#U");
+    SetEntry(38, "#D");
+    TICS = 40;
+  };
+  EXPECT_EQ(Ending(Browse("#E", {24, 80}, table)), "#11 11 0");
+  EXPECT_EQ(Ending(Browse("#E#H", {24, 80}, table)), "#0 0 0");
+  EXPECT_EQ(Ending(Browse("#D#U\n", {24, 80}, table)), "#1 1 0");
+}
+
+TEST(BrowserTest, EscapeThenDownIsTwoKeysInTheMode) {
+  // Escape leaves the search prompt; the Down after it is a key of its own.
+  ChildRun run = Browse("s\x1b\x1b[B", {24, 80}, [] {
+    SetEntry(TC_KEY_NEWLINE, "\x1b[B");
+    TICS = 40;
+    tcpmode(TCP_MODE_KEYS);
+  });
+  EXPECT_EQ(Ending(run), "#1 1 0");
 }
 
 // Tab to detail field 1 of line 0: nine header fields and detail field 0.

@@ -56,8 +56,24 @@ TEST(FieldTextTest, DatesShowAsDayMonthYearAndOddDatesAsStored) {
 
 TEST(FieldTextTest, TextIsCutOrPaddedAndControlBytesNeverReachTheTerminal) {
   EXPECT_EQ(DisplayText(Def(0, 0, 4, 0), "abcdef", 4), "abcd");
-  EXPECT_EQ(DisplayText(Def(0, 0, 4, 30), "1.5", 6), "1.5   ");
   EXPECT_EQ(DisplayText(Def(0, 0, 6, 0), "a\x1b[2Jb", 6), "a?[2Jb");
+}
+
+TEST(FieldTextTest, CalculatedValuesShowAsStoredNumbersDo) {
+  EXPECT_EQ(DisplayText(Def(0, 0, 4, 30), "1.5", 6), "  1,50");
+  EXPECT_EQ(DisplayText(Def(0, 0, 12, 30), "1187.50", 12), "    1.187,50");
+  EXPECT_EQ(DisplayText(Def(0, 0, 12, 30), "-1234567.5", 12), "************");
+  EXPECT_EQ(DisplayText(Def(0, 0, 6, 30), "/BY0", 6), "  /BY0");
+}
+
+TEST(FieldTextTest, ANumberCutAtTheScreensEdgeShowsStarsNotCutDigits) {
+  const FieldDef number = Def(0, 0, 6, 3);
+  EXPECT_EQ(CutAtEdge(number, DisplayText(number, "0.02", 6), 5), "*****");
+  EXPECT_EQ(CutAtEdge(number, DisplayText(number, "0.02", 6), 6), "  0,02");
+  const FieldDef text = Def(0, 0, 6, 0);
+  EXPECT_EQ(CutAtEdge(text, DisplayText(text, "abcdef", 6), 4), "abcd");
+  // Only blanks lost at the edge: nothing to hide.
+  EXPECT_EQ(CutAtEdge(text, DisplayText(text, "ab", 6), 4), "ab  ");
 }
 
 TEST(FieldTextTest, HeaderKeyTakesItsDescriptionToo) {

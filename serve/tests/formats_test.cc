@@ -10,7 +10,7 @@
 
 namespace {
 
-Utf8Converter Converter(StoreEncoding encoding) {
+Utf8Converter Converter(TextEncoding encoding) {
   Utf8Converter converter;
   EXPECT_TRUE(Utf8Converter::Make(encoding, &converter).ok());
   return converter;
@@ -29,7 +29,7 @@ std::string Json(std::string_view text) {
 }
 
 TEST(Encoding, Cp437LettersBecomeUtf8AndComeBack) {
-  const Utf8Converter cp437 = Converter(StoreEncoding::kCp437);
+  const Utf8Converter cp437 = Converter(TextEncoding::kCp437);
   EXPECT_EQ(cp437.Convert("Nu\xA4" "ez \x82\x81\xA5 ABC"), "Nuñez éüÑ ABC");
   std::string bytes;
   ASSERT_TRUE(cp437.FromUtf8("Nuñez é", &bytes));
@@ -39,16 +39,16 @@ TEST(Encoding, Cp437LettersBecomeUtf8AndComeBack) {
 }
 
 TEST(Encoding, Latin1AndUtf8Stores) {
-  EXPECT_EQ(Converter(StoreEncoding::kLatin1).Convert("Nu\xF1" "ez"), "Nuñez");
-  const Utf8Converter utf8 = Converter(StoreEncoding::kUtf8);
+  EXPECT_EQ(Converter(TextEncoding::kLatin1).Convert("Nu\xF1" "ez"), "Nuñez");
+  const Utf8Converter utf8 = Converter(TextEncoding::kUtf8);
   EXPECT_EQ(utf8.Convert("Nuñez"), "Nuñez");
   // A byte that begins no valid sequence, a sequence cut by the field's
   // length, an overlong form and a surrogate each become U+FFFD.
   EXPECT_EQ(utf8.Convert("a\xFF" "b\xC3"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
   EXPECT_EQ(utf8.Convert("\xC0\xAF\xED\xA0\x80"),
             "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-  StoreEncoding encoding;
-  EXPECT_FALSE(ParseStoreEncoding("ebcdic", &encoding));
+  TextEncoding encoding;
+  EXPECT_FALSE(ParseTextEncoding("ebcdic", &encoding));
 }
 
 TEST(RowFormat, CsvQuotesWhatRfc4180AsksAndDefusesFormulas) {
@@ -125,7 +125,7 @@ class ArgumentsTest : public ::testing::Test {
   ArgumentsTest() {
     form_.header_count = 3;
     form_.field_count = 2;
-    EXPECT_TRUE(Utf8Converter::Make(StoreEncoding::kCp437, &converter_).ok());
+    EXPECT_TRUE(Utf8Converter::Make(TextEncoding::kCp437, &converter_).ok());
   }
   bool Parse(const std::vector<std::string>& texts) {
     return ParseArguments(texts, form_, converter_, &selection_, &error_);

@@ -247,7 +247,7 @@ TEST(ListPage, ALongSearchShowsTheRecordsExaminedAsItGoes) {
   std::vector<std::string> warnings;
   ASSERT_TRUE(FormRegistry::Open(dir.path(), {"fac"}, &registry, &warnings).ok());
   Utf8Converter converter;
-  ASSERT_TRUE(Utf8Converter::Make(StoreEncoding::kCp437, &converter).ok());
+  ASSERT_TRUE(Utf8Converter::Make(TextEncoding::kCp437, &converter).ok());
   auto reader = std::make_unique<RecordReader>();
   ASSERT_TRUE(reader->Open(*registry->Find("fac")->engine).ok());
   // A search nothing matches, with progress due after every step.

@@ -21,8 +21,6 @@ const char *const kNames[22] = {
     "TC_BOX_BOTTOM_RIGHT", "TC_BOX_VERTICAL",  "TC_BOX_HORIZONTAL",  "unused",
     "unused",              "TC_KEY_ESCAPE"};
 
-int SignedByte(int c) { return c == 0xFF ? -1 : static_cast<signed char>(c); }
-
 std::string Octal(unsigned char c) {
   char buffer[8];
   std::snprintf(buffer, sizeof buffer, "\\%03o", c);
@@ -64,38 +62,16 @@ std::string Serialize(const Table &table) {
 
 Parsed Parse(std::string_view bytes) {
   Parsed parsed;
-  size_t i = 0;
-  int header[3];
-  for (int &h : header) h = i < bytes.size() ? SignedByte(static_cast<unsigned char>(bytes[i++])) : -1;
-  parsed.table.tics = header[0];
-  parsed.table.start = header[1];
-  parsed.table.cmpar = header[2];
-  if (bytes.size() < 3) parsed.problems.push_back("the file ends inside the three header bytes");
-  std::string entry;
-  bool ended = false, unterminated = false;
-  for (; i < bytes.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c == 0xFF) {
-      ended = true;
-      ++i;
-      break;
-    }
-    if (c != 0) {
-      entry += static_cast<char>(c);
-      unterminated = true;
-      continue;
-    }
-    parsed.table.entries.push_back(entry);
-    entry.clear();
-    unterminated = false;
-  }
-  if (unterminated) {
-    parsed.table.entries.push_back(entry);
-    parsed.problems.push_back("the last entry has no byte 0 after it");
-  }
-  if (!ended) parsed.problems.push_back("no byte 0xFF ends the table");
-  if (ended && i < bytes.size())
-    parsed.problems.push_back(std::to_string(bytes.size() - i) + " bytes after the byte 0xFF are not read");
+  const tcpformat::Scan scan = tcpformat::ScanTable(bytes);
+  parsed.table.tics = scan.tics;
+  parsed.table.start = scan.start;
+  parsed.table.cmpar = scan.cmpar;
+  parsed.table.entries = scan.entries;
+  if (bytes.size() < tcpformat::kHeaderBytes) parsed.problems.push_back("the file ends inside the three header bytes");
+  if (scan.last_unterminated) parsed.problems.push_back("the last entry has no byte 0 after it");
+  if (!scan.ended) parsed.problems.push_back("no byte 0xFF ends the table");
+  if (scan.ended && scan.bytes_after_end > 0)
+    parsed.problems.push_back(std::to_string(scan.bytes_after_end) + " bytes after the byte 0xFF are not read");
   if (parsed.table.entries.size() > kEntries)
     parsed.problems.push_back(std::to_string(parsed.table.entries.size()) + " entries, more than " +
                               std::to_string(kEntries));

@@ -1,9 +1,6 @@
 // The terminal table file as bytes: building it, reading it back, and
-// showing it readably.
-//
-//   byte 0, 1, 2   TICS, start, cmpar as signed bytes
-//   then           entry 0, entry 1, ... each its bytes and a byte 0
-//   end            one byte 0xFF
+// showing it readably. The format is table_format.h's, which the library's
+// loader reads too; a file tcp-table writes always ends with its byte 0xFF.
 //
 // An entry holds at most 9 bytes, none of them 0 or 0xFF; there are at most
 // 40 entries. Strings are shown and typed in the terminal database's escapes:
@@ -18,11 +15,14 @@
 #include <string_view>
 #include <vector>
 
+#include "table_format.h"
+
 namespace tcptable {
 
-inline constexpr int kEntries = 40;        // entries a table holds at most
-inline constexpr int kMaxEntryBytes = 9;   // bytes an entry holds at most
-inline constexpr size_t kMaxFileBytes = 4096;  // bytes of a table file read at most
+// The format's limits, as the library's loader reads them (table_format.h).
+inline constexpr int kEntries = tcpformat::kEntries;
+inline constexpr int kMaxEntryBytes = tcpformat::kMaxEntryBytes;
+inline constexpr size_t kMaxFileBytes = tcpformat::kMaxFileBytes;
 
 struct Table {
   int tics = 0;

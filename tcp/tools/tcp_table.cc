@@ -7,8 +7,9 @@
 //
 // Without --install or --output the table goes to standard output (refused
 // when that is a terminal). Exit status 0 when the table was written or
-// shown, 1 when it was not (unknown terminal, unwritable or hostile target,
-// unreadable table), 2 on a usage error.
+// shown, 1 when it was not (unknown terminal, a terminal without cursor
+// addressing, unwritable or hostile target, unreadable table), 2 on a usage
+// error.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,5 +204,9 @@ int main(int argc, char **argv) {
   if (!caps) return Fail(error);
   Built built = BuildTable(*caps, args.build);
   for (const std::string &note : built.notes) std::fprintf(stderr, "tcp-table: %s\n", note.c_str());
+  // Without a cursor address no form can be placed: a table would load as
+  // if it worked and write every field at the cursor's last place.
+  if (built.table.entries.size() < 2 || built.table.entries[1].empty())
+    return Fail(args.terminal + " has no cursor addressing, which every program of the library needs; no table written");
   return Write(args, Serialize(built.table));
 }

@@ -202,3 +202,18 @@ TEST_F(Program, UsageErrorsExitTwo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Program, RefusesATerminalWithoutCursorAddressing) {
+  if (!HasTerminal("dumb")) GTEST_SKIP() << "the terminal database has no dumb";
+  Outcome o = Tool("-T dumb --output '" + dir_ + "/table'");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_FALSE(Exists(dir_ + "/table"));
+  EXPECT_NE(o.err.find("dumb has no cursor addressing"), std::string::npos) << o.err;
+  // A cursor address given by hand makes a table after all.
+  o = Tool("-T dumb --entry '1=\\E[%d;%dH' --output '" + dir_ + "/table'");
+  EXPECT_EQ(o.status, 0) << o.err;
+}
+
+}  // namespace
