@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "escape.h"
+#include "formatted_query.h"
 #include "file_io.h"
 #include "parallel_run.h"
 #include "query.h"
@@ -39,6 +40,10 @@ void PrintHelp() {
       "  query fac 'h00;*' 'h04;'      (every record, no condition)\n"
       "\nA large store is walked by one thread per processor; --threads N, or the\n"
       "environment variable QUERY_THREADS, sets the count (1 walks it alone).\n"
+      "\nquery [--threads N] --format=json|csv <form> <query argument>...\n"
+      "--format=json prints each line as a JSON object of the fields by id (h00,\n"
+      "d01, ...); --format=csv as CSV with a header row; both in UTF-8 from the\n"
+      "store's code page 437.\n"
       "\nquery --check <form> reports what does not hold in the store; exit 0 when all does.\n",
       stdout);
 }
@@ -68,6 +73,14 @@ bool ParseThreadCount(const char* text, int* threads) {
   if (errno != 0 || end == text || *end != '\0' || n < 1 || n > kMaxThreads) return false;
   *threads = static_cast<int>(n);
   return true;
+}
+
+// The rows as JSON Lines or CSV, from one reader.
+int RunFormatted(const std::string& form, const std::vector<std::string>& arguments, RowFormat format) {
+  std::vector<std::string> warnings;
+  const Status s = RunFormattedQuery(form, arguments, format, TextEncoding::kCp437, STDOUT_FILENO, &warnings);
+  for (const std::string& w : warnings) PrintMessage(w);
+  return s.ok() ? 0 : Fail(s);
 }
 
 int RunQuery(const std::string& form, const std::vector<std::string>& arguments, int threads) {
@@ -145,6 +158,16 @@ int main(int argc, char** argv) {
     }
     first = 3;
   }
+  // The output format: --format=F after --threads N, if any, before the form.
+  RowFormat format = RowFormat::kText;
+  if (argc > first && std::strncmp(argv[first], "--format=", 9) == 0) {
+    if (!ParseRowFormat(argv[first] + 9, &format)) {
+      std::fprintf(stderr, "query: --format must be text, json or csv, not '%s'\n",
+                   EscapeControlBytes(argv[first] + 9).c_str());
+      return 2;
+    }
+    ++first;
+  }
   if (argc < first + 1) {
     std::fputs(kUsage, stderr);
     return 2;
@@ -159,6 +182,7 @@ int main(int argc, char** argv) {
   // written as the query unwinds.
   try {
     std::vector<std::string> arguments(argv + first + 1, argv + argc);
+    if (format != RowFormat::kText) return RunFormatted(argv[first], arguments, format);
     return RunQuery(argv[first], arguments, threads);
   } catch (const std::bad_alloc&) {
     std::fputs("query: out of memory\n", stderr);

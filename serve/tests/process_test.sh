@@ -1,0 +1,54 @@
+#!/bin/sh
+# query-serve as a process: SIGTERM lets a streamed response in flight
+# finish whole and exits 0; a client that stops sending in the middle of
+# its request is cut off after the I/O timeout; a bad command line exits 2.
+# Skipped (77) without curl or bash.
+#
+#   process_test.sh QUERY_SERVE QUERY BENCH_STORE
+set -u
+serve=$1 query=$2 bench_store=$3
+command -v curl >/dev/null 2>&1 || { echo "skipped: no curl"; exit 77; }
+command -v bash >/dev/null 2>&1 || { echo "skipped: no bash"; exit 77; }
+work=$(mktemp -d)
+pid=""
+cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+"$serve" >/dev/null 2>&1; [ $? -eq 2 ] || fail "no form: not exit 2"
+"$serve" --encoding ebcdic fac >/dev/null 2>"$work/err"; [ $? -eq 2 ] || fail "bad encoding: not exit 2"
+grep -q "query-serve: --encoding must be cp437, latin1 or utf8, not 'ebcdic'" "$work/err" || fail "bad encoding message"
+"$serve" --store /nonexistent fac >/dev/null 2>"$work/err"; [ $? -eq 1 ] || fail "no store: not exit 1"
+grep -q "^query-serve: form '/nonexistent/fac\|^query-serve: form 'fac'" "$work/err" || fail "no store: message does not name the form: $(cat "$work/err")"
+
+"$bench_store" "$work/store" 20000 5 500 500 >/dev/null || fail "cannot generate a store"
+"$serve" --listen 127.0.0.1:0 --store "$work/store" fac >/dev/null 2>"$work/log" &
+pid=$!
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n 's|.*at http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$work/log")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || fail "the service did not start: $(cat "$work/log")"
+
+# A client that sends half a request line and then nothing is cut off.
+start=$(date +%s)
+bash -c "exec 3<>/dev/tcp/127.0.0.1/$port; printf 'GET /fac HT' >&3; timeout 20 cat <&3 >/dev/null" ||
+  fail "the slow client's connection was not closed by the service"
+elapsed=$(( $(date +%s) - start ))
+[ "$elapsed" -le 8 ] || fail "the slow client was held for $elapsed s"
+
+# A slow download of every line is in flight when SIGTERM comes.
+(cd "$work/store" && "$query" fac 'h00;' 'd01;' 'd04;') > "$work/expected"
+curl -s --limit-rate 400k -o "$work/got" "http://127.0.0.1:$port/api/fac/rows?arg=h00;&arg=d01;&arg=d04;" &
+curl_pid=$!
+sleep 1
+kill -TERM "$pid"
+wait "$curl_pid" || fail "the download in flight was cut (curl exit $?)"
+wait "$pid"; status=$?
+pid=""
+[ "$status" -eq 0 ] || fail "query-serve exited $status after SIGTERM"
+cmp -s "$work/expected" "$work/got" || fail "the download in flight is not the query's whole output"
+grep -q "stopping on SIGTERM" "$work/log" || fail "no stop message"
+echo "process tests passed"
