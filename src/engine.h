@@ -106,7 +106,10 @@ class RecordReader {
   // Opens the store for this reader and sizes its value buffers; the engine
   // must outlive the reader. The reader sees the store's record count as it
   // is now (a store that grew since the engine was loaded shows its new
-  // records). Fails as the engine's loading fails when the store has gone.
+  // records), and fails as the engine's loading fails when the store has
+  // gone; but the first reader opened after Load takes over the files Load
+  // opened, as they were then, so that a program with one reader opens each
+  // file once. A long-running program opens and drops one reader after Load.
   Status Open(const Engine& engine);
   // Calculated fields that only the output of `selection` reads are left
   // for ComputeForOutput (a saving when most records do not match). Without
