@@ -415,6 +415,45 @@ bool HoldsNoLineEndOrNul(const char* bytes, size_t n) {
 
 }  // namespace
 
+namespace {
+
+// Copies exactly `n` bytes, short fields with two overlapping word moves
+// instead of a call: the fields of a record are mostly a few bytes long.
+inline void CopyExactly(const char* from, size_t n, char* to) {
+  if (n >= 8 && n <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4 && n < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
+// Reads a six-byte pointer field as BlockReader::ReadIntegerField does:
+// white space, an optional sign, digits; false without digits.
+inline bool ParsePointer(const char* field, int64_t* value) {
+  size_t i = 0;
+  while (i < 6 && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < 6 && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  const size_t digits = i;
+  int64_t v = 0;
+  for (; i < 6 && field[i] >= '0' && field[i] <= '9'; ++i) v = v * 10 + (field[i] - '0');
+  if (i == digits) return false;
+  *value = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int line, RecordValues* values) {
   const char* record = file->Take(layout.span);
   if (record == nullptr) return false;
@@ -424,7 +463,7 @@ bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int lin
   }
   for (const StoredField& s : layout.fields) {
     FieldBuffer& out = line < 0 ? values->head(s.field) : values->doc(line, s.field);
-    std::memcpy(out.data, record + s.offset, s.length);
+    CopyExactly(record + s.offset, s.length, out.data);
     out.size = s.length;
   }
   return true;
@@ -443,6 +482,14 @@ void Store::ReadHeader(int64_t n, RecordValues* values) {
 
 void Store::ReadPointers(std::vector<int64_t>* pointers) {
   pointers->resize(static_cast<size_t>(form_->line_count));
+  // All the pointers at once when they lie whole in the window.
+  if (const char* fields = head_file_.Take(static_cast<size_t>(kPointerWidth) * pointers->size())) {
+    for (int64_t& p : *pointers) {
+      if (!ParsePointer(fields, &p)) p = -1;
+      fields += kPointerWidth;
+    }
+    return;
+  }
   for (int64_t& p : *pointers) {
     if (!head_file_.ReadIntegerField(kPointerWidth, &p)) p = -1;
   }
