@@ -402,15 +402,20 @@ bool HoldsNoLineEndOrNul(const char* bytes, size_t n) {
   constexpr uint64_t kOnes = 0x0101010101010101ull;
   constexpr uint64_t kHighs = kOnes * 0x80;
   auto has_zero = [](uint64_t w) { return ((w - kOnes) & ~w & kHighs) != 0; };
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
+  auto clean = [&](size_t at) {
     uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    if (has_zero(word) || has_zero(word ^ (kOnes * '\n'))) return false;
+    std::memcpy(&word, bytes + at, 8);
+    return !has_zero(word) && !has_zero(word ^ (kOnes * '\n'));
+  };
+  if (n < 8) {
+    for (size_t i = 0; i < n; ++i)
+      if (bytes[i] == '\n' || bytes[i] == '\0') return false;
+    return true;
   }
-  for (; i < n; ++i)
-    if (bytes[i] == '\n' || bytes[i] == '\0') return false;
-  return true;
+  // Whole words, then the last eight bytes, which may overlap the words.
+  for (size_t i = 0; i + 8 <= n; i += 8)
+    if (!clean(i)) return false;
+  return n % 8 == 0 || clean(n - 8);
 }
 
 }  // namespace
