@@ -42,10 +42,11 @@ Status RunFormattedQuery(const std::string& form, const std::vector<std::string>
   s = Engine::Load(options, &engine, warnings);
   if (!s.ok()) return s;
   for (std::string& w : selection.Warnings(engine->form())) warnings->push_back(std::move(w));
+  // The first reader takes over the files the engine's loading opened, and
+  // their messages are among the loading's already.
   RecordReader reader;
   s = reader.Open(*engine);
   if (!s.ok()) return s;
-  warnings->insert(warnings->end(), reader.warnings().begin(), reader.warnings().end());
 
   const RowWriter writer(format, selection.arguments(), &converter);
   std::string buffer;

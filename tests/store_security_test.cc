@@ -120,6 +120,14 @@ TEST_F(StoreSecurityTest, SparseHeadAndIndexCostOnlyTheDataTheyHold) {
   EXPECT_EQ(r.out, "");
   r = Run({"h00;000107"});
   EXPECT_EQ(r.out, Baseline({"h00;000107"}).out);
+  // The checker and the JSON rows cost only the data too, and the rows'
+  // warning comes once.
+  r = RunQueryIn(dir_.path(), {"--check", "fac"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("HEAD is a sparse file"), std::string::npos) << r.out.substr(0, 400);
+  r = RunQueryIn(dir_.path(), {"--format=json", "fac", "h00;"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find("HEAD is a sparse file"), r.err.rfind("HEAD is a sparse file")) << r.err;
 }
 
 TEST_F(StoreSecurityTest, RecordsInAHoleBetweenDataAreSkippedAndCounted) {
