@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -23,6 +24,13 @@ constexpr int kPointerWidth = 6;
 // to this size, and read a page at a place beyond it.
 constexpr uint64_t kDocInMemory = uint64_t{256} << 20;
 constexpr int64_t kJumpsBeforeAdapting = 64;
+// What the files held whole in memory may take together, for every reader
+// of the process (the threads of a walk, the requests of a service).
+constexpr uint64_t kInMemoryForAllReaders = uint64_t{512} << 20;
+
+// The process's state in this module: the bytes of files that readers hold
+// whole in memory now, against kInMemoryForAllReaders.
+std::atomic<uint64_t> bytes_held_in_memory{0};
 constexpr size_t kJumpBlock = 4096;
 // The most data regions of a sparse HEAD that are told apart; beyond them the
 // rest of the file counts as data.
@@ -47,6 +55,7 @@ bool ParseLong(const char* text, int64_t* value) {
 // ---- BlockReader
 
 BlockReader::~BlockReader() {
+  Hold(0);
   if (fd_ >= 0) close(fd_);
 }
 
@@ -90,11 +99,37 @@ void BlockReader::NoteRefill() {
   if (jumps_ < kJumpsBeforeAdapting || jumps_ * 4 < refills_) return;
   adapting_ = false;
   const int64_t size = FileSize();
-  if (size > 0 && static_cast<uint64_t>(size) <= max_in_memory_) {
+  if (size > 0 && static_cast<uint64_t>(size) <= max_in_memory_ && Hold(static_cast<uint64_t>(size))) {
     LoadWhole(size);
   } else {
     capacity_ = fill_size_ = kJumpBlock;
   }
+}
+
+uint64_t BlockReader::BytesHeldInMemory() { return bytes_held_in_memory.load(); }
+
+bool BlockReader::Hold(uint64_t bytes) {
+  if (bytes <= held_) {
+    bytes_held_in_memory -= held_ - bytes;
+    held_ = bytes;
+    return true;
+  }
+  const uint64_t more = bytes - held_;
+  uint64_t now = bytes_held_in_memory.load();
+  do {
+    if (now + more > kInMemoryForAllReaders) return false;
+  } while (!bytes_held_in_memory.compare_exchange_weak(now, now + more));
+  held_ = bytes;
+  return true;
+}
+
+void BlockReader::ReadPageAtAPlace() {
+  Hold(0);
+  whole_ = false;
+  buffer_ = std::make_unique_for_overwrite<char[]>(kJumpBlock);
+  capacity_ = fill_size_ = kJumpBlock;
+  window_start_ = 0;
+  window_size_ = 0;
 }
 
 void BlockReader::LoadWhole(int64_t size) {
@@ -121,7 +156,13 @@ bool BlockReader::Grew() {
   const int64_t size = lock_ != nullptr ? FileSize() : 0;
   if (size <= known_end_) return false;
   known_end_ = INT64_MAX;
-  if (whole_) LoadWhole(size);
+  if (whole_) {
+    if (Hold(static_cast<uint64_t>(size))) {
+      LoadWhole(size);
+    } else {
+      ReadPageAtAPlace();
+    }
+  }
   return true;
 }
 

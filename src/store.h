@@ -37,12 +37,16 @@ class BlockReader {
   // Lets reading follow the way the file is walked: once refills that jump
   // (to a place the window's end does not reach) are a quarter or more of
   // at least 64, the file is read whole into memory when it holds at most
-  // `max_in_memory` bytes, and otherwise read a page at a place. A file
+  // `max_in_memory` bytes and the files all readers of the process hold so
+  // leave room for it (512 MiB together), and otherwise read a page at a
+  // place. A file
   // walked front to back keeps the large windows.
   void AdaptToJumps(uint64_t max_in_memory) {
     adapting_ = true;
     max_in_memory_ = max_in_memory;
   }
+  // The bytes all readers of the process hold whole in memory now.
+  static uint64_t BytesHeldInMemory();
   void Seek(int64_t position) { position_ = position; }
   int64_t position() const { return position_; }
   // Makes every read of the file one under `lock` (not owned), and lets a
@@ -131,6 +135,11 @@ class BlockReader {
   void NoteRefill();
   // Reads the file's `size` bytes into memory as one window.
   void LoadWhole(int64_t size);
+  // Counts `bytes` held in memory against the room all readers share;
+  // false, counting nothing more, when there is not that much room left.
+  bool Hold(uint64_t bytes);
+  // Gives up the whole file in memory for reads of a page at a place.
+  void ReadPageAtAPlace();
   // A positioned read, under the read lock when there is one.
   ssize_t LockedReadAt(char* out, size_t n, int64_t offset);
   // True when the file has grown past the end a read found, which is then
@@ -154,6 +163,7 @@ class BlockReader {
   int64_t jumps_ = 0;              // refills not at or just past the window's end
   StoreReadLock* lock_ = nullptr;  // see SetReadLock
   bool whole_ = false;             // the window is the whole file
+  uint64_t held_ = 0;              // bytes of it counted against the readers' shared room
 };
 
 class Store {
