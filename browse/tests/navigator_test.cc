@@ -200,4 +200,30 @@ TEST_F(NavigatorTest, UnknownKeyLeavesTheDocumentShown) {
   EXPECT_EQ(Shown(nav), "000102");  // its values are read again, not the probe's
 }
 
+TEST_F(NavigatorTest, NavigatorsOnOneEngineKeepTheirOwnDocumentAndSearch) {
+  Navigator browsing(*engine_);
+  bool found = false;
+  ASSERT_TRUE(browsing.Search({}, &found).ok());
+  bool moved = false;
+  ASSERT_TRUE(browsing.Next(&moved).ok());
+  Navigator probe(*engine_);
+  ASSERT_TRUE(probe.Search(Arguments({"d01;tornillo"}), &found).ok());
+  ASSERT_TRUE(probe.Last(&moved).ok());
+  EXPECT_EQ(Shown(probe), "000111");
+  // The probe's reads and search leave the other navigator's values and
+  // its walk through every document as they were.
+  EXPECT_EQ(Shown(browsing), "000102");
+  EXPECT_FALSE(browsing.searching());
+  const std::vector<bool> lines = browsing.LinesShown();
+  for (int line = 0; line < engine_->form().line_count; ++line) {
+    EXPECT_EQ(lines[static_cast<size_t>(line)], browsing.LinePresent(line)) << line;
+  }
+  ASSERT_TRUE(browsing.Next(&moved).ok());
+  EXPECT_EQ(Shown(browsing), "000103");
+  // Moved into the probe's place, the search goes on where it stood.
+  browsing = std::move(probe);
+  ASSERT_TRUE(browsing.Previous(&moved).ok());
+  EXPECT_EQ(Shown(browsing), "000109");
+}
+
 }  // namespace
