@@ -105,16 +105,16 @@ std::string FitMessage(const std::string& text, const std::string& keys, int wid
   return CutAtPart(text, static_cast<size_t>(width));  // a narrow window: the note alone
 }
 
-Browser::Browser(Query* query, const std::vector<std::string>& header_mask,
+Browser::Browser(const Engine& engine, const std::vector<std::string>& header_mask,
                  const std::vector<std::string>& detail_mask, ScreenSize size)
-    : query_(query),
+    : engine_(&engine),
       header_mask_(header_mask),
       detail_mask_(detail_mask),
-      navigator_(query),
-      view_(query, Layout()),
-      header_search_(static_cast<size_t>(query->form().header_count)),
-      detail_search_(static_cast<size_t>(query->form().field_count)) {
-  view_.set_layout(MakeLayout(query_->form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
+      navigator_(engine),
+      view_(engine.form(), Layout()),
+      header_search_(static_cast<size_t>(engine.form().header_count)),
+      detail_search_(static_cast<size_t>(engine.form().field_count)) {
+  view_.set_layout(MakeLayout(form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
 }
 
 const char* Browser::KeysHelp() { return kKeysHelp; }
@@ -135,7 +135,7 @@ void Browser::Message(const std::string& text, const char* keys) {
 void Browser::ResizeToWindow() {
   ScreenSize size;
   tcpsize(&size.rows, &size.columns);
-  view_.set_layout(MakeLayout(query_->form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
+  view_.set_layout(MakeLayout(form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
 }
 
 Status Browser::Start() {
@@ -148,11 +148,18 @@ Status Browser::Start() {
 
 std::string Browser::StatusText() const {
   if (navigator_.current() < 0) return "no documents";
-  std::string text = Trimmed(query_->values().HeaderText(0));
+  std::string text = Trimmed(navigator_.values().HeaderText(0));
   if (!text.empty()) text += "  ";
-  text += std::to_string(navigator_.current() + 1) + " of " + std::to_string(query_->record_count());
+  text += std::to_string(navigator_.current() + 1) + " of " + std::to_string(navigator_.record_count());
   if (navigator_.searching()) text += "  match " + std::to_string(navigator_.match_number() + 1);
   return text;
+}
+
+DocumentShown Browser::Shown() const {
+  DocumentShown shown;
+  if (navigator_.current() >= 0) shown.values = &navigator_.values();
+  shown.lines = navigator_.LinesShown();
+  return shown;
 }
 
 void Browser::Redraw() {
@@ -161,24 +168,24 @@ void Browser::Redraw() {
     message = "not on the screen: " + view_.layout().hidden;
     hidden_named_ = true;
   }
-  view_.DrawAll(navigator_, FitMessage(message, Keys(), view_.layout().size.columns - 1));
+  view_.DrawAll(Shown(), FitMessage(message, Keys(), view_.layout().size.columns - 1));
 }
 
 void Browser::Resize(ScreenSize size) {
-  view_.set_layout(MakeLayout(query_->form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
+  view_.set_layout(MakeLayout(form(), header_mask_, detail_mask_, size, MessageRowFromTable()));
   hidden_named_ = false;
   Redraw();
 }
 
 void Browser::Show(const std::string& note) {
-  view_.DrawRecord(navigator_);
+  view_.DrawRecord(Shown());
   Message(note.empty() ? StatusText() : note, Keys());
 }
 
 const char* Browser::Keys() const { return editing_ ? kEditKeysHelp : kKeysHelp; }
 
 Status Browser::EnterDocument(bool is_new, bool* done) {
-  const Form& form = query_->form();
+  const Form& form = engine_->form();
   std::optional<DocumentEntry> entry;
   if (is_new) {
     entry = DocumentEntry::Blank(form);
@@ -189,7 +196,7 @@ Status Browser::EnterDocument(bool is_new, bool* done) {
     }
     StoreWriter writer;
     LoadedDocument loaded;
-    Status s = writer.Open(form, query_->engine().options().store_dir);
+    Status s = writer.Open(form, engine_->options().store_dir);
     if (s.ok()) s = writer.Load(navigator_.current(), &loaded);
     if (!s.ok()) {
       Message("cannot change the document: " + s.message(), Keys());
@@ -199,10 +206,10 @@ Status Browser::EnterDocument(bool is_new, bool* done) {
   }
   auto redraw = [this] {
     ResizeToWindow();
-    view_.DrawAll(navigator_, "");
+    view_.DrawAll(Shown(), "");
   };
   redraw();
-  EntryScreen screen(query_, &view_, redraw);
+  EntryScreen screen(engine_, &view_, redraw);
   EntryEnd end = EntryEnd::kCancelled;
   int64_t record = -1;
   Status s = screen.Run(std::move(*entry), &end, &record);
@@ -213,20 +220,27 @@ Status Browser::EnterDocument(bool is_new, bool* done) {
   }
   if (end == EntryEnd::kSaved) return ShowSaved(record);
   if (!(s = navigator_.Refresh()).ok()) return s;
-  view_.DrawAll(navigator_, FitMessage("nothing saved  " + StatusText(), Keys(), view_.layout().size.columns - 1));
+  view_.DrawAll(Shown(), FitMessage("nothing saved  " + StatusText(), Keys(), view_.layout().size.columns - 1));
   return Status::Ok();
 }
 
 Status Browser::ShowSaved(int64_t record) {
   // The engine is loaded again, so that the count, H and the lookups are
-  // those the save left.
-  const std::string form_path = query_->engine().options().form_path;
-  Status s = query_->Start(form_path, {});
+  // those the save left; the navigator, and the reader it holds on the old
+  // engine, go before that engine does.
+  std::unique_ptr<Engine> engine;
+  std::vector<std::string> warnings;
+  Status s = Engine::Load(engine_->options(), &engine, &warnings);
   if (!s.ok()) return s;
+  navigator_ = Navigator(*engine);
+  view_.set_form(engine->form());
+  reloaded_ = std::move(engine);
+  engine_ = reloaded_.get();
+  header_search_.assign(static_cast<size_t>(form().header_count), std::string());
+  detail_search_.assign(static_cast<size_t>(form().field_count), std::string());
+  ResizeToWindow();  // the layout follows the form now loaded
   key_index_ = HeaderKeyIndex();
   key_index_tried_ = false;
-  std::fill(header_search_.begin(), header_search_.end(), std::string());
-  std::fill(detail_search_.begin(), detail_search_.end(), std::string());
   bool found = false;
   if (!(s = navigator_.GoToRecord(record, &found)).ok()) return s;
   Redraw();
@@ -321,8 +335,8 @@ Status Browser::FindKey(const std::string& key, bool* found) {
   if (!key_index_tried_ && !key_index_.loaded()) {
     key_index_tried_ = true;
     std::string why;
-    const Form& form = query_->form();
-    if (form.header_count > 0) key_index_.Load("H", form.ph[0].length, query_->record_count(), &why);
+    const Form& form = engine_->form();
+    if (form.header_count > 0) key_index_.Load("H", form.ph[0].length, navigator_.record_count(), &why);
   }
   if (key_index_.loaded()) {
     const int64_t record = key_index_.Find(key);
@@ -332,7 +346,7 @@ Status Browser::FindKey(const std::string& key, bool* found) {
   // No H to index: the query's own key search, then the key compared whole.
   Status s = navigator_.GoToKey(key, found);
   if (!s.ok() || !*found) return s;
-  *found = TrimmedKey(query_->values().HeaderText(0)) == TrimmedKey(key);
+  *found = TrimmedKey(navigator_.values().HeaderText(0)) == TrimmedKey(key);
   return Status::Ok();
 }
 
@@ -376,7 +390,7 @@ Status Browser::TypeSearch() {
     for (size_t f = 0; f < header_search_.size(); ++f) {
       if (layout.header[f].shown && layout.header[f].width > 0) targets.push_back({&layout.header[f], &header_search_[f]});
     }
-    for (size_t f = 0; f < detail_search_.size() && query_->form().line_count > 0; ++f) {
+    for (size_t f = 0; f < detail_search_.size() && form().line_count > 0; ++f) {
       const Placement& p = layout.detail[f];
       if (p.shown && p.width > 0) targets.push_back({&p, &detail_search_[f]});
     }
@@ -423,7 +437,7 @@ Status Browser::TypeSearch() {
   }
   std::string note;
   if (run) {
-    Navigator probe(query_);
+    Navigator probe(*engine_);
     bool found = false;
     Status s = probe.Search(SearchArguments(), &found);
     if (!s.ok()) return s;
@@ -440,7 +454,7 @@ Status Browser::TypeSearch() {
     Status s = navigator_.Refresh();
     if (!s.ok()) return s;
   }
-  view_.DrawAll(navigator_, FitMessage(note.empty() ? StatusText() : note + "  " + StatusText(), Keys(),
+  view_.DrawAll(Shown(), FitMessage(note.empty() ? StatusText() : note + "  " + StatusText(), Keys(),
                                        view_.layout().size.columns - 1));
   return Status::Ok();
 }

@@ -27,13 +27,14 @@
 #ifndef BROWSE_BROWSER_H_
 #define BROWSE_BROWSER_H_
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine.h"
 #include "header_key_index.h"
 #include "layout.h"
 #include "navigator.h"
-#include "query.h"
 #include "status.h"
 #include "tcp.h"
 #include "terminal_text.h"
@@ -60,8 +61,9 @@ std::string FitMessage(const std::string& text, const std::string& keys, int wid
 
 class Browser {
  public:
-  // `query` has been started; both it and the masks are kept by reference.
-  Browser(Query* query, const std::vector<std::string>& header_mask,
+  // `engine` and the masks are kept by reference. After a save the browser
+  // loads the engine again and keeps that one itself.
+  Browser(const Engine& engine, const std::vector<std::string>& header_mask,
           const std::vector<std::string>& detail_mask, ScreenSize size);
 
   // Shows the first document and draws the whole screen.
@@ -96,8 +98,12 @@ class Browser {
   // Enters a new document (`is_new`) or changes the one shown, then shows
   // the document saved, or the one shown before.
   Status EnterDocument(bool is_new, bool* done);
-  // Loads the store again after a save, and shows record `record`.
+  // Loads the engine again after a save, builds the navigator on it, and
+  // shows record `record`.
   Status ShowSaved(int64_t record);
+  const Form& form() const { return engine_->form(); }
+  // The document the navigator shows, as the view draws it.
+  DocumentShown Shown() const;
   const char* Keys() const;
   Status TypeKey();
   // Draws the record and the message after a move; `note` replaces the
@@ -108,11 +114,12 @@ class Browser {
   // Lays the form out again for the window's size now.
   void ResizeToWindow();
   // Finds the record whose key is `key`: through the index of H, read at the
-  // first call; through the query when H cannot be read.
+  // first call; through the query's key search when H cannot be read.
   Status FindKey(const std::string& key, bool* found);
   int MessageRowFromTable() const;
 
-  Query* query_;
+  const Engine* engine_;             // the one in use: the caller's, or reloaded_
+  std::unique_ptr<Engine> reloaded_;  // the engine loaded after the last save
   const std::vector<std::string>& header_mask_;
   const std::vector<std::string>& detail_mask_;
   Navigator navigator_;

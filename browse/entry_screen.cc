@@ -53,7 +53,7 @@ Status EntryScreen::Resolve() {
 }
 
 int EntryScreen::EditField(EntryField at) {
-  const Form& form = query_->form();
+  const Form& form = engine_->form();
   const Placement* p = PlacementOf(view_->layout(), form, at);
   if (p == nullptr) return '\t';  // off the screen: passed over
   const FieldDef& def = DefOf(form, at);
@@ -90,7 +90,7 @@ Status EntryScreen::Save(bool* saved, int64_t* record) {
     return Status::Ok();
   }
   StoreWriter writer;
-  const Status opened = writer.Open(query_->form(), query_->engine().options().store_dir);
+  const Status opened = writer.Open(engine_->form(), engine_->options().store_dir);
   Status written = opened;
   if (opened.ok()) {
     *record = entry_->before().record;
@@ -105,7 +105,7 @@ Status EntryScreen::Save(bool* saved, int64_t* record) {
                         now.head_record != entry_->before().head_record;
   if (moved_on && Ask("not saved: the document was changed on disk since it was loaded; load it again"
                       " (what you typed is lost)?")) {
-    entry_ = DocumentEntry::Change(query_->form(), std::move(now));
+    entry_ = DocumentEntry::Change(engine_->form(), std::move(now));
     if (!(s = Resolve()).ok()) return s;
     Draw("loaded again as it is on disk");
     return Status::Ok();
@@ -116,7 +116,7 @@ Status EntryScreen::Save(bool* saved, int64_t* record) {
 
 Status EntryScreen::Run(DocumentEntry entry, EntryEnd* end, int64_t* record) {
   entry_ = std::move(entry);
-  Status s = reader_.Open(query_->engine());
+  Status s = reader_.Open(*engine_);
   if (!s.ok()) return s;
   if (!(s = Resolve()).ok()) return s;
   Draw("");

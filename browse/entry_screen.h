@@ -25,7 +25,6 @@
 
 #include "engine.h"
 #include "entry.h"
-#include "query.h"
 #include "status.h"
 #include "tcp.h"
 #include "view.h"
@@ -38,11 +37,11 @@ enum class EntryEnd { kSaved, kCancelled, kEndOfInput };
 
 class EntryScreen {
  public:
-  // `query` (started) and `view` must outlive the screen. `redraw` lays the
+  // `engine` and `view` must outlive the screen. `redraw` lays the
   // form out for the window's size now and draws the screen under the
   // values (masks, frame); the screen then draws its own values on it.
-  EntryScreen(const Query* query, View* view, std::function<void()> redraw)
-      : query_(query), view_(view), redraw_(std::move(redraw)) {}
+  EntryScreen(const Engine* engine, View* view, std::function<void()> redraw)
+      : engine_(engine), view_(view), redraw_(std::move(redraw)) {}
 
   // Edits `entry` until it is saved, cancelled or input ends. `record`
   // receives the saved document's record number. A failure is returned
@@ -65,7 +64,7 @@ class EntryScreen {
   Status Save(bool* saved, int64_t* record);
   std::string Header() const;
 
-  const Query* query_;
+  const Engine* engine_;
   View* view_;
   std::function<void()> redraw_;
   RecordReader reader_;

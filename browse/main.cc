@@ -22,6 +22,7 @@
 #include <cstring>
 #include <optional>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@
 #include "key_mode.h"
 #include "masks.h"
 #include "control_format.h"
-#include "query.h"
+#include "engine.h"
 #include "tcp.h"
 #include "terminal_text.h"
 #ifdef BROWSE_HAS_TERMINFO
@@ -153,9 +154,10 @@ void EndScreen(ScreenSize size) {
 }
 
 int Browse(const std::string& form_path, StoreEncoding encoding, bool editing) {
-  Query query;
-  Status s = query.Start(form_path, {});
-  for (const std::string& w : query.warnings()) PrintMessage(w);
+  std::unique_ptr<Engine> engine;
+  std::vector<std::string> warnings;
+  Status s = Engine::Load({".", form_path}, &engine, &warnings);
+  for (const std::string& w : warnings) PrintMessage(w);
   if (!s.ok()) return Fail(s);
   std::vector<std::string> header_mask, detail_mask;
   if (!(s = LoadMask(form_path + ".0", &header_mask)).ok()) return Fail(s);
@@ -195,7 +197,7 @@ int Browse(const std::string& form_path, StoreEncoding encoding, bool editing) {
   // terminal, as the values are shown.
   const std::string codeset = nl_langinfo(CODESET);
   tcputf8 = encoding == StoreEncoding::kCp437 && (codeset == "UTF-8" || codeset == "utf8") ? 1 : 0;
-  Browser browser(&query, header_mask, detail_mask, size);
+  Browser browser(*engine, header_mask, detail_mask, size);
   browser.set_text(std::move(text));
   browser.set_editing(editing);
   SetLeavingBytes(LeavingBytes(size.rows - 1));

@@ -4,17 +4,62 @@
 #include <cstdlib>
 #include <utility>
 
+Navigator::Navigator(const Engine& engine) : engine_(&engine), reader_(std::make_unique<RecordReader>()) {}
+
+Status Navigator::OpenReader() {
+  if (reader_open_) return Status::Ok();
+  Status s = reader_->Open(*engine_);
+  reader_open_ = s.ok();
+  return s;
+}
+
+Status Navigator::ReadWholeRecord(int64_t n, bool* beyond_head) {
+  RecordReader::Outcome outcome;
+  Status s = reader_->Read(n, &outcome);
+  *beyond_head = outcome.beyond_head;
+  if (!s.ok() || *beyond_head) return s;
+  // A deferred field ends with the same text whenever it is computed within
+  // its record, so computing them all now gives what the query would print.
+  reader_->ComputeDeferred(-1);
+  for (int line = 0; line < engine_->form().line_count; ++line) {
+    if (LinePresent(line)) reader_->ComputeDeferred(line);
+  }
+  return Status::Ok();
+}
+
+bool Navigator::PrintsLine(int line) const { return selection_.AcceptsLine(engine_->form(), values(), line); }
+
+bool Navigator::PrintsRecord() const {
+  bool has_detail = false;
+  for (int line = 0; line < engine_->form().line_count; ++line) {
+    if (!LinePresent(line)) continue;
+    has_detail = true;
+    if (PrintsLine(line)) return true;
+  }
+  return !has_detail && selection_.AcceptsHeaderOnly(engine_->form(), values());
+}
+
+std::vector<bool> Navigator::LinesShown() const {
+  const int line_count = engine_->form().line_count;
+  std::vector<bool> shown(static_cast<size_t>(std::max(line_count, 0)), false);
+  if (current_ < 0) return shown;
+  for (int line = 0; line < line_count; ++line) {
+    shown[static_cast<size_t>(line)] = LinePresent(line) && (!searching_ || PrintsLine(line));
+  }
+  return shown;
+}
+
 Status Navigator::Examine(int64_t n, bool* prints) {
   bool beyond_head = false;
   ++records_read_;
-  Status s = query_->ReadWholeRecord(n, &beyond_head);
+  Status s = ReadWholeRecord(n, &beyond_head);
   if (!s.ok()) return s;
   if (beyond_head) {
-    end_ = n;
+    range_.end = n;
     *prints = false;
     return Status::Ok();
   }
-  *prints = !searching_ || query_->PrintsRecord();
+  *prints = !searching_ || PrintsRecord();
   return Status::Ok();
 }
 
@@ -22,14 +67,14 @@ Status Navigator::Show(int64_t n) {
   bool prints = false;
   Status s = Examine(n, &prints);
   if (!s.ok()) return s;
-  current_ = n < end_ ? n : -1;
+  current_ = n < range_.end ? n : -1;
   return Status::Ok();
 }
 
 Status Navigator::ScanToNextMatch(bool* found) {
   *found = false;
   // Records wholly in holes of a sparse HEAD hold nothing to match.
-  while ((scanned_end_ = query_->NextRecordWithData(scanned_end_)) < end_) {
+  while ((scanned_end_ = reader_->NextRecordWithData(scanned_end_)) < range_.end) {
     const int64_t n = scanned_end_++;
     bool prints = false;
     Status s = Examine(n, &prints);
@@ -45,20 +90,21 @@ Status Navigator::ScanToNextMatch(bool* found) {
 }
 
 Status Navigator::Search(std::vector<QueryArgument> arguments, bool* found) {
+  *found = false;
+  Status s = OpenReader();
+  if (!s.ok()) return s;
   bool any_text = false;
   for (const QueryArgument& arg : arguments) any_text = any_text || !arg.search.empty();
-  arguments_ = any_text ? std::move(arguments) : std::vector<QueryArgument>();
-  query_->SetArguments(arguments_);
+  selection_ = Selection(any_text ? std::move(arguments) : std::vector<QueryArgument>());
+  range_ = engine_->RangeFor(selection_);
   searching_ = any_text;
   matches_.clear();
   at_ = 0;
-  first_ = query_->first_record();
-  end_ = query_->end_record();
-  scanned_end_ = first_;
+  scanned_end_ = range_.first;
   current_ = -1;
   if (!searching_) {
-    *found = first_ < end_;
-    return *found ? Show(first_) : Status::Ok();
+    *found = range_.first < range_.end;
+    return *found ? Show(range_.first) : Status::Ok();
   }
   return ScanToNextMatch(found);
 }
@@ -66,8 +112,8 @@ Status Navigator::Search(std::vector<QueryArgument> arguments, bool* found) {
 Status Navigator::First(bool* moved) {
   *moved = false;
   if (!searching_) {
-    *moved = end_ > first_ && current_ != first_;
-    return end_ > first_ ? Show(first_) : Status::Ok();
+    *moved = range_.end > range_.first && current_ != range_.first;
+    return range_.end > range_.first ? Show(range_.first) : Status::Ok();
   }
   if (matches_.empty()) return Status::Ok();
   *moved = at_ != 0;
@@ -79,7 +125,7 @@ Status Navigator::Next(bool* moved) {
   *moved = false;
   if (current_ < 0) return Status::Ok();
   if (!searching_) {
-    if (current_ + 1 >= end_) return Show(current_);
+    if (current_ + 1 >= range_.end) return Show(current_);
     *moved = true;
     return Show(current_ + 1);
   }
@@ -101,7 +147,7 @@ Status Navigator::Previous(bool* moved) {
   *moved = false;
   if (current_ < 0) return Status::Ok();
   if (!searching_) {
-    if (current_ <= first_) return Show(current_);
+    if (current_ <= range_.first) return Show(current_);
     *moved = true;
     return Show(current_ - 1);
   }
@@ -115,9 +161,9 @@ Status Navigator::Previous(bool* moved) {
 Status Navigator::Last(bool* moved) {
   *moved = false;
   if (!searching_) {
-    if (end_ <= first_) return Status::Ok();
-    *moved = current_ != end_ - 1;
-    return Show(end_ - 1);
+    if (range_.end <= range_.first) return Status::Ok();
+    *moved = current_ != range_.end - 1;
+    return Show(range_.end - 1);
   }
   if (matches_.empty()) return Status::Ok();
   const size_t was = at_;
@@ -133,7 +179,7 @@ Status Navigator::Last(bool* moved) {
 
 Status Navigator::GoToKey(const std::string& key, bool* found) {
   QueryArgument arg = ParseQueryArgument("h00;" + key);
-  Navigator probe(query_);
+  Navigator probe(*engine_);
   Status s = probe.Search({arg}, found);
   if (!s.ok()) return s;
   if (!*found) return Refresh();
@@ -145,16 +191,13 @@ Status Navigator::GoToKey(const std::string& key, bool* found) {
   return Show(target);
 }
 
-Status Navigator::Refresh() {
-  query_->SetArguments(arguments_);
-  return current_ >= 0 ? Show(current_) : Status::Ok();
-}
+Status Navigator::Refresh() { return current_ >= 0 ? Show(current_) : Status::Ok(); }
 
 Status Navigator::Page(int64_t count, bool* moved) {
   *moved = false;
   if (current_ < 0) return Status::Ok();
   if (!searching_) {
-    const int64_t target = std::clamp(current_ + count, first_, end_ - 1);
+    const int64_t target = std::clamp(current_ + count, range_.first, range_.end - 1);
     *moved = target != current_;
     return Show(target);
   }
@@ -170,12 +213,12 @@ Status Navigator::Page(int64_t count, bool* moved) {
 
 Status Navigator::GoToRecord(int64_t n, bool* found) {
   *found = false;
-  bool any = false;
-  std::vector<QueryArgument> none;
-  query_->SetArguments(none);
-  if (n < query_->first_record() || n >= query_->end_record()) return Refresh();
-  Status s = Search({}, &any);
+  Status s = OpenReader();
   if (!s.ok()) return s;
+  const RecordRange all = engine_->RangeFor(Selection());
+  if (n < all.first || n >= all.end) return Refresh();
+  bool any = false;
+  if (!(s = Search({}, &any)).ok()) return s;
   s = Show(n);
   if (!s.ok()) return s;
   *found = current_ == n;

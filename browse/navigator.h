@@ -1,6 +1,7 @@
-// Which document browse shows: walks the documents the query's current
-// arguments would print, in store order, through the engine's own reading
-// and matching.
+// Which document browse shows: walks the documents the query's arguments
+// would print, in store order, through the engine's own reading and
+// matching. Each navigator has its own reader on the engine, its own
+// selection and its own range, so two navigators never disturb each other.
 //
 // Without search texts every document is one the query prints, and moves go
 // straight to their record. With search texts the documents found so far
@@ -11,16 +12,21 @@
 #define BROWSE_NAVIGATOR_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "query.h"
+#include "engine.h"
+#include "record_values.h"
+#include "selection.h"
 #include "status.h"
 
 class Navigator {
  public:
-  // `query` has been started; it must outlive the navigator.
-  explicit Navigator(Query* query) : query_(query) {}
+  // `engine` must outlive the navigator. The navigator's reader is opened on
+  // it by the first Search (GoToRecord and GoToKey search too); a store that
+  // cannot be opened is that call's failure.
+  explicit Navigator(const Engine& engine);
 
   // Sets the search arguments (those without search text change nothing)
   // and shows the first document the query would print with them. `found`
@@ -45,8 +51,7 @@ class Navigator {
   // and the navigator as it was, when `n` lies outside the store.
   Status GoToRecord(int64_t n, bool* found);
 
-  // Reads the record shown again with the navigator's own arguments set in
-  // the query, after something else has used the query.
+  // Reads the record shown again, so that its values are those stored now.
   Status Refresh();
 
   bool searching() const { return searching_; }
@@ -57,23 +62,51 @@ class Navigator {
   // Records read from the store so far, for tests of what is reread.
   int64_t records_read() const { return records_read_; }
 
+  // ---- The record last read (the one shown while current() >= 0); only
+  // after the first Search.
+
+  // Its values, every calculated field computed.
+  const RecordValues& values() const { return reader_->values(); }
+  // Whether its detail line `line` is present.
+  bool LinePresent(int line) const { return reader_->LinePresent(line); }
+  // Whether the query with the search in force prints its present line `line`.
+  bool PrintsLine(int line) const;
+  // The record count the navigator's reader sees (the engine's before the
+  // reader is opened).
+  int64_t record_count() const { return reader_open_ ? reader_->record_count() : engine_->record_count(); }
+  // The detail lines the screen shows of the document shown: the present
+  // ones, and during a search only those the search prints. All false (one
+  // per line of the form) when no document is shown.
+  std::vector<bool> LinesShown() const;
+
  private:
+  // Opens the reader, once.
+  Status OpenReader();
+  // Reads record n and computes every field of it, as the query's output
+  // would print them. `beyond_head`: HEAD no longer holds record n.
+  Status ReadWholeRecord(int64_t n, bool* beyond_head);
+  // Whether the query prints the record last read: its header when it has
+  // no present line, otherwise at least one of its lines.
+  bool PrintsRecord() const;
   // Reads record n; `prints` tells whether the query prints it. A record
   // HEAD no longer holds ends the store there.
   Status Examine(int64_t n, bool* prints);
   // Reads on from scanned_end_ to the next match; false at the end.
   Status ScanToNextMatch(bool* found);
-  // Reads the record shown again, so that the query's values are its.
+  // Reads the record shown again, so that values() are its.
   Status Show(int64_t n);
 
-  Query* query_;
-  std::vector<QueryArgument> arguments_;  // the search in force
+  const Engine* engine_;
+  // Held by pointer so that a navigator can be moved (a search's probe
+  // replaces the navigator in use).
+  std::unique_ptr<RecordReader> reader_;
+  bool reader_open_ = false;
+  Selection selection_;           // the search in force, as the query takes it
   bool searching_ = false;
   std::vector<int64_t> matches_;  // matches found, in store order
   size_t at_ = 0;                 // index in matches_ of the record shown
   int64_t scanned_end_ = 0;       // records below this have been examined
-  int64_t first_ = 0;             // the range the arguments examine
-  int64_t end_ = 0;
+  RecordRange range_;             // the records the selection examines
   int64_t current_ = -1;
   int64_t records_read_ = 0;
 };

@@ -39,16 +39,9 @@ void View::ClearFields() {
   for (const Placement& p : layout_.detail) Blank(p);
 }
 
-void View::DrawRecord(const Navigator& navigator) {
-  const Form& form = query_->form();
-  const bool shown = navigator.current() >= 0;
-  std::vector<bool> lines_shown(static_cast<size_t>(form.line_count), false);
-  for (int line = 0; line < form.line_count; ++line) {
-    lines_shown[static_cast<size_t>(line)] = shown && query_->LinePresent(line) &&
-                                             (!navigator.searching() || query_->PrintsLine(line));
-  }
-  if (shown) {
-    DrawValues(query_->values(), lines_shown);
+void View::DrawRecord(const DocumentShown& shown) {
+  if (shown.values != nullptr) {
+    DrawValues(*shown.values, shown.lines);
     return;
   }
   ClearFields();
@@ -56,7 +49,7 @@ void View::DrawRecord(const Navigator& navigator) {
 }
 
 void View::DrawValues(const RecordValues& values, const std::vector<bool>& lines_shown) {
-  const Form& form = query_->form();
+  const Form& form = *form_;
   for (int f = 0; f < form.header_count; ++f) {
     DrawField(layout_.header[static_cast<size_t>(f)], form.ph[static_cast<size_t>(f)], values.HeaderText(f));
   }
@@ -98,7 +91,7 @@ void View::DrawForm() {
   }
 }
 
-void View::DrawAll(const Navigator& navigator, const std::string& message) {
+void View::DrawAll(const DocumentShown& shown, const std::string& message) {
   // Every cell is blanked but the last of the last row, whose writing
   // would scroll some terminals.
   const std::string blank_row(static_cast<size_t>(std::max(layout_.size.columns, 0)), ' ');
@@ -107,6 +100,6 @@ void View::DrawAll(const Navigator& navigator, const std::string& message) {
     Write(r + 1 < layout_.size.rows ? blank_row : blank_row.substr(1));
   }
   DrawForm();
-  DrawRecord(navigator);
+  DrawRecord(shown);
   DrawMessage(message);
 }

@@ -7,28 +7,37 @@
 #include <string>
 #include <vector>
 
+#include "form.h"
 #include "layout.h"
-#include "navigator.h"
-#include "query.h"
+#include "record_values.h"
 #include "terminal_text.h"
+
+// What the screen shows of a document: its values (none when no document
+// is shown) and, by detail line, whether the line is drawn.
+struct DocumentShown {
+  const RecordValues* values = nullptr;
+  std::vector<bool> lines;
+};
 
 class View {
  public:
-  View(const Query* query, Layout layout) : query_(query), layout_(std::move(layout)) {}
+  // `form` must outlive the view (or be replaced by set_form first).
+  View(const Form& form, Layout layout) : form_(&form), layout_(std::move(layout)) {}
 
   const Layout& layout() const { return layout_; }
   // How stored text is written to the terminal (by default: as stored,
   // control bytes as '?').
   void set_text(TerminalText text) { text_ = std::move(text); }
   void set_layout(Layout layout) { layout_ = std::move(layout); }
+  // The form the values drawn follow, after the engine is loaded again.
+  void set_form(const Form& form) { form_ = &form; }
 
-  // Draws the whole screen: blanks, the frame, the masks, the document the
-  // navigator shows and the message; then flushes.
-  void DrawAll(const Navigator& navigator, const std::string& message);
-  // Draws the values of the document the navigator shows (blanks when it
-  // shows none): every header field, and every detail line the query would
-  // print; other lines are blank. Flushes.
-  void DrawRecord(const Navigator& navigator);
+  // Draws the whole screen: blanks, the frame, the masks, the document
+  // `shown` and the message; then flushes.
+  void DrawAll(const DocumentShown& shown, const std::string& message);
+  // Draws the document `shown` as DrawValues does, or blanks every field
+  // when it has no values. Flushes.
+  void DrawRecord(const DocumentShown& shown);
   // Draws `values` as DrawRecord draws a document: every header field, and
   // the fields of each line `lines_shown` marks (other lines blank). Flushes.
   void DrawValues(const RecordValues& values, const std::vector<bool>& lines_shown);
@@ -47,7 +56,7 @@ class View {
   // Writes `text`, in the store's encoding, through text_.
   void Write(const std::string& text) const;
 
-  const Query* query_;
+  const Form* form_;
   Layout layout_;
   TerminalText text_;
 };

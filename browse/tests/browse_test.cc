@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <regex>
 #include <string>
 
 #include "browser.h"
+#include "engine.h"
 #include "harness.h"
 #include "masks.h"
-#include "query.h"
 #include "tcp.h"
 
 namespace {
@@ -26,11 +27,12 @@ ChildRun Browse(const std::string& keys, ScreenSize size = {24, 80},
     SetReadableTable();
     add_entries();
     if (chdir(QUERY_EXAMPLES_DIR) != 0) _exit(3);
-    Query query;
-    if (!query.Start("fac", {}).ok()) _exit(4);
+    std::unique_ptr<Engine> engine;
+    std::vector<std::string> warnings;
+    if (!Engine::Load({".", "fac"}, &engine, &warnings).ok()) _exit(4);
     std::vector<std::string> header_mask, detail_mask;
     if (!LoadMask("fac.0", &header_mask).ok() || !LoadMask("fac.1", &detail_mask).ok()) _exit(5);
-    Browser browser(&query, header_mask, detail_mask, size);
+    Browser browser(*engine, header_mask, detail_mask, size);
     if (!browser.Start().ok()) _exit(6);
     bool done = false;
     while (!done) {
@@ -183,12 +185,13 @@ TEST(BrowserTest, SmallScreenNeverWritesBeyondItsEdgeAndNamesHiddenFieldsOnce) {
     tc[TC_BOX_BEGIN][0] = '\0';
     tc[TC_BOX_END][0] = '\0';
     if (chdir(QUERY_EXAMPLES_DIR) != 0) _exit(3);
-    Query query;
-    if (!query.Start("fac", {}).ok()) _exit(4);
+    std::unique_ptr<Engine> engine;
+    std::vector<std::string> warnings;
+    if (!Engine::Load({".", "fac"}, &engine, &warnings).ok()) _exit(4);
     std::vector<std::string> header_mask, detail_mask;
     LoadMask("fac.0", &header_mask);
     LoadMask("fac.1", &detail_mask);
-    Browser browser(&query, header_mask, detail_mask, {9, 40});
+    Browser browser(*engine, header_mask, detail_mask, {9, 40});
     browser.Start();
     bool done = false;
     while (!done) browser.HandleKey(getin1(), &done);
@@ -219,12 +222,13 @@ TEST(BrowserTest, ResizeLaysTheFormOutAgain) {
   ChildRun run = RunInChild("", [] {
     SetReadableTable();
     if (chdir(QUERY_EXAMPLES_DIR) != 0) _exit(3);
-    Query query;
-    if (!query.Start("fac", {}).ok()) _exit(4);
+    std::unique_ptr<Engine> engine;
+    std::vector<std::string> warnings;
+    if (!Engine::Load({".", "fac"}, &engine, &warnings).ok()) _exit(4);
     std::vector<std::string> header_mask, detail_mask;
     LoadMask("fac.0", &header_mask);
     LoadMask("fac.1", &detail_mask);
-    Browser browser(&query, header_mask, detail_mask, {24, 80});
+    Browser browser(*engine, header_mask, detail_mask, {24, 80});
     browser.Start();
     std::printf("#RESIZE");
     browser.Resize({9, 40});

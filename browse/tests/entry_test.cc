@@ -9,12 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "browser.h"
+#include "engine.h"
 #include "harness.h"
 #include "masks.h"
-#include "query.h"
 #include "tcp.h"
 
 namespace fs = std::filesystem;
@@ -62,11 +63,12 @@ ChildRun BrowseIn(const fs::path& dir, const std::string& keys, bool editing) {
     TICS = 23;
     tcpmode(TCP_MODE_MODERN);
     if (chdir(dir.c_str()) != 0) _exit(3);
-    Query query;
-    if (!query.Start("fac", {}).ok()) _exit(4);
+    std::unique_ptr<Engine> engine;
+    std::vector<std::string> warnings;
+    if (!Engine::Load({".", "fac"}, &engine, &warnings).ok()) _exit(4);
     std::vector<std::string> header_mask, detail_mask;
     if (!LoadMask("fac.0", &header_mask).ok() || !LoadMask("fac.1", &detail_mask).ok()) _exit(5);
-    Browser browser(&query, header_mask, detail_mask, {24, 80});
+    Browser browser(*engine, header_mask, detail_mask, {24, 80});
     browser.set_editing(editing);
     if (!browser.Start().ok()) _exit(6);
     bool done = false;

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "navigator.h"
-#include "query.h"
+#include "engine.h"
+#include "record_values.h"
 
 namespace {
 
@@ -19,15 +21,16 @@ class NavigatorTest : public ::testing::Test {
     ASSERT_NE(getcwd(here, sizeof here), nullptr);
     saved_dir_ = here;
     ASSERT_EQ(chdir(QUERY_EXAMPLES_DIR), 0);
-    Status s = query_.Start("fac", {});
+    std::vector<std::string> warnings;
+    Status s = Engine::Load({".", "fac"}, &engine_, &warnings);
     ASSERT_TRUE(s.ok()) << s.message();
   }
   void TearDown() override { ASSERT_EQ(chdir(saved_dir_.c_str()), 0); }
 
-  std::string Shown() const { return std::string(query_.values().HeaderText(0)); }
+  static std::string Shown(const Navigator& nav) { return std::string(nav.values().HeaderText(0)); }
 
   std::string saved_dir_;
-  Query query_;
+  std::unique_ptr<Engine> engine_;
 };
 
 std::vector<QueryArgument> Arguments(const std::vector<std::string>& texts) {
@@ -50,12 +53,12 @@ std::string CommandLineOutput(const std::vector<std::string>& texts) {
 }
 
 // The line the query would print for line `line` (-1: the header alone) of
-// the record the query holds, as its output writes it.
-std::string LineAsPrinted(const Query& query, const std::vector<QueryArgument>& arguments, int line) {
+// the record `values` hold, as its output writes it.
+std::string LineAsPrinted(const RecordValues& values, const std::vector<QueryArgument>& arguments, int line) {
   std::string out;
   for (const QueryArgument& arg : arguments) {
-    if (arg.IsHeader()) out += query.values().HeaderText(arg.field);
-    if (arg.IsDetail() && line >= 0) out += query.values().DetailText(line, arg.field);
+    if (arg.IsHeader()) out += values.HeaderText(arg.field);
+    if (arg.IsDetail() && line >= 0) out += values.DetailText(line, arg.field);
     if (arg.has_separator) out += arg.separator;
   }
   return out + "\n";
@@ -63,47 +66,47 @@ std::string LineAsPrinted(const Query& query, const std::vector<QueryArgument>& 
 
 // Walks every match with Next and writes what the query would print for
 // the documents and lines shown, in order.
-std::string BrowsedOutput(Query* query, const std::vector<std::string>& texts) {
+std::string BrowsedOutput(const Engine& engine, const std::vector<std::string>& texts) {
   const std::vector<QueryArgument> arguments = Arguments(texts);
-  Navigator navigator(query);
+  Navigator navigator(engine);
   bool found = false;
   EXPECT_TRUE(navigator.Search(arguments, &found).ok());
   std::string out;
   bool moved = found;
   while (moved) {
     bool any_line = false;
-    for (int line = 0; line < query->form().line_count; ++line) {
-      if (!query->LinePresent(line)) continue;
+    for (int line = 0; line < engine.form().line_count; ++line) {
+      if (!navigator.LinePresent(line)) continue;
       any_line = true;
-      if (query->PrintsLine(line)) out += LineAsPrinted(*query, arguments, line);
+      if (navigator.PrintsLine(line)) out += LineAsPrinted(navigator.values(), arguments, line);
     }
-    if (!any_line) out += LineAsPrinted(*query, arguments, -1);
+    if (!any_line) out += LineAsPrinted(navigator.values(), arguments, -1);
     EXPECT_TRUE(navigator.Next(&moved).ok());
   }
   return out;
 }
 
 TEST_F(NavigatorTest, WithoutSearchMovesThroughEveryDocumentAndStopsAtTheEnds) {
-  Navigator nav(&query_);
+  Navigator nav(*engine_);
   bool moved = false;
   ASSERT_TRUE(nav.Search({}, &moved).ok());
   EXPECT_EQ(nav.current(), 0);
-  EXPECT_EQ(Shown(), "000101");
+  EXPECT_EQ(Shown(nav), "000101");
   ASSERT_TRUE(nav.Previous(&moved).ok());
   EXPECT_FALSE(moved);
-  EXPECT_EQ(Shown(), "000101");
+  EXPECT_EQ(Shown(nav), "000101");
   ASSERT_TRUE(nav.Next(&moved).ok());
   EXPECT_TRUE(moved);
-  EXPECT_EQ(Shown(), "000102");
+  EXPECT_EQ(Shown(nav), "000102");
   ASSERT_TRUE(nav.Last(&moved).ok());
   EXPECT_EQ(nav.current(), 11);
-  EXPECT_EQ(Shown(), "000112");
+  EXPECT_EQ(Shown(nav), "000112");
   ASSERT_TRUE(nav.Next(&moved).ok());
   EXPECT_FALSE(moved);
   EXPECT_EQ(nav.current(), 11);
   ASSERT_TRUE(nav.First(&moved).ok());
   EXPECT_TRUE(moved);
-  EXPECT_EQ(Shown(), "000101");
+  EXPECT_EQ(Shown(nav), "000101");
 }
 
 TEST_F(NavigatorTest, SearchSelectsTheDocumentsAndLinesTheCommandLineQueryPrints) {
@@ -121,13 +124,13 @@ TEST_F(NavigatorTest, SearchSelectsTheDocumentsAndLinesTheCommandLineQueryPrints
   for (const auto& texts : searches) {
     SCOPED_TRACE(texts[0] + " " + texts[1]);
     const std::string expected = CommandLineOutput(texts);
-    EXPECT_EQ(BrowsedOutput(&query_, texts), expected);
+    EXPECT_EQ(BrowsedOutput(*engine_, texts), expected);
   }
   EXPECT_NE(CommandLineOutput({"d01;tornillo", "h00;"}), "");  // the comparison is not empty
 }
 
 TEST_F(NavigatorTest, NextMatchReadsOnlyRecordsNotYetExamined) {
-  Navigator nav(&query_);
+  Navigator nav(*engine_);
   bool found = false;
   ASSERT_TRUE(nav.Search(Arguments({"d01;tornillo"}), &found).ok());
   ASSERT_TRUE(found);
@@ -135,7 +138,7 @@ TEST_F(NavigatorTest, NextMatchReadsOnlyRecordsNotYetExamined) {
   bool moved = true;
   while (moved) ASSERT_TRUE(nav.Next(&moved).ok());
   // Every record once, and the last match once more to show it again.
-  EXPECT_EQ(nav.records_read(), query_.record_count() + 1);
+  EXPECT_EQ(nav.records_read(), engine_->record_count() + 1);
   const int64_t before = nav.records_read();
   ASSERT_TRUE(nav.Previous(&moved).ok());
   ASSERT_TRUE(nav.Next(&moved).ok());
@@ -144,24 +147,24 @@ TEST_F(NavigatorTest, NextMatchReadsOnlyRecordsNotYetExamined) {
 }
 
 TEST_F(NavigatorTest, PreviousAndLastWithASearchStayOnMatches) {
-  Navigator nav(&query_);
+  Navigator nav(*engine_);
   bool moved = false;
   ASSERT_TRUE(nav.Search(Arguments({"d01;tornillo"}), &moved).ok());
-  EXPECT_EQ(Shown(), "000101");
+  EXPECT_EQ(Shown(nav), "000101");
   ASSERT_TRUE(nav.Last(&moved).ok());
   EXPECT_TRUE(moved);
-  EXPECT_EQ(Shown(), "000111");
+  EXPECT_EQ(Shown(nav), "000111");
   EXPECT_EQ(nav.match_number(), 4);
   ASSERT_TRUE(nav.Previous(&moved).ok());
-  EXPECT_EQ(Shown(), "000109");
+  EXPECT_EQ(Shown(nav), "000109");
   ASSERT_TRUE(nav.First(&moved).ok());
-  EXPECT_EQ(Shown(), "000101");
+  EXPECT_EQ(Shown(nav), "000101");
   ASSERT_TRUE(nav.Previous(&moved).ok());
   EXPECT_FALSE(moved);
 }
 
 TEST_F(NavigatorTest, SearchWithoutMatchesShowsNothing) {
-  Navigator nav(&query_);
+  Navigator nav(*engine_);
   bool found = true;
   ASSERT_TRUE(nav.Search(Arguments({"d01;no such article"}), &found).ok());
   EXPECT_FALSE(found);
@@ -172,21 +175,21 @@ TEST_F(NavigatorTest, SearchWithoutMatchesShowsNothing) {
 }
 
 TEST_F(NavigatorTest, KeyFindsItsDocumentAndEndsTheSearch) {
-  Navigator nav(&query_);
+  Navigator nav(*engine_);
   bool found = false;
   ASSERT_TRUE(nav.Search(Arguments({"d01;tornillo"}), &found).ok());
   ASSERT_TRUE(nav.GoToKey("000107", &found).ok());
   EXPECT_TRUE(found);
   EXPECT_FALSE(nav.searching());
   EXPECT_EQ(nav.current(), 6);
-  EXPECT_EQ(Shown(), "000107");
+  EXPECT_EQ(Shown(nav), "000107");
   bool moved = false;
   ASSERT_TRUE(nav.Next(&moved).ok());
-  EXPECT_EQ(Shown(), "000108");  // every document again, from there
+  EXPECT_EQ(Shown(nav), "000108");  // every document again, from there
 }
 
 TEST_F(NavigatorTest, UnknownKeyLeavesTheDocumentShown) {
-  Navigator nav(&query_);
+  Navigator nav(*engine_);
   bool found = false;
   ASSERT_TRUE(nav.Search({}, &found).ok());
   bool moved = false;
@@ -194,7 +197,33 @@ TEST_F(NavigatorTest, UnknownKeyLeavesTheDocumentShown) {
   ASSERT_TRUE(nav.GoToKey("999999", &found).ok());
   EXPECT_FALSE(found);
   EXPECT_EQ(nav.current(), 1);
-  EXPECT_EQ(Shown(), "000102");  // its values are read again, not the probe's
+  EXPECT_EQ(Shown(nav), "000102");  // its values are read again, not the probe's
+}
+
+TEST_F(NavigatorTest, NavigatorsOnOneEngineKeepTheirOwnDocumentAndSearch) {
+  Navigator browsing(*engine_);
+  bool found = false;
+  ASSERT_TRUE(browsing.Search({}, &found).ok());
+  bool moved = false;
+  ASSERT_TRUE(browsing.Next(&moved).ok());
+  Navigator probe(*engine_);
+  ASSERT_TRUE(probe.Search(Arguments({"d01;tornillo"}), &found).ok());
+  ASSERT_TRUE(probe.Last(&moved).ok());
+  EXPECT_EQ(Shown(probe), "000111");
+  // The probe's reads and search leave the other navigator's values and
+  // its walk through every document as they were.
+  EXPECT_EQ(Shown(browsing), "000102");
+  EXPECT_FALSE(browsing.searching());
+  const std::vector<bool> lines = browsing.LinesShown();
+  for (int line = 0; line < engine_->form().line_count; ++line) {
+    EXPECT_EQ(lines[static_cast<size_t>(line)], browsing.LinePresent(line)) << line;
+  }
+  ASSERT_TRUE(browsing.Next(&moved).ok());
+  EXPECT_EQ(Shown(browsing), "000103");
+  // Moved into the probe's place, the search goes on where it stood.
+  browsing = std::move(probe);
+  ASSERT_TRUE(browsing.Previous(&moved).ok());
+  EXPECT_EQ(Shown(browsing), "000109");
 }
 
 }  // namespace
