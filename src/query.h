@@ -1,7 +1,7 @@
 // A query as one object: an engine loaded from the working directory, the
-// selection its arguments make, and one reader. The command line, browse and
-// the tests use it; programs that share an engine between threads or
-// requests use engine.h directly.
+// selection its arguments make, and one reader. The command line and the
+// tests use it; programs that share an engine between threads, cursors or
+// requests (browse, query-serve) use engine.h directly.
 #ifndef QUERY_QUERY_H_
 #define QUERY_QUERY_H_
 
