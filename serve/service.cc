@@ -13,6 +13,7 @@
 
 #include <httplib.h>
 
+#include "deadline_server.h"
 #include "escape.h"
 #include "responses.h"
 #include "routes.h"
@@ -89,7 +90,7 @@ struct Service::Impl {
   std::unique_ptr<FormRegistry> registry;
   Utf8Converter converter;
   ServiceState state;
-  httplib::Server server;
+  DeadlineServer server;
   int port = 0;
   std::mutex log_mutex;
   std::mutex stop_mutex;
@@ -132,6 +133,11 @@ struct Service::Impl {
     server.set_read_timeout(options.io_timeout_seconds, 0);
     server.set_write_timeout(options.io_timeout_seconds, 0);
     server.set_keep_alive_timeout(options.io_timeout_seconds);
+    server.set_request_timeout(std::chrono::seconds(options.request_timeout_seconds));
+    server.set_late_request_handler([this](const std::string& remote_addr) {
+      Log("query-serve: " + Timestamp() + " " + remote_addr + " sent no whole request within " +
+          std::to_string(options.request_timeout_seconds) + " s; connection closed\n");
+    });
     server.set_keep_alive_max_count(kKeepAliveRequests);
     server.set_payload_max_length(kMaxRequestBody);
     server.set_tcp_nodelay(true);

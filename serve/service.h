@@ -3,7 +3,9 @@
 //
 // Limits: a request line of at most 8 KiB and header lines of at most
 // 8 KiB (the HTTP library's), no request body beyond 64 KiB, a client that
-// sends or reads nothing for `io_timeout_seconds` is cut off, and at most
+// sends or reads nothing for `io_timeout_seconds` is cut off, so is one
+// that has not sent a whole request `request_timeout_seconds` after it
+// began (however it spaces its bytes; responses are not bounded), and at most
 // `max_connections` connections are served at once (further ones wait in
 // the kernel's queue until one ends).
 #ifndef SERVE_SERVICE_H_
@@ -23,6 +25,7 @@ struct ServiceOptions {
   TextEncoding encoding = TextEncoding::kCp437;
   int max_connections = 256;
   int io_timeout_seconds = 5;
+  int request_timeout_seconds = 10;  // 0: no bound on a request's arrival
   int reload_interval_ms = 1000;
   FILE* access_log = stderr;  // one line per request; nullptr for none
 };

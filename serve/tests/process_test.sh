@@ -1,7 +1,9 @@
 #!/bin/sh
 # query-serve as a process: SIGTERM lets a streamed response in flight
 # finish whole and exits 0; a client that stops sending in the middle of
-# its request is cut off after the I/O timeout; a bad command line exits 2.
+# its request is cut off after the I/O timeout, and one that drips its
+# request a byte a second after the request deadline; a bad command line
+# exits 2.
 # Skipped (77) without curl or bash.
 #
 #   process_test.sh QUERY_SERVE QUERY BENCH_STORE
@@ -38,6 +40,15 @@ bash -c "exec 3<>/dev/tcp/127.0.0.1/$port; printf 'GET /fac HT' >&3; timeout 20 
   fail "the slow client's connection was not closed by the service"
 elapsed=$(( $(date +%s) - start ))
 [ "$elapsed" -le 8 ] || fail "the slow client was held for $elapsed s"
+
+# A client that sends a byte a second (never pausing for the I/O timeout)
+# is cut off 10 s after it connected, and the log says why.
+start=$(date +%s)
+bash -c "exec 3<>/dev/tcp/127.0.0.1/$port
+  for i in \$(seq 30); do printf a >&3 2>/dev/null || exit 0; sleep 1; done" 2>/dev/null
+elapsed=$(( $(date +%s) - start ))
+[ "$elapsed" -ge 9 ] && [ "$elapsed" -le 13 ] || fail "the dripping client was held for $elapsed s"
+grep -q "sent no whole request within 10 s; connection closed" "$work/log" || fail "no log line for the late request"
 
 # A slow download of every line is in flight when SIGTERM comes.
 (cd "$work/store" && "$query" fac 'h00;' 'd01;' 'd04;') > "$work/expected"

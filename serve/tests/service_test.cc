@@ -1,6 +1,10 @@
 // The service over HTTP, in this process, against the built query's own
 // output: every format, the pages' escaping, bad requests, and a store that
 // grows, changes and disappears under it.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,7 +30,8 @@ namespace {
 // A service on a free loopback port over the forms of `dir`.
 class RunningService {
  public:
-  explicit RunningService(const std::string& dir, std::vector<std::string> forms = {"fac"}) {
+  explicit RunningService(const std::string& dir, std::vector<std::string> forms = {"fac"},
+                          int request_timeout_seconds = 10) {
     std::unique_ptr<FormRegistry> registry;
     std::vector<std::string> warnings;
     Status s = FormRegistry::Open(dir, forms, &registry, &warnings);
@@ -36,6 +41,7 @@ class RunningService {
     options.access_log = nullptr;
     options.reload_interval_ms = 50;
     options.max_connections = 8;
+    options.request_timeout_seconds = request_timeout_seconds;
     s = Service::Start(options, std::move(registry), &service_);
     EXPECT_TRUE(s.ok()) << s.message();
     thread_ = std::thread([this] { service_->Run(); });
@@ -44,6 +50,7 @@ class RunningService {
     service_->Stop(5);
     thread_.join();
   }
+  int port() const { return service_->port(); }
   httplib::Result Get(const std::string& target) {
     httplib::Client client("127.0.0.1", service_->port());
     client.set_read_timeout(30, 0);
@@ -380,6 +387,113 @@ TEST_F(ServiceTest, OnlyTheFormsNamedAtStartAreServed) {
   ASSERT_TRUE(FormRegistry::Open(store_.path(), {"fac"}, &registry, &warnings).ok());
   EXPECT_EQ(registry->Find("fac.0"), nullptr);
   EXPECT_EQ(registry->Find("clients.db"), nullptr);
+}
+
+
+// A client on a plain socket, for requests no HTTP client library sends.
+class RawClient {
+ public:
+  explicit RawClient(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  }
+  ~RawClient() { close(fd_); }
+  // False once the service has closed the connection.
+  bool Send(const std::string& text) { return send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size()); }
+  // Reads what comes within `wait`; `closed` tells whether the service
+  // closed the connection.
+  std::string Receive(std::chrono::milliseconds wait, bool* closed) {
+    std::string got;
+    const auto until = std::chrono::steady_clock::now() + wait;
+    *closed = false;
+    while (std::chrono::steady_clock::now() < until) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        *closed = true;
+        break;
+      }
+      got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(ServiceTest, ARequestDrippedByteByByteIsCutOffAtItsDeadline) {
+  RunningService service(store_.path(), {"fac"}, 2);
+  RawClient client(service.port());
+  const std::string request = "GET /fac?q=" + std::string(200, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  const auto start = std::chrono::steady_clock::now();
+  bool closed = false;
+  for (size_t i = 0; i < request.size() && !closed && SecondsSince(start) < 8; ++i) {
+    if (!client.Send(request.substr(i, 1))) break;
+    client.Receive(std::chrono::milliseconds(250), &closed);
+  }
+  if (!closed) client.Receive(std::chrono::milliseconds(500), &closed);
+  EXPECT_TRUE(closed);
+  const double held = SecondsSince(start);
+  EXPECT_GE(held, 1.5);
+  EXPECT_LE(held, 3.5);
+}
+
+TEST_F(ServiceTest, EachRequestOnAKeptAliveConnectionHasItsOwnDeadline) {
+  RunningService service(store_.path(), {"fac"}, 1);
+  RawClient client(service.port());
+  const std::string request = "GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n";
+  bool closed = false;
+  // Two requests in one packet are both answered, then the connection idles
+  // past the request deadline (not the keep-alive timeout) before a third.
+  ASSERT_TRUE(client.Send(request + request));
+  EXPECT_EQ(Count(client.Receive(std::chrono::milliseconds(1500), &closed), "HTTP/1.1 204"), 2u);
+  ASSERT_FALSE(closed);
+  ASSERT_TRUE(client.Send(request));
+  EXPECT_EQ(Count(client.Receive(std::chrono::milliseconds(500), &closed), "HTTP/1.1 204"), 1u);
+  EXPECT_FALSE(closed);
+}
+
+TEST(GeneratedStore, AResponseStreamingLongerThanTheRequestDeadlineArrivesWhole) {
+  TempDir dir;
+  StoreParams params;
+  params.documents = 3000;
+  params.clients = 300;
+  params.articles = 500;
+  StoreStats stats;
+  std::string error;
+  ASSERT_TRUE(WriteStore(params, dir.path(), &stats, &error)) << error;
+  RunningService service(dir.path(), {"fac"}, 1);
+  const std::vector<std::string> question = {"h00;", "h01;", "d01;", "d04;"};
+  httplib::Client client("127.0.0.1", service.port());
+  client.set_read_timeout(30, 0);
+  std::string body;
+  int pauses = 0;
+  const auto start = std::chrono::steady_clock::now();
+  auto res = client.Get(RowsTarget(question, "text").c_str(), [&](const char* data, size_t size) {
+    body.append(data, size);
+    if (pauses++ < 6) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return true;
+  });
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_GT(SecondsSince(start), 1.5);
+  EXPECT_EQ(body, QueryOutput(dir.path(), question, "text"));
 }
 
 }  // namespace
