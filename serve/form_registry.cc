@@ -1,44 +1,13 @@
 #include "form_registry.h"
 
-#include <sys/stat.h>
-
 #include <set>
 
 #include "escape.h"
+#include "file_stamp.h"
 #include "masks.h"
+#include "store_files.h"
 
 namespace {
-
-// What a file looked like: enough to notice a rewrite, a growth, a rename
-// over it or its disappearance.
-struct FileStamp {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  int64_t mtime_ns = 0;
-  int64_t ctime_ns = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp StampOf(const std::string& path) {
-  struct stat st;
-  FileStamp stamp;
-  if (stat(path.c_str(), &st) != 0) return stamp;
-  stamp.exists = true;
-  stamp.device = st.st_dev;
-  stamp.inode = st.st_ino;
-  stamp.size = st.st_size;
-  stamp.mtime_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.ctime_ns = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
-  return stamp;
-}
-
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  if (!name.empty() && name.front() == '/') return name;
-  if (dir.empty() || dir == ".") return name;
-  return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
 
 std::string BaseName(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -81,11 +50,11 @@ struct FormRegistry::Slot {
   // The files whose change reloads the form, as `engine` names them.
   std::vector<std::string> WatchedFiles(const Engine* engine) const {
     std::vector<std::string> files = {form_path, form_path + ".0", form_path + ".1", form_path + ".c0",
-                                      JoinPath(store_dir, "INFO"), JoinPath(store_dir, "H")};
+                                      StoreFilePath(store_dir, kInfoFile), StoreFilePath(store_dir, kHeaderIndexFile)};
     if (engine == nullptr) return files;
     std::set<std::string> tables;
     for (const TableDesc& table : engine->form().tables)
-      if (table.named) tables.insert(JoinPath(store_dir, table.file_name));
+      if (table.named) tables.insert(StoreFilePath(store_dir, table.file_name));
     files.insert(files.end(), tables.begin(), tables.end());
     return files;
   }
@@ -132,7 +101,7 @@ Status FormRegistry::Open(const std::string& store_dir, const std::vector<std::s
   for (const std::string& form : forms) {
     auto slot = std::make_unique<Slot>();
     slot->name = BaseName(form);
-    slot->form_path = form.find('/') == std::string::npos ? JoinPath(store_dir, form) : form;
+    slot->form_path = form.find('/') == std::string::npos ? StoreFilePath(store_dir, form) : form;
     slot->store_dir = store_dir;
     if (!IsServableName(slot->name))
       return Status::Error("form '" + EscapeControlBytes(form) +

@@ -1,38 +1,17 @@
 #include "reader_cache.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
+#include "file_stamp.h"
+#include "store_files.h"
+
 namespace {
-
-struct Stamp {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  int64_t mtime_ns = 0;
-  bool operator==(const Stamp&) const = default;
-};
-
-Stamp StampOf(const std::string& path) {
-  struct stat st;
-  Stamp stamp;
-  if (stat(path.c_str(), &st) != 0) return stamp;
-  stamp = {true, st.st_dev, st.st_ino, st.st_size, int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
-  return stamp;
-}
-
-std::string StorePath(const ServedForm& form, const char* name) {
-  const std::string& dir = form.engine->options().store_dir;
-  return dir.empty() || dir == "." ? std::string(name) : dir + "/" + name;
-}
 
 struct Kept {
   std::shared_ptr<const ServedForm> form;  // keeps the engine the reader reads
-  Stamp info;
-  Stamp head;
+  FileStamp info;
+  FileStamp head;
   std::unique_ptr<RecordReader> reader;
 };
 
@@ -41,8 +20,9 @@ thread_local std::vector<Kept> kept;
 }  // namespace
 
 Status LendReader(const std::shared_ptr<const ServedForm>& form, RecordReader** reader) {
-  const Stamp info = StampOf(StorePath(*form, "INFO"));
-  const Stamp head = StampOf(StorePath(*form, "HEAD"));
+  const std::string& dir = form->engine->options().store_dir;
+  const FileStamp info = StampOf(StoreFilePath(dir, kInfoFile));
+  const FileStamp head = StampOf(StoreFilePath(dir, kHeadFile));
   if (!info.exists) return Status::Error("the store's INFO cannot be seen");
   Kept* slot = nullptr;
   for (Kept& k : kept)

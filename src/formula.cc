@@ -134,6 +134,7 @@ Status Formulas::Compile(const Form& form) {
   // Lines that compute some field, in file order, so warnings come in order.
   std::vector<int> compiled_of(entries_.size(), -1);
   compiled_.clear();
+  std::vector<uint64_t> bound_of;  // each compiled formula's assembled bound
   for (size_t i = 0; i < entries_.size(); ++i) {
     const FormulaEntry& l = entries_[i];
     bool applies = false;
@@ -151,6 +152,7 @@ Status Formulas::Compile(const Form& form) {
     compiled_of[i] = static_cast<int>(compiled_.size());
     compiled_.push_back(CompileLine(form, static_cast<int>(i)));
     const uint64_t bound = AssembledBound(form, compiled_.back(), detail_room);
+    bound_of.push_back(bound);
     if (bound > kMaxAssembledFormula) {
       compiled_.clear();
       return Status::Error("formula file '" + name_ + "', line " +
@@ -162,8 +164,6 @@ Status Formulas::Compile(const Form& form) {
 
   // What one record can cost: every header target once, and every target
   // of every detail line once, each at most its formula's bound.
-  std::vector<uint64_t> bound_of(compiled_.size());
-  for (size_t c = 0; c < compiled_.size(); ++c) bound_of[c] = AssembledBound(form, compiled_[c], detail_room);
   uint64_t record_bound = 0;
   header_targets_.clear();
   for (int f = 0; f < form.header_count; ++f) {
