@@ -12,7 +12,9 @@
 #include "tcp.h"
 
 // What loading read. The form and the compiled formulas are only read from
-// then on; each reader copies the formulas for its own evaluator. The tables
+// then on; each reader copies the formulas for its own evaluator. Lookup
+// indexes and tables read whole are built once, by the first reader that
+// needs each, and shared by all (SharedLookups). The tables
 // and the store that loading opened to check them are handed, once, to the
 // first reader that opens, so that a program with one reader opens each
 // file once.
@@ -22,6 +24,8 @@ struct Engine::Loaded {
   Formulas formulas;
   int64_t record_count = 0;
   bool records_independent = false;
+
+  SharedLookups shared_lookups;  // key indexes and tables read whole, built once for all readers
 
   std::mutex spare_mutex;  // guards the two below
   std::unique_ptr<LookupTables> spare_lookups;
@@ -52,7 +56,7 @@ Status Engine::Load(const EngineOptions& options, std::unique_ptr<Engine>* engin
                             std::to_string(form.field_count);
   dbgr(1, trace.c_str());
   loaded->spare_lookups = std::make_unique<LookupTables>();
-  if (!(s = loaded->spare_lookups->Load(form, options.store_dir)).ok()) return s;
+  if (!(s = loaded->spare_lookups->Load(form, options.store_dir, &loaded->shared_lookups)).ok()) return s;
   loaded->spare_store = std::make_unique<Store>();
   if (!(s = loaded->spare_store->Open(form, options.store_dir)).ok()) return s;
   for (const std::string& w : loaded->spare_store->warnings()) warnings->push_back(w);
@@ -121,7 +125,7 @@ Status RecordReader::Open(const Engine& engine) {
   Status s;
   if (state->lookups == nullptr) {
     state->lookups = std::make_unique<LookupTables>();
-    if (!(s = state->lookups->Load(form, loaded.options.store_dir)).ok()) return s;
+    if (!(s = state->lookups->Load(form, loaded.options.store_dir, &loaded.shared_lookups)).ok()) return s;
   }
   if (state->store == nullptr) {
     state->store = std::make_unique<Store>();

@@ -68,7 +68,7 @@ void KeyCache::Assign(std::vector<char> slots, size_t key_length, int64_t count)
 void KeyCache::Start(size_t key_length, int64_t count) {
   // Within the memory limit the slots fit; their pages are touched only as
   // keys are read.
-  slots_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(count) * key_length + 1);
+  slots_ = LargeBuffer(static_cast<size_t>(count) * key_length + 1);
   key_length_ = key_length;
   count_ = count;
   loaded_ = 0;
@@ -76,13 +76,13 @@ void KeyCache::Start(size_t key_length, int64_t count) {
 
 char* KeyCache::Extend(int64_t n) {
   n = std::min(n, count_ - loaded_);
-  char* first = slots_.get() + static_cast<size_t>(loaded_) * key_length_;
+  char* first = slots_.data() + static_cast<size_t>(loaded_) * key_length_;
   loaded_ += n;
   return first;
 }
 
 std::string_view KeyCache::Key(int64_t i, size_t length) const {
-  const char* p = slots_.get() + static_cast<size_t>(i) * key_length_;
+  const char* p = slots_.data() + static_cast<size_t>(i) * key_length_;
   size_t n = std::min(length, key_length_);
   const void* nul = std::memchr(p, '\0', n);
   if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - p);
@@ -123,7 +123,7 @@ int64_t KeyCache::ScanFor(std::string_view text, size_t length, int64_t from, in
   const bool needs_end = n < width;
   to = std::min(to, loaded_);
   if (from >= to) return -1;
-  const char* p = slots_.get() + static_cast<size_t>(from) * key_length_;
+  const char* p = slots_.data() + static_cast<size_t>(from) * key_length_;
   if (n == 0) {
     for (int64_t i = from; i < to; ++i, p += key_length_)
       if (!needs_end || p[0] == '\0') return i;

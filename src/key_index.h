@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "large_buffer.h"
+
 // The keys of one table, loaded once with the key length of the first key
 // field that names it, front to back: the first `loaded()` of its `count()`
 // slots are read.
@@ -42,7 +44,7 @@ class KeyCache {
  private:
   // count_ slots of key_length_ bytes, of which the first loaded_ are read;
   // the pages of the others are not touched.
-  std::unique_ptr<char[]> slots_;
+  LargeBuffer slots_;
   size_t key_length_ = 0;
   int64_t count_ = 0;
   int64_t loaded_ = 0;
@@ -100,7 +102,7 @@ class KeyIndex {
   void Insert(std::string_view key, uint64_t hash, int64_t slot);
 
   size_t length_;
-  std::vector<Bucket> buckets_;
+  std::vector<Bucket, LargeAllocator<Bucket>> buckets_;
   std::string long_keys_;
   size_t mask_ = 0;
   uint64_t extra_probes_ = 0;

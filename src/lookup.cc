@@ -53,8 +53,35 @@ LookupTables::LookupTables() = default;
 std::string LookupTables::PathOf(const std::string& name) const { return StoreFilePath(store_dir_, name); }
 LookupTables::~LookupTables() = default;
 
-Status LookupTables::Load(const Form& form, const std::string& store_dir) {
+// ---- SharedLookups
+
+std::shared_ptr<const KeyIndex> SharedLookups::Index(int table, size_t length,
+                                                     const std::function<std::unique_ptr<KeyIndex>()>& build) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<const KeyIndex>& index = indexes_[{table, length}];
+  if (!index) index = build();
+  return index;
+}
+
+std::shared_ptr<const KeyIndex> SharedLookups::BuiltIndex(int table, size_t length) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = indexes_.find({table, length});
+  return it != indexes_.end() ? it->second : nullptr;
+}
+
+std::shared_ptr<const SharedLookups::Contents> SharedLookups::TableContents(
+    int table, const std::function<std::shared_ptr<const Contents>()>& read) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::shared_ptr<const Contents>& contents = contents_[table];
+  if (!contents) contents = read();
+  return contents;
+}
+
+// ---- LookupTables
+
+Status LookupTables::Load(const Form& form, const std::string& store_dir, SharedLookups* shared) {
   store_dir_ = store_dir;
+  shared_ = shared;
   form_ = &form;
   memory_used_ = 0;
   deferred_tables_ = 0;
@@ -83,6 +110,9 @@ Status LookupTables::Load(const Form& form, const std::string& store_dir) {
 
 int64_t LookupTables::Find(Finder* finder, std::string_view text) {
   if (finder->index) return finder->index->Find(text);
+  // Another reader's index answers as this reader's scans would.
+  if (shared_ != nullptr && (finder->index = shared_->BuiltIndex(finder->table->number, finder->length)))
+    return finder->index->Find(text);
   Table& t = *finder->table;
   KeyCache& keys = t.keys;
   int64_t found = keys.ScanFor(text, finder->length);
@@ -94,8 +124,11 @@ int64_t LookupTables::Find(Finder* finder, std::string_view text) {
   // The keys this lookup compared: up to its match, or every key read.
   finder->compared += static_cast<uint64_t>(found >= 0 ? found + 1 : keys.loaded());
   if (finder->compared >= kScansPerKeyBeforeIndex * static_cast<uint64_t>(keys.count())) {
-    while (keys.loaded() < keys.count()) ReadMoreKeys(&t);
-    finder->index = std::make_unique<KeyIndex>(keys, finder->length);
+    auto build = [&]() {
+      while (keys.loaded() < keys.count()) ReadMoreKeys(&t);
+      return std::make_unique<KeyIndex>(keys, finder->length);
+    };
+    finder->index = shared_ != nullptr ? shared_->Index(t.number, finder->length, build) : build();
   }
   return found;
 }
@@ -192,14 +225,10 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   // A run that needs many descriptions from a small table is served from
   // memory; one that needs a few (a single record, say) reads just those.
   if (!t.InMemory() && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
-    struct stat st;
-    if (fstat(t.fd, &st) == 0 && st.st_size <= kMaxTableInMemory) {
-      t.contents.resize(static_cast<size_t>(st.st_size));
-      const ssize_t n = ReadAt(t.fd, t.contents.data(), t.contents.size(), 0);
-      t.contents.resize(static_cast<size_t>(std::max<ssize_t>(n, 0)));
-      t.descriptions = std::memchr(t.contents.data(), '\0', t.contents.size()) == nullptr
-                           ? DescriptionSource::kInMemoryNulFree
-                           : DescriptionSource::kInMemory;
+    auto read = [&]() { return ReadWholeTable(t); };
+    t.contents = shared_ != nullptr ? shared_->TableContents(number, read) : read();
+    if (t.contents) {
+      t.descriptions = t.contents->nul_free ? DescriptionSource::kInMemoryNulFree : DescriptionSource::kInMemory;
       // The descriptor stays open while keys are still read through it.
       if (t.key_fd != t.fd) {
         close(t.fd);
@@ -211,9 +240,9 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   size_t n;
   const char* bytes;
   if (t.InMemory()) {
-    const int64_t end = static_cast<int64_t>(t.contents.size());
+    const int64_t end = static_cast<int64_t>(t.contents->size);
     n = position >= end ? 0 : static_cast<size_t>(std::min<int64_t>(size, end - position));
-    bytes = t.contents.data() + (n > 0 ? position : 0);
+    bytes = t.contents->bytes.data() + (n > 0 ? position : 0);
   } else {
     t.scratch.resize(static_cast<size_t>(size));
     n = static_cast<size_t>(std::max<ssize_t>(ReadAt(t.fd, t.scratch.data(), t.scratch.size(), position), 0));
@@ -225,6 +254,17 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   }
   *text = {bytes, n};
   return Status::Ok();
+}
+
+std::shared_ptr<const SharedLookups::Contents> LookupTables::ReadWholeTable(const Table& t) const {
+  struct stat st;
+  if (fstat(t.fd, &st) != 0 || st.st_size > kMaxTableInMemory) return nullptr;
+  auto contents = std::make_shared<SharedLookups::Contents>();
+  contents->bytes = LargeBuffer(static_cast<size_t>(st.st_size));
+  const ssize_t n = ReadAt(t.fd, contents->bytes.data(), contents->bytes.size(), 0);
+  contents->size = static_cast<size_t>(std::max<ssize_t>(n, 0));
+  contents->nul_free = std::memchr(contents->bytes.data(), '\0', contents->size) == nullptr;
+  return contents;
 }
 
 // Fills the derived fields of one key. Only the first derived field of a
@@ -347,14 +387,15 @@ void LookupTables::PrefetchRecords(int line, const RecordValues& values, Prefetc
     if (slot < 0) continue;
     const Table& t = *tables_[key.table];
     if (!t.InMemory()) continue;
-    const int64_t length = static_cast<int64_t>(t.contents.size());
+    const int64_t length = static_cast<int64_t>(t.contents->size);
+    const char* contents = t.contents->bytes.data();
     if (line < 0 && key.description_size > 0) {
       const int64_t position = slot * t.desc->record_length + key.description_offset;
-      if (position < length) __builtin_prefetch(t.contents.data() + position);
+      if (position < length) __builtin_prefetch(contents + position);
     }
     for (const DerivedPlan& d : key.derived) {
       const int64_t position = slot * t.desc->record_length + d.offset;
-      if (d.finder == key.finder && position < length) __builtin_prefetch(t.contents.data() + position);
+      if (d.finder == key.finder && position < length) __builtin_prefetch(contents + position);
     }
   }
 }

@@ -17,13 +17,17 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "form.h"
 #include "key_index.h"
+#include "large_buffer.h"
 #include "status.h"
 #include "store.h"
 
@@ -47,6 +51,36 @@ struct PrefetchedPart {
   std::vector<Key> keys;
 };
 
+// What the lookup tables of the readers of one engine share once it is
+// built: key indexes and table files read whole. The first reader that
+// needs one builds it under a lock; a reader that needs it meanwhile waits
+// for it, and every reader then uses that one. Nothing shared changes once
+// it is published, so readers look it up and use it without a lock.
+class SharedLookups {
+ public:
+  // A table file read whole.
+  struct Contents {
+    LargeBuffer bytes;
+    size_t size = 0;        // bytes read, at most bytes.size()
+    bool nul_free = false;  // no NUL byte among them
+  };
+  // The index of table `table` over `length`, made by `build` when no
+  // reader has made it yet.
+  std::shared_ptr<const KeyIndex> Index(int table, size_t length,
+                                        const std::function<std::unique_ptr<KeyIndex>()>& build);
+  // The index of table `table` over `length` if a reader has made it.
+  std::shared_ptr<const KeyIndex> BuiltIndex(int table, size_t length);
+  // Table `table`'s file whole, read by `read` when no reader has read it
+  // yet; nullptr when it is not to be held (`read` gave nullptr).
+  std::shared_ptr<const Contents> TableContents(int table,
+                                                const std::function<std::shared_ptr<const Contents>()>& read);
+
+ private:
+  std::mutex mutex_;  // held while one is built, so the others wait for it
+  std::map<std::pair<int, size_t>, std::shared_ptr<const KeyIndex>> indexes_;
+  std::map<int, std::shared_ptr<const Contents>> contents_;
+};
+
 // Fills header key fields with "key|description" and derived fields with text
 // fetched from the record their key designates.
 class LookupTables {
@@ -57,8 +91,10 @@ class LookupTables {
   // which are read later, when lookups first need them. A table whose keys
   // cannot be read is an error with the system's "rddbr" text; keys and
   // indexes beyond the memory limit are refused here too.
-  // Table names that are not absolute are found in `store_dir`.
-  Status Load(const Form& form, const std::string& store_dir = ".");
+  // Table names that are not absolute are found in `store_dir`. With
+  // `shared`, indexes and tables read whole are shared with the other
+  // LookupTables loaded with it (which must outlive none of them).
+  Status Load(const Form& form, const std::string& store_dir = ".", SharedLookups* shared = nullptr);
   // Rewrites the header key fields of the current record and fills the
   // derived fields they are the source of. `prefetched` is what the
   // prefetches of the header found since its key fields were read. When
@@ -113,8 +149,12 @@ class LookupTables {
   // The path of the table file or key index `name`.
   std::string PathOf(const std::string& name) const;
 
+  // Reads table `t`'s file whole, when it is small enough to be held.
+  std::shared_ptr<const SharedLookups::Contents> ReadWholeTable(const Table& t) const;
+
   const Form* form_ = nullptr;
   std::string store_dir_;
+  SharedLookups* shared_ = nullptr;  // what the engine's readers share; may be null
   std::vector<std::unique_ptr<Table>> tables_;  // by table number
   std::vector<KeyPlan> header_plan_;
   std::vector<std::vector<KeyPlan>> line_plans_;  // by detail line

@@ -51,7 +51,7 @@ struct LookupTables::Table {
 
   DescriptionSource descriptions = DescriptionSource::kClosed;
   int fd = -1;  // the table file, open for descriptions or for its keys
-  std::string contents;
+  std::shared_ptr<const SharedLookups::Contents> contents;  // the whole file, once in memory
   int positioned_reads = 0;
   std::vector<char> scratch;
 
@@ -75,7 +75,7 @@ struct LookupTables::Table {
 struct LookupTables::Finder {
   Table* table = nullptr;
   size_t length = 0;
-  std::unique_ptr<KeyIndex> index;
+  std::shared_ptr<const KeyIndex> index;  // this reader's own, or one the readers share
   uint64_t compared = 0;  // keys the scans have compared
 };
 

@@ -9,6 +9,10 @@ void Output::Write(const char* bytes, size_t size) {
     memory_->append(bytes, size);
     return;
   }
+  if (large_memory_ != nullptr) {
+    large_memory_->append(bytes, size);
+    return;
+  }
   size_t done = 0;
   while (done < size) {
     ssize_t n = write(fd_, bytes + done, size - done);

@@ -9,6 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "large_buffer.h"
+
+// Text gathered in memory that may grow to megabytes (a chunk of a
+// several-thread walk).
+using LargeString = std::basic_string<char, std::char_traits<char>, LargeAllocator<char>>;
+
 // Output through one large buffer written to a file descriptor.
 class Output {
  public:
@@ -16,6 +22,8 @@ class Output {
   // Output gathered in memory, appended to `*memory`.
   explicit Output(std::string* memory)
       : memory_(memory), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
+  explicit Output(LargeString* memory)
+      : large_memory_(memory), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
   ~Output() { Flush(); }
   void Append(std::string_view text) {
     if (size_ + text.size() > kCapacity) {
@@ -43,6 +51,7 @@ class Output {
   void Write(const char* bytes, size_t n);
   int fd_ = -1;
   std::string* memory_ = nullptr;
+  LargeString* large_memory_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   size_t size_ = 0;
   int write_error_ = 0;

@@ -22,7 +22,7 @@ constexpr int64_t kChunksAheadPerWorker = 2;
 
 // One chunk's place in the ring of chunks in flight.
 struct ChunkSlot {
-  std::string text;             // what its records print
+  LargeString text;             // what its records print
   Status status;                // a failure that ended the chunk early
   int64_t head_ended_at = -1;   // the record HEAD no longer holds, if met
   bool done = false;

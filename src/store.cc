@@ -64,8 +64,8 @@ Status BlockReader::Open(const std::string& path, size_t block_size) {
   fd_ = OpenRegularFile(path, O_RDONLY, &why, LinkRule::kFollowIfSameOwner);
   if (fd_ < 0) return Status::Error(path + " cannot be opened for reading: " + why);
   capacity_ = std::max<size_t>(block_size, 1);
-  buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
   fill_size_ = std::min(capacity_, kFirstWindow);
+  buffer_ = LargeBuffer(fill_size_);
   return Status::Ok();
 }
 
@@ -82,7 +82,9 @@ bool BlockReader::Fill() {
     if (position_ >= window_start_ && position_ < window_start_ + window_size_) return true;
     if (position_ >= known_end_) return false;
   }
-  ssize_t n = LockedReadAt(buffer_.get(), fill_size_, position_);
+  // A run that goes on past its first window gets the whole buffer at once.
+  if (fill_size_ > buffer_.size()) buffer_ = LargeBuffer(capacity_);
+  ssize_t n = LockedReadAt(buffer_.data(), fill_size_, position_);
   window_start_ = position_;
   window_size_ = std::max<ssize_t>(n, 0);
   if (static_cast<size_t>(window_size_) < fill_size_) known_end_ = position_ + window_size_;
@@ -126,15 +128,15 @@ bool BlockReader::Hold(uint64_t bytes) {
 void BlockReader::ReadPageAtAPlace() {
   Hold(0);
   whole_ = false;
-  buffer_ = std::make_unique_for_overwrite<char[]>(kJumpBlock);
+  buffer_ = LargeBuffer(kJumpBlock);
   capacity_ = fill_size_ = kJumpBlock;
   window_start_ = 0;
   window_size_ = 0;
 }
 
 void BlockReader::LoadWhole(int64_t size) {
-  buffer_ = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(size));
-  const ssize_t n = LockedReadAt(buffer_.get(), static_cast<size_t>(size), 0);
+  buffer_ = LargeBuffer(static_cast<size_t>(size));
+  const ssize_t n = LockedReadAt(buffer_.data(), static_cast<size_t>(size), 0);
   whole_ = true;
   capacity_ = fill_size_ = static_cast<size_t>(size);
   window_start_ = 0;
@@ -174,7 +176,7 @@ size_t BlockReader::ReadFieldSlowly(char* out, size_t max, size_t* text_length, 
       *at_end = copied == 0;
       break;
     }
-    const char* p = buffer_.get() + (position_ - window_start_);
+    const char* p = buffer_.data() + (position_ - window_start_);
     size_t n = std::min<size_t>(window_start_ + window_size_ - position_, max - copied);
     const void* nl = std::memchr(p, '\n', n);
     if (nl != nullptr) n = static_cast<size_t>(static_cast<const char*>(nl) - p) + 1;
@@ -194,7 +196,7 @@ bool BlockReader::ReadIntegerField(int width, int64_t* value) {
   size_t n = static_cast<size_t>(width);
   const int64_t offset = position_ - window_start_;
   if (offset >= 0 && offset + width <= window_size_) {
-    field = buffer_.get() + offset;  // the usual case: no copy
+    field = buffer_.data() + offset;  // the usual case: no copy
     position_ += width;
   } else {
     n = ReadRaw(copy, n);
@@ -215,7 +217,7 @@ bool BlockReader::ReadIntegerField(int width, int64_t* value) {
 size_t BlockReader::ReadRaw(char* out, size_t max) {
   size_t copied = 0;
   while (copied < max && Fill()) {
-    const char* p = buffer_.get() + (position_ - window_start_);
+    const char* p = buffer_.data() + (position_ - window_start_);
     size_t n = std::min<size_t>(window_start_ + window_size_ - position_, max - copied);
     std::memcpy(out + copied, p, n);
     copied += n;

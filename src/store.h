@@ -17,6 +17,7 @@
 
 #include "file_io.h"
 #include "form.h"
+#include "large_buffer.h"
 #include "record_values.h"
 #include "status.h"
 #include "store_lock.h"
@@ -68,7 +69,7 @@ class BlockReader {
     const int64_t offset = position_ - window_start_;
     if (offset >= 0 && static_cast<uint64_t>(offset) + max <= static_cast<uint64_t>(window_size_)) {
       *at_end = false;
-      size_t n = CopyField(buffer_.get() + offset, out, max, text_length);
+      size_t n = CopyField(buffer_.data() + offset, out, max, text_length);
       position_ += static_cast<int64_t>(n);
       return n;
     }
@@ -87,7 +88,7 @@ class BlockReader {
       if (static_cast<uint64_t>(offset) + n > static_cast<uint64_t>(window_size_)) return nullptr;
     }
     position_ += static_cast<int64_t>(n);
-    return buffer_.get() + offset;
+    return buffer_.data() + offset;
   }
 
   // Reads the next `width` bytes (fewer at the end of the file) as one
@@ -147,10 +148,10 @@ class BlockReader {
   bool Grew();
 
   int fd_ = -1;
-  // The buffer's pages are touched only as reads fill them: a run that
-  // reads one record reads a small window, and windows double as reading
-  // goes on, up to the whole buffer.
-  std::unique_ptr<char[]> buffer_;
+  // A run that reads one record reads a small window into a small buffer;
+  // from the second window on, windows double as reading goes on, up to
+  // the whole buffer, which is allocated then.
+  LargeBuffer buffer_;
   size_t capacity_ = 0;
   size_t fill_size_ = 0;
   int64_t window_start_ = 0;

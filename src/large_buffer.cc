@@ -1,0 +1,46 @@
+#include "large_buffer.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+size_t RoundUpToHugePage(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+
+}  // namespace
+
+void* AllocateLarge(size_t bytes) {
+  if (bytes < kLargeBufferThreshold) {
+    void* p = std::malloc(bytes > 0 ? bytes : 1);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+  }
+  if (bytes > SIZE_MAX - 2 * kHugePage) throw std::bad_alloc();
+  const size_t length = RoundUpToHugePage(bytes);
+  // One huge page more than needed, so that an aligned run of `length`
+  // bytes lies inside; the ends outside it are given back.
+  void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  const uintptr_t first = reinterpret_cast<uintptr_t>(mapped);
+  const uintptr_t aligned = (first + kHugePage - 1) & ~(kHugePage - 1);
+  if (aligned > first) munmap(mapped, aligned - first);
+  const uintptr_t end = first + length + kHugePage;
+  if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
+  void* memory = reinterpret_cast<void*>(aligned);
+  // Advice only: a kernel without huge pages leaves ordinary memory.
+  madvise(memory, length, MADV_HUGEPAGE);
+  return memory;
+}
+
+void FreeLarge(void* memory, size_t bytes) noexcept {
+  if (memory == nullptr) return;
+  if (bytes < kLargeBufferThreshold) {
+    std::free(memory);
+    return;
+  }
+  munmap(memory, RoundUpToHugePage(bytes));
+}
