@@ -55,26 +55,42 @@ LookupTables::~LookupTables() = default;
 
 // ---- SharedLookups
 
+template <class T, class Key>
+SharedLookups::Entry<T>* SharedLookups::EntryFor(std::map<Key, std::unique_ptr<Entry<T>>>* entries,
+                                                 const Key& key) {
+  std::lock_guard<std::mutex> lock(entries_mutex_);
+  std::unique_ptr<Entry<T>>& entry = (*entries)[key];
+  if (!entry) entry = std::make_unique<Entry<T>>();
+  return entry.get();
+}
+
+template <class T>
+std::shared_ptr<const T> SharedLookups::Get(Entry<T>* entry, const std::function<std::shared_ptr<const T>()>& make) {
+  if (entry->ready.load(std::memory_order_acquire)) return entry->value;
+  std::lock_guard<std::mutex> lock(entry->building);
+  if (!entry->ready.load(std::memory_order_relaxed)) {
+    std::shared_ptr<const T> made = make();
+    if (!made) return nullptr;  // nothing to share: the next reader tries again
+    entry->value = std::move(made);
+    entry->ready.store(true, std::memory_order_release);
+  }
+  return entry->value;
+}
+
 std::shared_ptr<const KeyIndex> SharedLookups::Index(int table, size_t length,
                                                      const std::function<std::unique_ptr<KeyIndex>()>& build) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::shared_ptr<const KeyIndex>& index = indexes_[{table, length}];
-  if (!index) index = build();
-  return index;
+  return Get<KeyIndex>(EntryFor(&indexes_, std::make_pair(table, length)),
+                       [&]() -> std::shared_ptr<const KeyIndex> { return build(); });
 }
 
 std::shared_ptr<const KeyIndex> SharedLookups::BuiltIndex(int table, size_t length) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = indexes_.find({table, length});
-  return it != indexes_.end() ? it->second : nullptr;
+  Entry<KeyIndex>* entry = EntryFor(&indexes_, std::make_pair(table, length));
+  return entry->ready.load(std::memory_order_acquire) ? entry->value : nullptr;
 }
 
 std::shared_ptr<const SharedLookups::Contents> SharedLookups::TableContents(
     int table, const std::function<std::shared_ptr<const Contents>()>& read) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::shared_ptr<const Contents>& contents = contents_[table];
-  if (!contents) contents = read();
-  return contents;
+  return Get<Contents>(EntryFor(&contents_, table), read);
 }
 
 // ---- LookupTables

@@ -15,6 +15,7 @@
 #ifndef QUERY_LOOKUP_H_
 #define QUERY_LOOKUP_H_
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -65,10 +66,12 @@ class SharedLookups {
     bool nul_free = false;  // no NUL byte among them
   };
   // The index of table `table` over `length`, made by `build` when no
-  // reader has made it yet.
+  // reader has made it yet; a reader asking while another builds it waits
+  // for that one.
   std::shared_ptr<const KeyIndex> Index(int table, size_t length,
                                         const std::function<std::unique_ptr<KeyIndex>()>& build);
-  // The index of table `table` over `length` if a reader has made it.
+  // The index of table `table` over `length` if a reader has made it;
+  // never waits for one being built.
   std::shared_ptr<const KeyIndex> BuiltIndex(int table, size_t length);
   // Table `table`'s file whole, read by `read` when no reader has read it
   // yet; nullptr when it is not to be held (`read` gave nullptr).
@@ -76,9 +79,22 @@ class SharedLookups {
                                                 const std::function<std::shared_ptr<const Contents>()>& read);
 
  private:
-  std::mutex mutex_;  // held while one is built, so the others wait for it
-  std::map<std::pair<int, size_t>, std::shared_ptr<const KeyIndex>> indexes_;
-  std::map<int, std::shared_ptr<const Contents>> contents_;
+  // One index or table: built under its own lock, so that building one
+  // never holds up a reader that needs another; published once built.
+  template <class T>
+  struct Entry {
+    std::mutex building;
+    std::atomic<bool> ready{false};
+    std::shared_ptr<const T> value;  // written once, before `ready`
+  };
+  template <class T, class Key>
+  Entry<T>* EntryFor(std::map<Key, std::unique_ptr<Entry<T>>>* entries, const Key& key);
+  template <class T>
+  static std::shared_ptr<const T> Get(Entry<T>* entry, const std::function<std::shared_ptr<const T>()>& make);
+
+  std::mutex entries_mutex_;  // guards the two maps (not what their entries hold)
+  std::map<std::pair<int, size_t>, std::unique_ptr<Entry<KeyIndex>>> indexes_;
+  std::map<int, std::unique_ptr<Entry<Contents>>> contents_;
 };
 
 // Fills header key fields with "key|description" and derived fields with text

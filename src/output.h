@@ -1,5 +1,5 @@
 // The query's output: one large buffer written to a file descriptor, or
-// gathered in memory.
+// gathered in memory, or handed on whole buffer by whole buffer.
 #ifndef QUERY_OUTPUT_H_
 #define QUERY_OUTPUT_H_
 
@@ -8,23 +8,37 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "large_buffer.h"
-
-// Text gathered in memory that may grow to megabytes (a chunk of a
-// several-thread walk).
-using LargeString = std::basic_string<char, std::char_traits<char>, LargeAllocator<char>>;
+// Output gathered as the buffers it filled, in order: a chunk of a
+// several-thread walk, which another thread writes out. Buffers written out
+// go back to `spare`, so that a run allocates only as many as are in flight.
+struct OutputBlocks {
+  struct Block {
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+  };
+  std::vector<Block> filled;
+  std::vector<std::unique_ptr<char[]>> spare;
+  // Moves every filled buffer to `spare`.
+  void Recycle() {
+    for (Block& block : filled) spare.push_back(std::move(block.bytes));
+    filled.clear();
+  }
+};
 
 // Output through one large buffer written to a file descriptor.
 class Output {
  public:
-  explicit Output(int fd) : fd_(fd), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
+  static constexpr size_t kCapacity = 1 << 16;
+
+  explicit Output(int fd) : fd_(fd), buffer_(NewBuffer()) {}
   // Output gathered in memory, appended to `*memory`.
-  explicit Output(std::string* memory)
-      : memory_(memory), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
-  explicit Output(LargeString* memory)
-      : large_memory_(memory), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
-  ~Output() { Flush(); }
+  explicit Output(std::string* memory) : memory_(memory), buffer_(NewBuffer()) {}
+  // Output handed over as whole buffers, appended to `blocks->filled`
+  // (taken from `blocks->spare` while it has some).
+  explicit Output(OutputBlocks* blocks) : blocks_(blocks), buffer_(TakeBuffer(blocks)) {}
+  ~Output();
   void Append(std::string_view text) {
     if (size_ + text.size() > kCapacity) {
       Flush();
@@ -34,24 +48,28 @@ class Output {
     if (!text.empty()) std::memcpy(buffer_.get() + size_, text.data(), text.size());
     size_ += text.size();
   }
+  // The same bytes as Append, written straight out after what is buffered
+  // rather than copied into the buffer: for large pieces.
+  void AppendThrough(std::string_view text) {
+    Flush();
+    Write(text.data(), text.size());
+  }
   void Put(char c) {
     if (size_ >= kCapacity) Flush();
     buffer_[size_++] = c;
   }
-  void Flush() {
-    Write(buffer_.get(), size_);
-    size_ = 0;
-  }
+  void Flush();
   // The error number of the first write that failed, 0 while none has.
   int write_error() const { return write_error_; }
 
  private:
-  static constexpr size_t kCapacity = 1 << 16;
+  static std::unique_ptr<char[]> NewBuffer() { return std::make_unique_for_overwrite<char[]>(kCapacity); }
+  static std::unique_ptr<char[]> TakeBuffer(OutputBlocks* blocks);
   // Writes all of [bytes, bytes + n), or up to a failure, which it records.
   void Write(const char* bytes, size_t n);
   int fd_ = -1;
   std::string* memory_ = nullptr;
-  LargeString* large_memory_ = nullptr;
+  OutputBlocks* blocks_ = nullptr;
   std::unique_ptr<char[]> buffer_;
   size_t size_ = 0;
   int write_error_ = 0;

@@ -22,7 +22,7 @@ constexpr int64_t kChunksAheadPerWorker = 2;
 
 // One chunk's place in the ring of chunks in flight.
 struct ChunkSlot {
-  LargeString text;             // what its records print
+  OutputBlocks text;            // what its records print
   Status status;                // a failure that ended the chunk early
   int64_t head_ended_at = -1;   // the record HEAD no longer holds, if met
   bool done = false;
@@ -65,7 +65,7 @@ class ChunkRing {
   void Written(int64_t c) {
     std::lock_guard<std::mutex> lock(mutex_);
     Slot(c).done = false;
-    Slot(c).text.clear();
+    Slot(c).text.Recycle();
     written_ = c + 1;
     free_.notify_all();
   }
@@ -103,7 +103,6 @@ void Work(ChunkRing* ring, const Engine* engine, const Selection* selection) {
       Output out(&slot.text);
       slot.status = PrintMatches(&reader, engine->form(), *selection, {ring->ChunkFirst(c), ring->ChunkEnd(c)},
                                  &out, &slot.head_ended_at);
-      out.Flush();
     }
     ring->Finish(c);
   }
@@ -128,7 +127,7 @@ Status RunParallel(const Engine& engine, const Selection& selection, RecordRange
   Status result;
   for (int64_t c = 0; c < ring.chunk_count(); ++c) {
     ChunkSlot& slot = ring.WaitFor(c);
-    out->Append(slot.text);
+    for (const OutputBlocks::Block& block : slot.text.filled) out->AppendThrough({block.bytes.get(), block.size});
     if (!slot.status.ok() || slot.head_ended_at >= 0) {
       if (slot.head_ended_at >= 0) warnings->push_back(HeadShrankWarning(slot.head_ended_at));
       result = slot.status;
