@@ -100,10 +100,14 @@ class DeadlineServer::ConnectionStream : public httplib::Stream {
  private:
   // Waits for a byte at most the read timeout, and not past the deadline
   // (noting `late_` when it is the deadline that ends the wait).
+  // The wait is rounded up to whole milliseconds, and it is the deadline
+  // that ended it whenever the deadline was the shorter bound: a clock read
+  // after the wait could still fall a fraction of a millisecond short of it.
   bool WaitReadable() const {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline_ - Clock::now());
-    const int n = PollFor(sock_, POLLIN, std::min(read_timeout_, std::max(left, milliseconds(0))));
-    if (n == 0 && Clock::now() >= deadline_) late_ = true;
+    const auto left = std::chrono::ceil<milliseconds>(deadline_ - Clock::now());
+    const bool deadline_first = left <= read_timeout_;
+    const int n = PollFor(sock_, POLLIN, deadline_first ? std::max(left, milliseconds(0)) : read_timeout_);
+    if (n == 0 && deadline_first) late_ = true;
     return n > 0;
   }
 
