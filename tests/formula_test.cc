@@ -382,6 +382,35 @@ TEST(EvaluatePostfixTest, NumberTokensReadTheirLongestLeadingNumber) {
   EXPECT_EQ(Eval("1 0." + std::string(400, '0') + "1 /"), "/BY0");  // underflows to 0
 }
 
+// Number tokens of every shape up to 18 characters (the fast reading takes
+// up to 15 digits, the general one the rest) read as strtod reads their
+// longest leading number, alone and multiplied by a second token.
+TEST(EvaluatePostfixTest, RandomNumberTokensReadAsStrtodReadsThem) {
+  uint64_t state = 12345;
+  auto next = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<unsigned>(state >> 33);
+  };
+  auto token = [&] {
+    std::string t;
+    const unsigned length = 1 + next() % 18;
+    for (unsigned i = 0; i < length; ++i) t += next() % 8 == 0 ? '.' : static_cast<char>('0' + next() % 10);
+    return t;
+  };
+  auto value = [](const std::string& t) {
+    // strtod of the longest leading decimal: up to a second point.
+    const size_t second_point = t.find('.', t.find('.') + 1);
+    const std::string number = t.substr(0, second_point);
+    return number == "." ? 0.0 : std::strtod(number.c_str(), nullptr);
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::string a = token();
+    const std::string b = token();
+    ASSERT_EQ(Eval(a), Printf(value(a))) << a;
+    ASSERT_EQ(Eval(" " + a + "  " + b + " *"), Printf(value(a) * value(b))) << a << " " << b;
+  }
+}
+
 TEST(EvaluatePostfixTest, LongFormulasHaveNoFixedLimits) {
   std::string formula;
   for (int i = 0; i < 200; ++i) formula += "1 ";
