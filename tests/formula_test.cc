@@ -375,11 +375,12 @@ TEST(EvaluatePostfixTest, NumberTokensReadTheirLongestLeadingNumber) {
   EXPECT_EQ(Eval("0.375"), "0.38");
   const std::string digits = "123456789012345678901234567890.987654321";
   EXPECT_EQ(Eval(digits), Printf(std::strtod(digits.c_str(), nullptr)));
-  EXPECT_EQ(Eval("1" + std::string(400, '0')), "inf");
+  const std::string zeros(400, '0');
+  EXPECT_EQ(Eval(std::string("1").append(zeros)), "inf");
   volatile double infinity = HUGE_VAL;  // computed at run time, as the evaluator does
-  EXPECT_EQ(Eval("1" + std::string(400, '0') + " 0 *"), Printf(infinity * 0.0));
-  EXPECT_EQ(Eval("0." + std::string(400, '0') + "1 1 +"), "1.00");
-  EXPECT_EQ(Eval("1 0." + std::string(400, '0') + "1 /"), "/BY0");  // underflows to 0
+  EXPECT_EQ(Eval(std::string("1").append(zeros).append(" 0 *")), Printf(infinity * 0.0));
+  EXPECT_EQ(Eval(std::string("0.").append(zeros).append("1 1 +")), "1.00");
+  EXPECT_EQ(Eval(std::string("1 0.").append(zeros).append("1 /")), "/BY0");  // underflows to 0
 }
 
 // Number tokens of every shape up to 18 characters (the fast reading takes
