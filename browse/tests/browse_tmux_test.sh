@@ -16,7 +16,7 @@ socket="browse-test-$$"
 big="${TMPDIR:-/tmp}/browse-test-store-$$"
 table=""
 
-t() { tmux -L "$socket" -f /dev/null "$@"; }
+. "$(dirname "$0")/screen_lib.sh"
 cleanup() {
   t kill-server >/dev/null 2>&1
   [ -n "$table" ] && rm -f "$table"
@@ -25,32 +25,6 @@ cleanup() {
   return 0
 }
 trap cleanup EXIT
-fail() {
-  echo "FAIL: $1"
-  echo "--- screen ---"
-  t capture-pane -p -t b
-  exit 1
-}
-screen() { t capture-pane -p -t b | sed 's/ *$//'; }
-line() { screen | sed -n "$(($1 + 1))p"; }
-# Waits up to 10 seconds for line $1 to read $2.
-expect_line() {
-  i=0
-  while [ "$(line "$1")" != "$2" ]; do
-    i=$((i + 1))
-    [ $i -gt 100 ] && fail "line $1 should read '$2' but reads '$(line "$1")'"
-    sleep 0.1
-  done
-}
-# Waits up to 10 seconds for some line to hold $1 (a grep pattern).
-expect_somewhere() {
-  i=0
-  until screen | grep -q -e "$1"; do
-    i=$((i + 1))
-    [ $i -gt 100 ] && fail "no line holds '$1'"
-    sleep 0.1
-  done
-}
 # Starts a session running $1 in a window of $2 x $3; a server that is
 # still going away is waited for.
 session() {

@@ -19,7 +19,7 @@ socket="entry-test-$$"
 store="${TMPDIR:-/tmp}/entry-test-store-$$"
 table=""
 
-t() { tmux -L "$socket" -f /dev/null "$@"; }
+. "$(dirname "$0")/screen_lib.sh"
 cleanup() {
   t kill-server >/dev/null 2>&1
   [ -n "$table" ] && rm -f "$table"
@@ -27,30 +27,6 @@ cleanup() {
   return 0
 }
 trap cleanup EXIT
-fail() {
-  echo "FAIL: $1"
-  echo "--- screen ---"
-  t capture-pane -p -t b
-  exit 1
-}
-screen() { t capture-pane -p -t b | sed 's/ *$//'; }
-line() { screen | sed -n "$(($1 + 1))p"; }
-expect_line() {
-  i=0
-  while [ "$(line "$1")" != "$2" ]; do
-    i=$((i + 1))
-    [ $i -gt 100 ] && fail "line $1 should read '$2' but reads '$(line "$1")'"
-    sleep 0.1
-  done
-}
-expect_somewhere() {
-  i=0
-  until screen | grep -q -e "$1"; do
-    i=$((i + 1))
-    [ $i -gt 100 ] && fail "no line holds '$1'"
-    sleep 0.1
-  done
-}
 # Starts `browse $1 fac` on the store copy in an 80 x 24 window.
 start() {
   t kill-server >/dev/null 2>&1

@@ -27,6 +27,17 @@
 
 namespace {
 
+// Writes a generated invoice store of `documents` into `dir`; "" or why not.
+std::string GenerateStore(const std::string& dir, int documents, int clients, int articles) {
+  StoreParams params;
+  params.documents = documents;
+  params.clients = clients;
+  params.articles = articles;
+  StoreStats stats;
+  std::string error;
+  return WriteStore(params, dir, &stats, &error) ? "" : error;
+}
+
 // A service on a free loopback port over the forms of `dir`.
 class RunningService {
  public:
@@ -125,13 +136,7 @@ TEST_F(ServiceTest, RowsInEveryFormatAreTheQuerysOwn) {
 
 TEST(GeneratedStore, RowsInEveryFormatAreTheQuerysOwn) {
   TempDir dir;
-  StoreParams params;
-  params.documents = 3000;
-  params.clients = 300;
-  params.articles = 500;
-  StoreStats stats;
-  std::string error;
-  ASSERT_TRUE(WriteStore(params, dir.path(), &stats, &error)) << error;
+  ASSERT_EQ(GenerateStore(dir.path(), 3000, 300, 500), "");
   RunningService service(dir.path());
   ExpectSameRowsAsQuery(&service, dir.path());
 }
@@ -215,13 +220,7 @@ TEST_F(ServiceTest, PagesShowStoredMarkupAsText) {
 
 TEST_F(ServiceTest, ListPagesContinueWhereThePreviousStopped) {
   TempDir dir;
-  StoreParams params;
-  params.documents = 180;
-  params.clients = 50;
-  params.articles = 50;
-  StoreStats stats;
-  std::string error;
-  ASSERT_TRUE(WriteStore(params, dir.path(), &stats, &error)) << error;
+  ASSERT_EQ(GenerateStore(dir.path(), 180, 50, 50), "");
   RunningService service(dir.path());
   auto first = service.Get("/fac");
   ASSERT_TRUE(first);
@@ -243,13 +242,7 @@ TEST_F(ServiceTest, ListPagesContinueWhereThePreviousStopped) {
 
 TEST(ListPage, ALongSearchShowsTheRecordsExaminedAsItGoes) {
   TempDir dir;
-  StoreParams params;
-  params.documents = 5000;
-  params.clients = 50;
-  params.articles = 50;
-  StoreStats stats;
-  std::string error;
-  ASSERT_TRUE(WriteStore(params, dir.path(), &stats, &error)) << error;
+  ASSERT_EQ(GenerateStore(dir.path(), 5000, 50, 50), "");
   std::unique_ptr<FormRegistry> registry;
   std::vector<std::string> warnings;
   ASSERT_TRUE(FormRegistry::Open(dir.path(), {"fac"}, &registry, &warnings).ok());
@@ -471,13 +464,7 @@ TEST_F(ServiceTest, EachRequestOnAKeptAliveConnectionHasItsOwnDeadline) {
 
 TEST(GeneratedStore, AResponseStreamingLongerThanTheRequestDeadlineArrivesWhole) {
   TempDir dir;
-  StoreParams params;
-  params.documents = 3000;
-  params.clients = 300;
-  params.articles = 500;
-  StoreStats stats;
-  std::string error;
-  ASSERT_TRUE(WriteStore(params, dir.path(), &stats, &error)) << error;
+  ASSERT_EQ(GenerateStore(dir.path(), 3000, 300, 500), "");
   RunningService service(dir.path(), {"fac"}, 1);
   const std::vector<std::string> question = {"h00;", "h01;", "d01;", "d04;"};
   httplib::Client client("127.0.0.1", service.port());
