@@ -338,7 +338,31 @@ Formulas::Compiled Formulas::CompileLine(const Form& form, int index) {
       compiled.pieces[k].ends = next.kind == Piece::kLiteral && !IsNumberChar(text[next.begin]);
     }
   }
+  compiled.steps = StepsOf(compiled, text);
   return compiled;
+}
+
+// The steps of `compiled` (whose literal pieces are bytes of `text`), or none
+// when some reference could run into a number token of the literal text: a
+// reference right after another, or beside a digit or '.'. Without that, every
+// token of the literal text is whole whatever the fields hold, and reads the
+// same at load as during evaluation.
+std::vector<Formulas::Step> Formulas::StepsOf(const Compiled& compiled, std::string_view text) {
+  std::vector<Step> steps;
+  const std::vector<Piece>& pieces = compiled.pieces;
+  for (size_t k = 0; k < pieces.size(); ++k) {
+    const Piece& p = pieces[k];
+    if (p.kind == Piece::kLiteral) {
+      for (const PostfixToken& token : TokenizePostfix(text.substr(p.begin, p.size)))
+        steps.push_back({Piece::kLiteral, token, 0});
+      continue;
+    }
+    const bool whole_before = k == 0 || (pieces[k - 1].kind == Piece::kLiteral &&
+                                         !IsNumberChar(text[pieces[k - 1].begin + pieces[k - 1].size - 1]));
+    if (!whole_before || !p.ends) return {};
+    steps.push_back({p.kind, PostfixToken(), p.field});
+  }
+  return steps;
 }
 
 // ---- Computing
@@ -374,9 +398,46 @@ void Formulas::Walk(const Compiled& formula, int line, const RecordValues& value
   }
 }
 
+// Feeds the steps of a formula: each reference's text as whole tokens, as
+// Walk feeds it when no number token crosses the reference's ends.
+void Formulas::RunSteps(const Compiled& formula, int line, const RecordValues& values) {
+  for (const Step& step : formula.steps) {
+    switch (step.kind) {
+      case Piece::kLiteral:
+        evaluator_.Apply(step.token);
+        break;
+      case Piece::kHeaderSigned: {
+        std::string_view value = values.HeaderText(step.field);
+        if (!value.empty() && value[0] == '-') {
+          // " 0 <rest> - "
+          evaluator_.Apply({0.0, 0});
+          evaluator_.Feed(value.substr(1), true);
+          evaluator_.Apply({0.0, '-'});
+        } else {
+          evaluator_.Feed(value, true);
+        }
+        break;
+      }
+      case Piece::kHeader:
+        evaluator_.Feed(values.HeaderText(step.field), true);
+        break;
+      case Piece::kDetail:
+        evaluator_.Feed(values.DetailText(line, step.field), true);
+        break;
+    }
+  }
+}
+
 void Formulas::Compute(const Target& target, int line, RecordValues* values, FieldBuffer* out) {
   evaluator_.Reset();
-  if (target.formula >= 0) Walk(compiled_[static_cast<size_t>(target.formula)], line, *values, &evaluator_);
+  if (target.formula >= 0) {
+    const Compiled& formula = compiled_[static_cast<size_t>(target.formula)];
+    if (!formula.steps.empty()) {
+      RunSteps(formula, line, *values);
+    } else {
+      Walk(formula, line, *values, &evaluator_);
+    }
+  }
   evaluator_.Finish(out);  // with no formula line, the empty formula: "0.00"
 }
 

@@ -102,9 +102,20 @@ class Formulas {
   };
   // kHeaderSigned is a header reference under the header rule, where a value
   // beginning with '-' enters as " 0 <rest> - ".
+  // A step of a formula whose references each stand as whole tokens: a
+  // literal token read at load (kind kLiteral), or a reference.
+  struct Step {
+    Piece::Kind kind;
+    PostfixToken token;  // kLiteral
+    int field = 0;       // references
+  };
   struct Compiled {
     int entry_index = 0;  // into entries_
     std::vector<Piece> pieces;
+    // When no reference touches a number character of the literal text on
+    // either side, the literal text is read once into tokens and evaluation
+    // runs these steps instead of feeding `pieces`; otherwise empty.
+    std::vector<Step> steps;
   };
   struct Target {
     int field;    // the calculated field
@@ -122,6 +133,8 @@ class Formulas {
   void CheckLayout(const Form& form, const std::vector<bool>& detail_calculated,
                    const FormulaEntry& entry);
   Compiled CompileLine(const Form& form, int index);
+  static std::vector<Step> StepsOf(const Compiled& compiled, std::string_view text);
+  void RunSteps(const Compiled& formula, int line, const RecordValues& values);
   void Warn(const std::string& message);
   void Compute(const Target& target, int line, RecordValues* values, FieldBuffer* out);
   template <typename Sink>

@@ -10,7 +10,7 @@
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 bool IsNumberChar(char c) { return IsDigit(c) || c == '.'; }
 bool IsArithmetic(char c) { return c == '+' || c == '-' || c == '*' || c == '/'; }
 
@@ -66,24 +66,25 @@ void PostfixEvaluator::Feed(std::string_view text, bool ends) {
     // A number token: found and, while it is a plain decimal (at most 15
     // digits and one point), read as FastDecimal reads it, in one pass.
     const char* q = p;
-    uint64_t mantissa = 0;
-    int digits = 0;
-    int decimals = -1;  // digits after the point; -1 while no point was seen
-    bool plain = true;
-    for (; q < end && IsNumberChar(*q); ++q) {
-      if (*q == '.') {
-        plain &= decimals < 0;
-        decimals = 0;
-        continue;
-      }
-      plain &= ++digits <= 15;
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
-      if (decimals >= 0) ++decimals;
+    uint64_t mantissa = 0;  // wraps past 19 digits, but is then not used
+    while (q < end && IsDigit(*q)) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+    const long whole_digits = q - p;
+    long decimals = 0;
+    if (q < end && *q == '.') {
+      const char* fraction = ++q;
+      while (q < end && IsDigit(*q)) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+      decimals = q - fraction;
+    }
+    const long digits = whole_digits + decimals;
+    bool plain = digits > 0 && digits <= 15;
+    if (q < end && *q == '.') {  // a second point: the general path reads the token
+      plain = false;
+      while (q < end && IsNumberChar(*q)) ++q;
     }
     if ((q < end || ends) && number_.empty()) {
       // The whole token lies in this piece.
-      if (plain && digits > 0) {
-        PushValue(static_cast<double>(mantissa) / kPowersOfTen[decimals < 0 ? 0 : decimals]);
+      if (plain) {
+        PushValue(static_cast<double>(mantissa) / kPowersOfTen[decimals]);
       } else {
         Push(p, q);
       }
@@ -100,36 +101,47 @@ void PostfixEvaluator::EndNumber() {
   number_.clear();
 }
 
-// Pushes the value of the longest leading decimal number of the token
-// [first, last), which holds only digits and '.'. It is read as strtod reads
-// it: correctly rounded, infinity past the largest double, 0 below the
-// smallest.
-void PostfixEvaluator::Push(const char* first, const char* last) {
+namespace {
+
+// The value of the longest leading decimal number of the token [first,
+// last), which holds only digits and '.'. It is read as strtod reads it:
+// correctly rounded, infinity past the largest double, 0 below the smallest.
+double NumberTokenValue(const char* first, const char* last) {
   double value = 0.0;
-  if (FastDecimal(first, last, &value)) {
-    PushValue(value);
-    return;
-  }
+  if (FastDecimal(first, last, &value)) return value;
   std::from_chars_result r = std::from_chars(first, last, value, std::chars_format::fixed);
-  if (r.ec == std::errc::invalid_argument) {
-    value = 0.0;  // no leading number, as in a lone '.'
-  } else if (r.ec == std::errc::result_out_of_range) {
+  if (r.ec == std::errc::invalid_argument) return 0.0;  // no leading number, as in a lone '.'
+  if (r.ec == std::errc::result_out_of_range) {
     // Out of range only when the result would be infinite or zero; a number of
     // 1 or more cannot underflow.
     bool at_least_one = false;
     for (const char* p = first; p < r.ptr && *p != '.'; ++p) at_least_one |= *p != '0';
-    value = at_least_one ? std::numeric_limits<double>::infinity() : 0.0;
+    return at_least_one ? std::numeric_limits<double>::infinity() : 0.0;
   }
-  PushValue(value);
+  return value;
 }
 
-void PostfixEvaluator::PushValue(double value) {
-  if (depth_ == slots_.size()) {
-    slots_.push_back(value);
-  } else {
-    slots_[depth_] = value;
+}  // namespace
+
+void PostfixEvaluator::Push(const char* first, const char* last) { PushValue(NumberTokenValue(first, last)); }
+
+std::vector<PostfixToken> TokenizePostfix(std::string_view text) {
+  std::vector<PostfixToken> tokens;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    if (*p == ' ') {
+      ++p;
+    } else if (!IsNumberChar(*p)) {
+      tokens.push_back({0.0, *p++});
+    } else {
+      const char* q = p;
+      while (q < end && IsNumberChar(*q)) ++q;
+      tokens.push_back({NumberTokenValue(p, q), 0});
+      p = q;
+    }
   }
-  ++depth_;
+  return tokens;
 }
 
 void PostfixEvaluator::Operator(char op) {

@@ -10,6 +10,18 @@
 
 #include "store.h"
 
+// A token of formula text read once, at load: a number's value, or an
+// operator character.
+struct PostfixToken {
+  double value = 0.0;
+  char op = 0;  // 0 for a number
+};
+
+// The tokens the evaluator reads from `text` when no number token runs into
+// it from before or on past its end: blanks separate, digits and '.' make a
+// number token, and every other character is an operator of its own.
+std::vector<PostfixToken> TokenizePostfix(std::string_view text);
+
 // The postfix evaluator, fed the assembled formula in pieces. A number token
 // may run across pieces ("1" then "2.5" is the token 12.5). Its working
 // storage is kept from one evaluation to the next, so evaluating allocates
@@ -38,6 +50,15 @@ class PostfixEvaluator {
   // follows it (the next piece or the end of the formula) begins with no
   // digit or '.', so a number token at its end is complete.
   void Feed(std::string_view text, bool ends = false);
+  // Applies a token of TokenizePostfix, as feeding its text would.
+  void Apply(const PostfixToken& token) {
+    if (divided_by_zero_) return;
+    if (token.op == 0) {
+      PushValue(token.value);
+    } else {
+      Operator(token.op);
+    }
+  }
   // True once a division by zero has ended the evaluation; later pieces are
   // ignored.
   bool stopped() const { return divided_by_zero_; }
@@ -49,7 +70,14 @@ class PostfixEvaluator {
  private:
   void EndNumber();
   void Push(const char* first, const char* last);
-  void PushValue(double value);
+  void PushValue(double value) {
+    if (depth_ == slots_.size()) {
+      slots_.push_back(value);
+    } else {
+      slots_[depth_] = value;
+    }
+    ++depth_;
+  }
   void Operator(char op);
 
   std::vector<double> slots_;  // the value stack, slot 0 at the bottom; grows as needed

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "escape.h"
 
 namespace {
@@ -38,10 +42,62 @@ QueryArgument ParseQueryArgument(std::string_view text) {
   return arg;
 }
 
+namespace {
+
+// Bit 5 set in every byte when `c` is a lower-case letter: OR-ing it into a
+// byte equals `c` for exactly the two cases of the letter. Zero otherwise.
+inline uint8_t CaseFold(char c) { return c >= 'a' && c <= 'z' ? 0x20 : 0; }
+
+// True when the needle's characters after the first two equal those at `at`
+// in any case.
+inline bool RestMatches(const char* at, std::string_view needle) {
+  size_t j = 2;
+  while (j < needle.size() && LowerAscii(at[j]) == needle[j]) ++j;
+  return j == needle.size();
+}
+
+#if defined(__SSE2__)
+// The needle (two characters or more) in the first `text.size()` bytes,
+// sixteen candidate positions at a time: a candidate is where both of the
+// needle's first two characters are, in either case. The text holds at
+// least 17 bytes, so every load lies within it.
+bool FindPairwise(std::string_view text, std::string_view needle) {
+  const char* const p = text.data();
+  const size_t last = text.size() - needle.size();  // the last candidate position
+  const __m128i fold0 = _mm_set1_epi8(static_cast<char>(CaseFold(needle[0])));
+  const __m128i fold1 = _mm_set1_epi8(static_cast<char>(CaseFold(needle[1])));
+  const __m128i want0 = _mm_set1_epi8(needle[0]);
+  const __m128i want1 = _mm_set1_epi8(needle[1]);
+  // Candidates at positions [at, at + 16), kept only in [from, last].
+  auto search = [&](size_t at, size_t from) {
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + 1));
+    const __m128i both = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(first, fold0), want0),
+                                       _mm_cmpeq_epi8(_mm_or_si128(second, fold1), want1));
+    uint32_t hits = static_cast<uint32_t>(_mm_movemask_epi8(both));
+    hits &= ~((1u << (from - at)) - 1);
+    if (last - at < 15) hits &= (1u << (last - at + 1)) - 1;
+    for (; hits != 0; hits &= hits - 1)
+      if (RestMatches(p + at + static_cast<size_t>(std::countr_zero(hits)), needle)) return true;
+    return false;
+  };
+  size_t at = 0;
+  for (; at + 17 <= text.size() && at <= last; at += 16)
+    if (search(at, at)) return true;
+  // The positions left, in the last 17 bytes.
+  return at <= last && search(text.size() - 17, at);
+}
+#endif
+
+}  // namespace
+
 bool MatchesField(std::string_view text, int length, std::string_view needle) {
   if (length < 0) length = 0;
   if (text.size() > static_cast<size_t>(length)) text = text.substr(0, static_cast<size_t>(length));
   if (needle.empty() || needle.size() > text.size()) return false;
+#if defined(__SSE2__)
+  if (needle.size() >= 2 && text.size() >= 17) return FindPairwise(text, needle);
+#endif
   // Candidates start with the needle's first character in either case.
   const char lower = needle[0];
   const char upper = lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 32) : lower;

@@ -493,6 +493,43 @@ TEST_F(FormulaTest, StreamedDetailEvaluationMatchesTheAssembledText) {
   }
 }
 
+// Formulas whose references stand apart from the literal digits (blanks or
+// operators on both sides) are read once at load; they must still give what
+// the assembled text gives, whatever the fields hold: signs, several numbers,
+// operators, nothing at all.
+TEST_F(FormulaTest, FormulasReadOnceAtLoadMatchTheAssembledText) {
+  std::mt19937 random(777);
+  const std::string field_alphabet = "0123456789. .-+*/%x";
+  const std::string literal_alphabet = "0123456789. .-+*/%";
+  auto pick = [&](const std::string& alphabet, int length) {
+    std::string s;
+    for (int i = 0; i < length; ++i) s += alphabet[random() % alphabet.size()];
+    return s;
+  };
+  // Literal text that cannot touch a reference's number: it begins and ends
+  // with a blank or an operator.
+  auto apart = [&]() {
+    const std::string ends = " -+*/%";
+    return std::string(1, ends[random() % ends.size()]) + pick(literal_alphabet, static_cast<int>(random() % 6)) +
+           std::string(1, ends[random() % ends.size()]);
+  };
+  for (int round = 0; round < 400; ++round) {
+    for (int f : {3, 4, 5, 7, 10}) SetHead(f, pick(field_alphabet, static_cast<int>(random() % 7)));
+    for (int f : {0, 1, 2, 3}) SetDoc(0, f, pick(field_alphabet, static_cast<int>(random() % 6)));
+    std::string header = "h08 " + pick(literal_alphabet, static_cast<int>(random() % 4)) + apart() + "h03" +
+                         apart() + "h04" + apart() + "h05" + apart() + "h10" + apart() + "h07";
+    std::string detail = "d05 d00" + apart() + "h03" + apart() + "d02" + apart() + "d03" + apart() +
+                         pick(literal_alphabet, static_cast<int>(random() % 4));
+    Load(header + "\n" + detail + "\n");
+    const std::string head_text = formulas_.Assembled(-1, 8, values_);
+    const std::string line_text = formulas_.Assembled(0, 5, values_);
+    formulas_.ComputeHeader(&values_);
+    formulas_.ComputeLine(0, &values_);
+    ASSERT_EQ(Head(8), Eval(head_text)) << header << " -> " << head_text;
+    ASSERT_EQ(Doc(0, 5), Eval(line_text)) << detail << " -> " << line_text;
+  }
+}
+
 TEST(FormatResultTest, MatchesPrintf) {
   const double tricky[] = {0.0,   -0.0,   -0.004, 0.004, 0.005, 0.015, 0.125, 0.375, 2.675,
                            -0.005, 0.995, 9.995, 1e13 + 0.125, 3.9999999999999e13, 4e13, 4.5e13, 1e15,

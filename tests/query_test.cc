@@ -54,7 +54,7 @@ TEST(MatchTest, MatchesCaseInsensitivelyWithinTheDefinedLength) {
   EXPECT_FALSE(MatchesField("abc", -3, "a"));
 }
 
-// The search looks at eight candidate positions at a time; every position,
+// The search looks at eight or sixteen candidate positions at a time; every position,
 // either case of a letter, and the characters that differ from a letter's
 // case in bit 5 only must come out as a byte-by-byte comparison has them.
 TEST(MatchTest, AgreesWithAByteByByteComparisonWhereverTheNeedleLies) {
@@ -66,8 +66,8 @@ TEST(MatchTest, AgreesWithAByteByByteComparisonWhereverTheNeedleLies) {
     }
     return false;
   };
-  const std::string alphabet = std::string("tTo@`x 4\x14\xd4\xf4", 11);
-  const std::string needles[] = {"t", "to", "tot", "@", "`", "4", "\x14", "\xf4t", "ttttttttt"};
+  const std::string alphabet = std::string("tTo@`x 4\x14\xd4\xf4O", 12);
+  const std::string needles[] = {"t", "to", "tot", "@", "`", "4", "\x14", "\xf4t", "ttttttttt", "o@", "4o", "tottot"};
   uint32_t state = 12345;
   auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
   for (int round = 0; round < 4000; ++round) {
