@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -17,6 +18,9 @@ namespace {
 // and DOC then start afresh once a chunk, not once a window.
 constexpr int64_t kChunkHeadBytes = 1 << 20;
 constexpr int64_t kMinChunkRecords = 1024;
+// A chunk holds at most 1/(kTailShares × threads) of the records still
+// left when it is cut.
+constexpr int64_t kTailShares = 4;
 // Chunks each worker may have ahead of the one being written.
 constexpr int64_t kChunksAheadPerWorker = 2;
 
@@ -31,13 +35,14 @@ struct ChunkSlot {
 // What the workers and the writing thread share.
 class ChunkRing {
  public:
-  ChunkRing(int64_t first, int64_t end, int64_t chunk_records, int64_t slots)
-      : first_(first), end_(end), chunk_records_(chunk_records), slots_(static_cast<size_t>(slots)),
-        chunk_count_((end - first + chunk_records - 1) / chunk_records) {}
+  // Chunk c covers records [bounds[c], bounds[c + 1]).
+  ChunkRing(std::vector<int64_t> bounds, int64_t slots)
+      : bounds_(std::move(bounds)), slots_(static_cast<size_t>(slots)),
+        chunk_count_(static_cast<int64_t>(bounds_.size()) - 1) {}
 
   int64_t chunk_count() const { return chunk_count_; }
-  int64_t ChunkFirst(int64_t c) const { return first_ + c * chunk_records_; }
-  int64_t ChunkEnd(int64_t c) const { return std::min(end_, ChunkFirst(c) + chunk_records_); }
+  int64_t ChunkFirst(int64_t c) const { return bounds_[static_cast<size_t>(c)]; }
+  int64_t ChunkEnd(int64_t c) const { return bounds_[static_cast<size_t>(c) + 1]; }
   ChunkSlot& Slot(int64_t c) { return slots_[static_cast<size_t>(c) % slots_.size()]; }
 
   // The next chunk for a worker, once its slot is free; -1 when there is
@@ -76,9 +81,7 @@ class ChunkRing {
   }
 
  private:
-  const int64_t first_;
-  const int64_t end_;
-  const int64_t chunk_records_;
+  const std::vector<int64_t> bounds_;
   std::vector<ChunkSlot> slots_;
   const int64_t chunk_count_;
   std::mutex mutex_;
@@ -88,6 +91,21 @@ class ChunkRing {
   int64_t written_ = 0;           // chunks below this are written
   bool stopping_ = false;
 };
+
+// The bounds of the chunks of records [first, end): at most `largest`
+// records each, and smaller toward the end, each at most a share of what is
+// left, so that the workers run out of chunks close together instead of one
+// finishing a whole large chunk alone. Never below kMinChunkRecords but for
+// the last.
+std::vector<int64_t> ChunkBounds(int64_t first, int64_t end, int64_t largest, int threads) {
+  std::vector<int64_t> bounds{first};
+  for (int64_t at = first; at < end;) {
+    const int64_t share = (end - at) / (kTailShares * threads);
+    at = std::min(end, at + std::clamp(share, kMinChunkRecords, std::max(largest, kMinChunkRecords)));
+    bounds.push_back(at);
+  }
+  return bounds;
+}
 
 // A worker: its own reader of the engine, walking the chunks it claims
 // into their slots.
@@ -120,7 +138,7 @@ Status RunParallel(const Engine& engine, const Selection& selection, RecordRange
                    std::vector<std::string>* warnings) {
   const int64_t chunk_records =
       std::max(kMinChunkRecords, kChunkHeadBytes / std::max<int64_t>(1, engine.form().header_record_length));
-  ChunkRing ring(range.first, range.end, chunk_records, kChunksAheadPerWorker * threads);
+  ChunkRing ring(ChunkBounds(range.first, range.end, chunk_records, threads), kChunksAheadPerWorker * threads);
   std::vector<std::thread> workers;
   workers.reserve(static_cast<size_t>(threads));
   for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &engine, &selection);
