@@ -151,6 +151,8 @@ void RecordReader::DeferFieldsOutputOnly(const Selection& selection) {
   state_->formulas.MarkPrinted(header_printed, detail_printed);
 }
 
+void RecordReader::PrepareLookupsForLongWalk(int part, int parts) { state_->lookups->PrepareForLongWalk(part, parts); }
+
 // Reads record n and resolves it. The header, its pointers and every present
 // line are read before anything is resolved: lookups and formulas touch only
 // value buffers, never the store, and each line only its own buffers, so the

@@ -115,6 +115,13 @@ class RecordReader {
   // for ComputeForOutput (a saving when most records do not match). Without
   // this call every field is computed by Read.
   void DeferFieldsOutputOnly(const Selection& selection);
+  // For a walk over many records, shared by `parts` readers of one engine:
+  // makes ready now what the lookups would build in the first records
+  // anyway (indexes, tables read whole), for the tables this reader's
+  // `part` (0 to parts - 1) stands for. The readers then build different
+  // tables at the same time instead of waiting for each other in turn. What
+  // fails here is left for the lookups to meet in record order.
+  void PrepareLookupsForLongWalk(int part, int parts);
 
   // What one Read found.
   struct Outcome {

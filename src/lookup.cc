@@ -228,30 +228,13 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   *text = {};
   if (size <= 0) return Status::Ok();
   Table& t = *tables_[number];
-  const std::string& name = t.desc->file_name;
   if (t.descriptions == DescriptionSource::kClosed) {
-    std::string why;
-    const int fd = OpenRegularFile(PathOf(name), O_RDONLY, &why);
-    if (fd < 0)
-      return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
-                           ") cannot be opened to read a description: " + why);
-    t.fd = fd;
-    t.descriptions = DescriptionSource::kPositioned;
+    Status s = OpenDescriptions(number, &t);
+    if (!s.ok()) return s;
   }
   // A run that needs many descriptions from a small table is served from
   // memory; one that needs a few (a single record, say) reads just those.
-  if (!t.InMemory() && ++t.positioned_reads == kPositionedReadsBeforeLoading) {
-    auto read = [&]() { return ReadWholeTable(t); };
-    t.contents = shared_ != nullptr ? shared_->TableContents(number, read) : read();
-    if (t.contents) {
-      t.descriptions = t.contents->nul_free ? DescriptionSource::kInMemoryNulFree : DescriptionSource::kInMemory;
-      // The descriptor stays open while keys are still read through it.
-      if (t.key_fd != t.fd) {
-        close(t.fd);
-        t.fd = -1;
-      }
-    }
-  }
+  if (!t.InMemory() && ++t.positioned_reads == kPositionedReadsBeforeLoading) HoldWhole(&t);
   const int64_t position = slot * t.desc->record_length + offset;
   size_t n;
   const char* bytes;
@@ -270,6 +253,66 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   }
   *text = {bytes, n};
   return Status::Ok();
+}
+
+Status LookupTables::OpenDescriptions(int number, Table* table) {
+  const std::string& name = table->desc->file_name;
+  std::string why;
+  const int fd = OpenRegularFile(PathOf(name), O_RDONLY, &why);
+  if (fd < 0)
+    return Status::Error("lookup table '" + name + "' (table " + std::to_string(number) +
+                         ") cannot be opened to read a description: " + why);
+  table->fd = fd;
+  table->descriptions = DescriptionSource::kPositioned;
+  return Status::Ok();
+}
+
+void LookupTables::HoldWhole(Table* table) {
+  Table& t = *table;
+  auto read = [&]() { return ReadWholeTable(t); };
+  t.contents = shared_ != nullptr ? shared_->TableContents(t.number, read) : read();
+  if (!t.contents) return;
+  t.descriptions = t.contents->nul_free ? DescriptionSource::kInMemoryNulFree : DescriptionSource::kInMemory;
+  // The descriptor stays open while keys are still read through it.
+  if (t.key_fd != t.fd) {
+    close(t.fd);
+    t.fd = -1;
+  }
+}
+
+bool LookupTables::FetchesFrom(int number) const {
+  auto fetches = [&](const KeyPlan& key, bool header) {
+    if (header && key.table == number && key.description_size > 0) return true;
+    for (const DerivedPlan& d : key.derived)
+      if (d.table == number && d.size > 0) return true;
+    return false;
+  };
+  for (const KeyPlan& key : header_plan_)
+    if (fetches(key, true)) return true;
+  for (const std::vector<KeyPlan>& plan : line_plans_)
+    for (const KeyPlan& key : plan)
+      if (fetches(key, false)) return true;
+  return false;
+}
+
+void LookupTables::PrepareForLongWalk(int part, int parts) {
+  if (shared_ == nullptr || parts <= 0) return;
+  for (const std::unique_ptr<Table>& table : tables_) {
+    if (!table || table->number % parts != part) continue;
+    Table& t = *table;
+    for (const std::unique_ptr<Finder>& finder : t.finders) {
+      if (finder->index) continue;
+      const size_t length = finder->length;
+      auto build = [&]() {
+        while (t.keys.loaded() < t.keys.count()) ReadMoreKeys(&t);
+        return std::make_unique<KeyIndex>(t.keys, length);
+      };
+      finder->index = shared_->Index(t.number, length, build);
+    }
+    if (!t.InMemory() && FetchesFrom(t.number) &&
+        (t.descriptions != DescriptionSource::kClosed || OpenDescriptions(t.number, &t).ok()))
+      HoldWhole(&t);
+  }
 }
 
 std::shared_ptr<const SharedLookups::Contents> LookupTables::ReadWholeTable(const Table& t) const {

@@ -122,6 +122,12 @@ class LookupTables {
   // `missing` as for the header.
   Status ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched,
                      std::vector<int>* missing = nullptr);
+  // Builds now, for the tables whose number is `part` modulo `parts`, what
+  // the lookups of a long walk would build in its first records: every
+  // index of the table, and its file read whole when descriptions come from
+  // it, each shared with the other readers. Nothing without `shared`; what
+  // fails is left for the lookups to meet.
+  void PrepareForLongWalk(int part, int parts);
   // Start loading what resolving line `line` (-1 the header) will read,
   // first the index buckets of its keys, then (once those have arrived) the
   // table records they designate, and keep the lookups in `prefetched` for
@@ -159,6 +165,12 @@ class LookupTables {
   void ReadMoreKeys(Table* table);
   void LimitDeferredTables(Table* table);
   Status Fetch(int table, int64_t slot, int offset, int size, std::string_view* text);
+  // Opens table `number`'s file to read descriptions from it.
+  Status OpenDescriptions(int number, Table* table);
+  // Holds the table's file in memory, when it is small enough.
+  void HoldWhole(Table* table);
+  // True when some lookup fetches text from table `number`.
+  bool FetchesFrom(int number) const;
   Status ResolveDerived(const KeyPlan& key, int64_t key_slot, bool reuse_slot,
                         std::string_view key_text, RecordValues* values, int line);
 

@@ -109,10 +109,13 @@ std::vector<int64_t> ChunkBounds(int64_t first, int64_t end, int64_t largest, in
 
 // A worker: its own reader of the engine, walking the chunks it claims
 // into their slots.
-void Work(ChunkRing* ring, const Engine* engine, const Selection* selection) {
+void Work(ChunkRing* ring, const Engine* engine, const Selection* selection, int worker, int workers) {
   RecordReader reader;
   const Status opened = reader.Open(*engine);
-  if (opened.ok()) reader.DeferFieldsOutputOnly(*selection);
+  if (opened.ok()) {
+    reader.DeferFieldsOutputOnly(*selection);
+    reader.PrepareLookupsForLongWalk(worker, workers);
+  }
   for (int64_t c = ring->Claim(); c >= 0; c = ring->Claim()) {
     ChunkSlot& slot = ring->Slot(c);
     if (!opened.ok()) {
@@ -141,7 +144,7 @@ Status RunParallel(const Engine& engine, const Selection& selection, RecordRange
   ChunkRing ring(ChunkBounds(range.first, range.end, chunk_records, threads), kChunksAheadPerWorker * threads);
   std::vector<std::thread> workers;
   workers.reserve(static_cast<size_t>(threads));
-  for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &engine, &selection);
+  for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &engine, &selection, i, threads);
   Status result;
   for (int64_t c = 0; c < ring.chunk_count(); ++c) {
     ChunkSlot& slot = ring.WaitFor(c);

@@ -173,6 +173,30 @@ TEST(ParallelRunTest, AFailedWriteStopsTheRunWithItsMessage) {
   EXPECT_EQ(dir.Read("err"), "query: cannot write the output: No space left on device\n");
 }
 
+// The workers build the tables' indexes and read their files ahead of the
+// walk, each a different table; a table whose descriptions cannot be read
+// must still fail where one thread's walk fails, with its message. Here the
+// keys come from the key index file `clients` and the table file is gone.
+TEST(ParallelRunTest, TablesPreparedAheadFailWhereOneThreadFails) {
+  TempDir dir;
+  WriteStore(dir, 40000, "h03 3 *");
+  std::string keys;
+  for (int c = 0; c < 50; ++c) keys += dir.Read("clients.db").substr(static_cast<size_t>(c) * 24, 4);
+  dir.Write("clients", keys);
+  const RunResult whole_one = RunWithThreads(dir, "1", kJoin);
+  const RunResult whole_two = RunWithThreads(dir, "2", kJoin);
+  EXPECT_EQ(whole_two.status, 0);
+  EXPECT_TRUE(whole_two.out == whole_one.out);
+  ASSERT_EQ(std::remove((dir.path() + "/clients.db").c_str()), 0);
+  const RunResult one = RunWithThreads(dir, "1", kJoin);
+  const RunResult two = RunWithThreads(dir, "2", kJoin);
+  EXPECT_NE(one.status, 0);
+  EXPECT_NE(one.err.find("cannot be opened to read a description"), std::string::npos) << one.err;
+  EXPECT_EQ(two.status, one.status);
+  EXPECT_EQ(two.err, one.err);
+  EXPECT_TRUE(two.out == one.out);
+}
+
 TEST(ParallelRunTest, BadThreadCountsAreUsageErrors) {
   TempDir dir;
   WriteStore(dir, 10, "h03 3 *");
