@@ -142,8 +142,9 @@ TEST(KeyIndexSeedTest, KeysCollidingUnderAFixedHashSpreadAndAreFound) {
 }
 
 TEST(KeyIndexSeedTest, KeysSharingStructureSpreadAndAreFound) {
-  // Long keys differing only in one byte, or in their last word.
-  for (size_t key_length : {9u, 16u, 25u}) {
+  // Keys differing only in one byte, or in their last word; short keys are
+  // hashed as one word, longer ones word by word.
+  for (size_t key_length : {3u, 5u, 8u, 9u, 16u, 25u}) {
     std::vector<char> slots;
     std::vector<std::string> keys;
     for (int i = 0; i < 30000; ++i) {
