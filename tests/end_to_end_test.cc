@@ -78,6 +78,27 @@ TEST_F(EndToEndTest, PrintsEveryPresentLineAndHeaderOnlyRecords) {
             "C00003;bolt|Tornil;\n");  // the blank line prints nothing
 }
 
+// A record is copied field by field at once only when it holds no NUL and
+// no line feed, which is checked sixteen bytes at a time: a NUL anywhere in
+// the header's 24 bytes must still end that field's text there.
+TEST_F(EndToEndTest, ANulAnywhereInARecordEndsItsFieldThere) {
+  const std::string fields = Pad("Z00009", 6) + Pad("123.45", 10) + Pad("Zeta", 8);
+  for (size_t at = 0; at < fields.size(); ++at) {
+    std::string bad = fields;
+    bad[at] = '\0';
+    dir_.Write("HEAD", bad + "    -1    -1    -1\n");
+    dir_.Write("INFO", Info(1));
+    const size_t begins[] = {0, 6, 16, 24};
+    std::string want;
+    for (int f = 0; f < 3; ++f) {
+      const size_t end = at >= begins[f] && at < begins[f + 1] ? at : begins[f + 1];
+      want += fields.substr(begins[f], end - begins[f]) + ";";
+    }
+    const RunResult r = Run({"h00;", "h01;", "h02;"});
+    EXPECT_EQ(r.out, want + "\n") << "NUL at " << at;
+  }
+}
+
 TEST_F(EndToEndTest, SearchIsCaseInsensitiveAndPerLine) {
   EXPECT_EQ(Run({"h00;", "d00;tor"}).out, "A00001;tor ;\nC00003;TOR ;\n");
   EXPECT_EQ(Run({"h00;", "d01;TORNIL"}).out, "C00003;Tornil;\n");
