@@ -8,6 +8,7 @@
 #ifndef QUERY_KEY_INDEX_H_
 #define QUERY_KEY_INDEX_H_
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -84,10 +85,30 @@ class KeyIndex {
     uint32_t slot = 0;  // first slot holding the key, plus one; 0 marks an empty bucket
     uint64_t key = 0;   // a short key's bytes, or a long key's offset in `long_keys_`
   };
+  // The key's bytes (at most 8) in a word, zero past them, loaded without a
+  // call: two overlapping loads, or single bytes for the shortest keys.
   static uint64_t Packed(std::string_view key) {
-    uint64_t v = 0;
-    std::memcpy(&v, key.data(), key.size());
-    return v;
+    const char* p = key.data();
+    const size_t n = key.size();
+    if constexpr (std::endian::native != std::endian::little) {
+      uint64_t v = 0;
+      std::memcpy(&v, p, n);
+      return v;
+    }
+    if (n == 8) {
+      uint64_t v;
+      std::memcpy(&v, p, 8);
+      return v;
+    }
+    if (n >= 4) {
+      uint32_t low, high;
+      std::memcpy(&low, p, 4);
+      std::memcpy(&high, p + n - 4, 4);
+      return low | static_cast<uint64_t>(high) << ((n - 4) * 8);
+    }
+    if (n == 0) return 0;
+    auto byte = [&](size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (i * 8); };
+    return byte(0) | byte(n / 2) | byte(n - 1);
   }
   static uint32_t TagOf(uint64_t hash, std::string_view key) {
     return (static_cast<uint32_t>(hash >> 32) & ~1u) | (key.size() > 8 ? 1u : 0u);
