@@ -6,9 +6,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "key_index.h"
@@ -57,6 +59,17 @@ struct LookupTables::Table {
 
   bool InMemory() const {
     return descriptions == DescriptionSource::kInMemory || descriptions == DescriptionSource::kInMemoryNulFree;
+  }
+  // Text `size` bytes long at `offset` of record `slot`, cut where the file
+  // ends, when the file is in memory and holds no NUL: what Fetch gives,
+  // without a call. False otherwise, or for no bytes: Fetch serves those.
+  bool FetchInMemoryNulFree(int64_t slot, int offset, int size, std::string_view* text) const {
+    if (descriptions != DescriptionSource::kInMemoryNulFree || size <= 0) return false;
+    const int64_t position = slot * desc->record_length + offset;
+    const int64_t end = static_cast<int64_t>(contents->size);
+    const size_t n = position >= end ? 0 : static_cast<size_t>(std::min<int64_t>(size, end - position));
+    *text = {contents->bytes.data() + (n > 0 ? position : 0), n};
+    return true;
   }
   void CloseKeySource() {
     if (key_fd >= 0 && key_fd != fd) close(key_fd);
