@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -506,6 +507,36 @@ inline void CopyExactly(const char* from, size_t n, char* to) {
 // Reads a six-byte pointer field as BlockReader::ReadIntegerField does:
 // white space, an optional sign, digits; false without digits.
 inline bool ParsePointer(const char* field, int64_t* value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    // The usual form, blanks then digits ("  1234"), as one word: the
+    // blanks read as leading zeros, the digits combined pairwise.
+    uint32_t first;
+    uint16_t last;
+    std::memcpy(&first, field, 4);
+    std::memcpy(&last, field + 4, 2);
+    const uint64_t word = (static_cast<uint64_t>(first) | static_cast<uint64_t>(last) << 32) << 16 | 0x3030;
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kLow7 = kOnes * 0x7F;
+    const uint64_t blanks = word ^ (kOnes * ' ');
+    const uint64_t blank_bytes = ~(((blanks & kLow7) + kLow7) | blanks | kLow7);  // 0x80 where a blank is
+    // A blank becomes '0'; every byte must then be a digit, and the blanks
+    // must come before the first digit and leave at least one.
+    const uint64_t zeroed = word | (blank_bytes >> 7) * 0x10;
+    const uint64_t high = zeroed & (kOnes * 0xF0);
+    const uint64_t low = zeroed & (kOnes * 0x0F);
+    const bool all_digits = high == kOnes * 0x30 && ((low + kOnes * 0x06) & (kOnes * 0xF0)) == 0;
+    const uint64_t field_blanks = blank_bytes >> 16;  // the field's six bytes, first at the bottom
+    const int blank_count = std::popcount(field_blanks);
+    const bool blanks_lead = field_blanks == ((kOnes * 0x80) & ((uint64_t{1} << (8 * blank_count)) - 1));
+    if (all_digits && blanks_lead && blank_count < 6) {
+      uint64_t v = low;
+      v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
+      v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
+      v = (v * 10000 + (v >> 32)) & 0xFFFFFFFFull;
+      *value = static_cast<int64_t>(v);
+      return true;
+    }
+  }
   size_t i = 0;
   while (i < 6 && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
   bool negative = false;

@@ -200,6 +200,57 @@ TEST(RecordValuesTest, SizesKeyAndCalculatedFieldsForWhatTheyReceive) {
   EXPECT_EQ(values.DetailText(0, -1), "");
 }
 
+// A record's pointers are read in one step each when they are blanks then
+// digits; every other text must read as a field read reads it.
+TEST(StoreTest, PointersReadInMemoryAsAFieldReadReadsThem) {
+  TempDir dir;
+  // Header: one stored field of 2 bytes, then four 6-byte pointers.
+  Form form;
+  ASSERT_TRUE(ParseFormDefinition("f", "1 4 1 0\n1 1 2 0\n2 1 1 0\n3 1 1 0\n4 1 1 0\n5 1 1 0\n", &form).ok());
+  const std::string alphabet = std::string("   0123456789-+\t!/:\x90", 23);
+  uint32_t state = 99;
+  auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
+  std::string head;
+  std::vector<std::string> fields;
+  const char* fixed[] = {"     0", "000000", "999999", "    -1", "  12  ", "1     ", " 1 2  ", "      ",
+                         "  +42 ", "\t  123", "12345 ", " !1234", "  /123", "  :123"};
+  for (const char* f : fixed) fields.emplace_back(f);
+  while (fields.size() < 4000) {
+    std::string f(6, ' ');
+    const size_t blanks = next() % 7;
+    for (size_t i = blanks; i < 6; ++i) f[i] = next() % 4 == 0 ? alphabet[next() % alphabet.size()] : "0123456789"[next() % 10];
+    fields.push_back(f);
+  }
+  for (size_t i = 0; i < fields.size(); i += 4) {
+    head += "ab";
+    for (size_t j = 0; j < 4; ++j) head += fields[i + j];
+    head += "\n";
+  }
+  dir.Write("HEAD", head);
+  dir.Write("DOC", "");
+  dir.Write("INFO", std::to_string(fields.size() / 4));
+  dir.Write("plain", std::string(head));
+  ScopedChdir in(dir.path());
+  Store store;
+  ASSERT_TRUE(store.Open(form).ok());
+  RecordValues values;
+  values.Init(form);
+  BlockReader reference;
+  ASSERT_TRUE(reference.Open("plain", 4096).ok());
+  std::vector<int64_t> pointers;
+  for (size_t r = 0; r < fields.size() / 4; ++r) {
+    store.ReadHeader(static_cast<int64_t>(r), &values);
+    store.ReadPointers(&pointers);
+    ASSERT_EQ(pointers.size(), 4u);
+    for (size_t j = 0; j < 4; ++j) {
+      reference.Seek(static_cast<int64_t>(r * 27 + 2 + 6 * j));
+      int64_t want = 0;
+      if (!reference.ReadIntegerField(6, &want)) want = -1;
+      ASSERT_EQ(pointers[j], want) << "'" << fields[r * 4 + j] << "'";
+    }
+  }
+}
+
 TEST(StoreTest, ClosesEveryFileItOpened) {
   TempDir dir;
   dir.Write("INFO", "1");
