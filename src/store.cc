@@ -525,10 +525,11 @@ inline bool ParsePointer(const char* field, int64_t* value) {
     const uint64_t high = zeroed & (kOnes * 0xF0);
     const uint64_t low = zeroed & (kOnes * 0x0F);
     const bool all_digits = high == kOnes * 0x30 && ((low + kOnes * 0x06) & (kOnes * 0xF0)) == 0;
-    const uint64_t field_blanks = blank_bytes >> 16;  // the field's six bytes, first at the bottom
-    const int blank_count = std::popcount(field_blanks);
-    const bool blanks_lead = field_blanks == ((kOnes * 0x80) & ((uint64_t{1} << (8 * blank_count)) - 1));
-    if (all_digits && blanks_lead && blank_count < 6) {
+    // 0xFF in each byte of the field (first at the bottom) that was a blank:
+    // the blanks lead when this is all ones up to some byte.
+    const uint64_t blank_mask = (blank_bytes >> 23) * 0xFF;
+    const bool blanks_lead = (blank_mask & (blank_mask + 1)) == 0;
+    if (all_digits && blanks_lead && blank_mask != 0xFFFFFFFFFFFFull) {
       uint64_t v = low;
       v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FFull;
       v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFFull;
