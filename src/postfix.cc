@@ -184,27 +184,50 @@ namespace {
 // rounding tie: then rounding the computed hundredfold (within a relative
 // 2^-53 of the exact one) gives the same cents as rounding the exact value.
 // False for ties, huge values, infinities and NaN, which take the general path.
+// "00" to "99", the two digits of each number below 100.
+struct DigitPairs {
+  char text[200];
+  constexpr DigitPairs() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+};
+constexpr DigitPairs kDigitPairs;
+
 bool FormatCents(double value, char* out, size_t* length) {
   const double scaled = value * 100.0;
   if (!(std::fabs(scaled) < 4.0e15)) return false;
-  const double whole = std::floor(scaled);
-  const double fraction = scaled - whole;  // exact below 2^52
+  // The floor, through the integer (exact at this size) rather than a call.
+  int64_t whole = static_cast<int64_t>(scaled);
+  if (static_cast<double>(whole) > scaled) --whole;
+  const double fraction = scaled - static_cast<double>(whole);  // exact below 2^52
   if (std::fabs(fraction - 0.5) <= std::fabs(scaled) * 4e-16 + 1e-300) return false;
-  int64_t cents = static_cast<int64_t>(whole) + (fraction > 0.5 ? 1 : 0);
-  if (cents < 0) cents = -cents;
-  char digits[24];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + cents % 10);
-    cents /= 10;
-  } while (cents > 0 || n < 3);  // at least one digit before the point
-  size_t at = 0;
-  if (std::signbit(value)) out[at++] = '-';  // "-0.00" for a negative that rounds to zero
-  while (n > 2) out[at++] = digits[--n];
-  out[at++] = '.';
-  out[at++] = digits[1];
-  out[at++] = digits[0];
-  *length = at;
+  int64_t cents = whole + (fraction > 0.5 ? 1 : 0);
+  uint64_t rest = static_cast<uint64_t>(cents < 0 ? -cents : cents);
+  // Written backwards, two digits a step: the cents, the point, the units.
+  char text[24];
+  char* p = text + sizeof text;
+  auto pair = [&](uint64_t two_digits) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs.text + 2 * two_digits, 2);
+  };
+  pair(rest % 100);
+  rest /= 100;
+  *--p = '.';
+  while (rest >= 100) {
+    pair(rest % 100);
+    rest /= 100;
+  }
+  if (rest >= 10) {
+    pair(rest);
+  } else {
+    *--p = static_cast<char>('0' + rest);  // at least one digit before the point
+  }
+  if (std::signbit(value)) *--p = '-';  // "-0.00" for a negative that rounds to zero
+  *length = static_cast<size_t>(text + sizeof text - p);
+  std::memcpy(out, p, *length);
   return true;
 }
 
