@@ -183,10 +183,13 @@ Status Formulas::Compile(const Form& form) {
     }
     line_begin_.push_back(static_cast<uint32_t>(line_targets_.size()));
   }
+  NoteLinesComputingNow();
   if (record_bound > kMaxAssembledPerRecord) {
     compiled_.clear();
     header_targets_.clear();
     line_targets_.clear();
+    line_begin_.assign(1, 0);
+    NoteLinesComputingNow();
     return Status::Error("formula file '" + name_ + "': the formulas that apply to one record, "
                          "with the text of the fields they reference, can reach " +
                          std::to_string(record_bound) + " bytes, beyond the limit of 64 MiB for a record");
@@ -446,7 +449,15 @@ void Formulas::ComputeHeader(RecordValues* values) {
     if (!t.deferred) Compute(t, -1, values, &values->head(t.field));
 }
 
-void Formulas::ComputeLine(int line, RecordValues* values) {
+void Formulas::NoteLinesComputingNow() {
+  line_computes_now_.assign(line_begin_.empty() ? 0 : line_begin_.size() - 1, 0);
+  for (size_t line = 0; line < line_computes_now_.size(); ++line) {
+    for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i)
+      if (!line_targets_[i].deferred) line_computes_now_[line] = 1;
+  }
+}
+
+void Formulas::ComputeLineNow(int line, RecordValues* values) {
   if (line < 0 || static_cast<size_t>(line) + 1 >= line_begin_.size()) return;
   for (uint32_t i = line_begin_[line]; i < line_begin_[line + 1]; ++i) {
     const Target& t = line_targets_[i];
@@ -497,6 +508,7 @@ void Formulas::DeferFieldsReadOnlyByOutput(const Form& form, const std::vector<i
       t.deferred = t.field != 0 && Deferrable(form, line, t, detail_read);
     }
   }
+  NoteLinesComputingNow();
 }
 
 // `line` -1 for a header field. A formula of the field that reads a

@@ -59,7 +59,10 @@ class Formulas {
   void ComputeHeader(RecordValues* values);
   // Computes every calculated field of present detail line `line`, but those
   // deferred.
-  void ComputeLine(int line, RecordValues* values);
+  void ComputeLine(int line, RecordValues* values) {
+    if (line >= 0 && static_cast<size_t>(line) < line_computes_now_.size() && line_computes_now_[line])
+      ComputeLineNow(line, values);
+  }
 
   // Defers the calculated fields that only the output reads: no applying
   // formula refers to them, no search text tests their number (`searched`),
@@ -137,6 +140,8 @@ class Formulas {
   void RunSteps(const Compiled& formula, int line, const RecordValues& values);
   void Warn(const std::string& message);
   void Compute(const Target& target, int line, RecordValues* values, FieldBuffer* out);
+  void ComputeLineNow(int line, RecordValues* values);
+  void NoteLinesComputingNow();
   template <typename Sink>
   void Walk(const Compiled& formula, int line, const RecordValues& values, Sink* sink) const;
 
@@ -149,6 +154,7 @@ class Formulas {
   std::vector<Target> header_targets_;   // header calculated fields, in field order
   std::vector<Target> line_targets_;     // detail calculated fields, line by line
   std::vector<uint32_t> line_begin_;     // line s's targets: [line_begin_[s], line_begin_[s+1])
+  std::vector<char> line_computes_now_;  // line s has a target that is not deferred
   PostfixEvaluator evaluator_;           // reused by every computation
 };
 
