@@ -414,18 +414,18 @@ void Formulas::RunSteps(const Compiled& formula, int line, const RecordValues& v
         if (!value.empty() && value[0] == '-') {
           // " 0 <rest> - "
           evaluator_.Apply({0.0, 0});
-          evaluator_.Feed(value.substr(1), true);
+          evaluator_.FeedWhole(value.substr(1));
           evaluator_.Apply({0.0, '-'});
         } else {
-          evaluator_.Feed(value, true);
+          evaluator_.FeedWhole(value);
         }
         break;
       }
       case Piece::kHeader:
-        evaluator_.Feed(values.HeaderText(step.field), true);
+        evaluator_.FeedWhole(values.HeaderText(step.field));
         break;
       case Piece::kDetail:
-        evaluator_.Feed(values.DetailText(line, step.field), true);
+        evaluator_.FeedWhole(values.DetailText(line, step.field));
         break;
     }
   }

@@ -45,9 +45,38 @@ bool FastDecimal(const char* first, const char* last, double* value) {
 
 }  // namespace
 
-void PostfixEvaluator::Feed(std::string_view text, bool ends) {
+namespace {
+
+// The number token at `p` (a digit or '.'), up to `end`: returns where it
+// ends. While it is a plain decimal (at most 15 digits and one point) its
+// value is read as FastDecimal reads it, in one pass, into `*value`, and
+// `*plain` is set; otherwise the general path must read it.
+inline const char* ScanNumber(const char* p, const char* end, double* value, bool* plain) {
   static constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  const char* q = p;
+  uint64_t mantissa = 0;  // wraps past 19 digits, but is then not used
+  while (q < end && IsDigit(*q)) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+  const long whole_digits = q - p;
+  long decimals = 0;
+  if (q < end && *q == '.') {
+    const char* fraction = ++q;
+    while (q < end && IsDigit(*q)) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
+    decimals = q - fraction;
+  }
+  const long digits = whole_digits + decimals;
+  *plain = digits > 0 && digits <= 15;
+  if (q < end && *q == '.') {  // a second point: the general path reads the token
+    *plain = false;
+    while (q < end && IsNumberChar(*q)) ++q;
+  }
+  if (*plain) *value = static_cast<double>(mantissa) / kPowersOfTen[decimals];
+  return q;
+}
+
+}  // namespace
+
+void PostfixEvaluator::Feed(std::string_view text, bool ends) {
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p < end && !divided_by_zero_) {
@@ -63,28 +92,13 @@ void PostfixEvaluator::Feed(std::string_view text, bool ends) {
       ++p;
       continue;
     }
-    // A number token: found and, while it is a plain decimal (at most 15
-    // digits and one point), read as FastDecimal reads it, in one pass.
-    const char* q = p;
-    uint64_t mantissa = 0;  // wraps past 19 digits, but is then not used
-    while (q < end && IsDigit(*q)) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
-    const long whole_digits = q - p;
-    long decimals = 0;
-    if (q < end && *q == '.') {
-      const char* fraction = ++q;
-      while (q < end && IsDigit(*q)) mantissa = mantissa * 10 + static_cast<uint64_t>(*q++ - '0');
-      decimals = q - fraction;
-    }
-    const long digits = whole_digits + decimals;
-    bool plain = digits > 0 && digits <= 15;
-    if (q < end && *q == '.') {  // a second point: the general path reads the token
-      plain = false;
-      while (q < end && IsNumberChar(*q)) ++q;
-    }
+    double value = 0.0;
+    bool plain;
+    const char* q = ScanNumber(p, end, &value, &plain);
     if ((q < end || ends) && number_.empty()) {
       // The whole token lies in this piece.
       if (plain) {
-        PushValue(static_cast<double>(mantissa) / kPowersOfTen[decimals]);
+        PushValue(value);
       } else {
         Push(p, q);
       }
@@ -92,6 +106,30 @@ void PostfixEvaluator::Feed(std::string_view text, bool ends) {
       number_.append(p, static_cast<size_t>(q - p));  // it may go on in the next piece
     }
     p = q;
+  }
+}
+
+void PostfixEvaluator::FeedWhole(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end && !divided_by_zero_) {
+    const char c = *p;
+    if (c == ' ') {
+      ++p;
+    } else if (!IsNumberChar(c)) {
+      Operator(c);
+      ++p;
+    } else {
+      double value = 0.0;
+      bool plain;
+      const char* q = ScanNumber(p, end, &value, &plain);
+      if (plain) {
+        PushValue(value);
+      } else {
+        Push(p, q);
+      }
+      p = q;
+    }
   }
 }
 

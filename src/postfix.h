@@ -50,6 +50,9 @@ class PostfixEvaluator {
   // follows it (the next piece or the end of the formula) begins with no
   // digit or '.', so a number token at its end is complete.
   void Feed(std::string_view text, bool ends = false);
+  // Feed(text, true) for text that no number token runs into from before:
+  // a field's text between literal pieces that end and begin tokens.
+  void FeedWhole(std::string_view text);
   // Applies a token of TokenizePostfix, as feeding its text would.
   void Apply(const PostfixToken& token) {
     if (divided_by_zero_) return;
