@@ -33,36 +33,11 @@ const HashSeed& Seed() {
   return seed;
 }
 
-// The high and low halves of the 128-bit product folded together: a fast
-// mixer that, with secret inputs, leaves no structure to aim collisions at.
-inline uint64_t Fold(uint64_t a, uint64_t b) {
-  __extension__ typedef unsigned __int128 Wide;
-  const Wide r = static_cast<Wide>(a) * b;
-  return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
-}
-
-// Keys of up to 8 bytes, most keys, as one word: for a given length each
-// key gives a different word (lengths 4 to 8 from two overlapping 4-byte
-// loads, shorter ones from their first, middle and last bytes), and the
-// length is mixed in beside it; two multiplications instead of three.
-inline uint64_t HashShort(const char* p, size_t n, const uint64_t* k) {
-  uint64_t w = 0;
-  if (n >= 4) {
-    uint32_t low, high;
-    std::memcpy(&low, p, 4);
-    std::memcpy(&high, p + n - 4, 4);
-    w = (static_cast<uint64_t>(high) << 32) | low;
-  } else if (n > 0) {
-    w = static_cast<uint64_t>(static_cast<unsigned char>(p[0])) |
-        static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
-        static_cast<uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
-  }
-  return Fold(Fold(w ^ k[1], n ^ k[2]) ^ k[0], k[3] ^ 0xff51afd7ed558ccdull);
-}
+inline uint64_t Fold(uint64_t a, uint64_t b) { return KeyIndex::Fold(a, b); }
 
 uint64_t HashBytes(std::string_view s) {
   const uint64_t* k = Seed().k;
-  if (s.size() <= 8) return HashShort(s.data(), s.size(), k);
+  if (s.size() <= 8) return KeyIndex::HashShort(s.data(), s.size(), k);
   uint64_t h = k[0] ^ s.size();
   size_t i = 0;
   for (; i + 8 <= s.size(); i += 8) {
@@ -178,7 +153,7 @@ uint64_t KeyIndex::BytesFor(uint64_t count, size_t key_length, size_t length) {
 
 uint64_t KeyIndex::Hash(std::string_view key) { return HashBytes(key); }
 
-KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length) {
+KeyIndex::KeyIndex(const KeyCache& keys, size_t length) : length_(length), seed_(Seed().k) {
   // Slots are kept as 32-bit numbers; the memory limit keeps tables far below.
   const int64_t count = std::min<int64_t>(keys.loaded(), UINT32_MAX - 1);
   const size_t size = static_cast<size_t>(BucketsFor(static_cast<uint64_t>(count)));
@@ -223,12 +198,7 @@ void KeyIndex::Insert(std::string_view key, uint64_t hash, int64_t slot) {
 
 int64_t KeyIndex::Find(std::string_view text) const { return Find(text, HashOf(text)); }
 
-uint64_t KeyIndex::HashOf(std::string_view text) const {
-  return HashBytes(text.substr(0, std::min(length_, text.size())));
-}
-
-int64_t KeyIndex::Find(std::string_view text, uint64_t h) const {
-  text = text.substr(0, std::min(length_, text.size()));
+int64_t KeyIndex::FindProbing(std::string_view text, uint64_t h) const {
   const uint32_t tag = TagOf(h, text);
   for (size_t b = h & mask_; buckets_[b].slot != 0; b = (b + 1) & mask_) {
     const Bucket& bucket = buckets_[b];

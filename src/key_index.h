@@ -8,6 +8,7 @@
 #ifndef QUERY_KEY_INDEX_H_
 #define QUERY_KEY_INDEX_H_
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -61,11 +62,21 @@ class KeyIndex {
   // Same answer as keys.ScanFor(text, length), in constant time on average.
   int64_t Find(std::string_view text) const;
   // The hash `Find(text)` probes with, for the two calls below.
-  uint64_t HashOf(std::string_view text) const;
+  uint64_t HashOf(std::string_view text) const {
+    text = text.substr(0, std::min(length_, text.size()));
+    return text.size() <= 8 ? HashShort(text.data(), text.size(), seed_) : Hash(text);
+  }
   // Starts loading the bucket a lookup of `hash` looks at first.
   void Prefetch(uint64_t hash) const { __builtin_prefetch(&buckets_[hash & mask_]); }
-  // Find(text) for a text whose HashOf is `hash`.
-  int64_t Find(std::string_view text, uint64_t hash) const;
+  // Find(text) for a text whose HashOf is `hash`. A short key found in the
+  // first bucket it probes is answered inline.
+  int64_t Find(std::string_view text, uint64_t hash) const {
+    text = text.substr(0, std::min(length_, text.size()));
+    const Bucket& first = buckets_[hash & mask_];
+    if (text.size() <= 8 && first.slot != 0 && first.tag == TagOf(hash, text) && first.key == Packed(text))
+      return static_cast<int64_t>(first.slot) - 1;
+    return FindProbing(text, hash);
+  }
   // The most memory an index over `count` keys of `key_length` bytes,
   // compared over `length`, can take; saturates instead of overflowing.
   static uint64_t BytesFor(uint64_t count, size_t key_length, size_t length);
@@ -75,6 +86,32 @@ class KeyIndex {
   uint64_t extra_probes() const { return extra_probes_; }
   // The hash of `key` under the process's seed.
   static uint64_t Hash(std::string_view key);
+  // Hash(key) for a key of at most 8 bytes at `p`, `n` bytes long, under
+  // `seed` (the process's): the key as one word, which for a given length
+  // each key gives differently (lengths 4 to 8 from two overlapping 4-byte
+  // loads, shorter ones from their first, middle and last bytes), with the
+  // length mixed in beside it.
+  static uint64_t HashShort(const char* p, size_t n, const uint64_t* seed) {
+    uint64_t w = 0;
+    if (n >= 4) {
+      uint32_t low, high;
+      std::memcpy(&low, p, 4);
+      std::memcpy(&high, p + n - 4, 4);
+      w = (static_cast<uint64_t>(high) << 32) | low;
+    } else if (n > 0) {
+      w = static_cast<uint64_t>(static_cast<unsigned char>(p[0])) |
+          static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
+          static_cast<uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
+    }
+    return Fold(Fold(w ^ seed[1], n ^ seed[2]) ^ seed[0], seed[3] ^ 0xff51afd7ed558ccdull);
+  }
+  // The high and low halves of the 128-bit product folded together: a fast
+  // mixer that, with secret inputs, leaves no structure to aim collisions at.
+  static uint64_t Fold(uint64_t a, uint64_t b) {
+    __extension__ typedef unsigned __int128 Wide;
+    const Wide r = static_cast<Wide>(a) * b;
+    return static_cast<uint64_t>(r) ^ static_cast<uint64_t>(r >> 64);
+  }
 
  private:
   // One bucket per distinct key; keys of up to 8 bytes live in the bucket
@@ -121,8 +158,10 @@ class KeyIndex {
            std::memcmp(long_keys_.data() + b.key + sizeof size, key.data(), key.size()) == 0;
   }
   void Insert(std::string_view key, uint64_t hash, int64_t slot);
+  int64_t FindProbing(std::string_view text, uint64_t hash) const;
 
   size_t length_;
+  const uint64_t* seed_;  // the process's hash seed, four words
   std::vector<Bucket, LargeAllocator<Bucket>> buckets_;
   std::string long_keys_;
   size_t mask_ = 0;
