@@ -97,6 +97,18 @@ int64_t Engine::FindRecordByKey(std::string_view key) const {
 
 // ---- RecordReader
 
+// A record read before it is asked for, and how far its lookups' fetches
+// from memory have gone. Its buffers are swapped with the reader's when it
+// is asked for.
+struct AheadRecord {
+  int64_t n = -1;  // -1: holds no record
+  RecordValues values;
+  std::vector<int64_t> pointers;
+  std::vector<PrefetchedPart> prefetched;
+  RecordReader::Outcome outcome;
+  bool found = false;  // PrefetchRecords done; else only PrefetchKeys
+};
+
 struct RecordReader::State {
   const Engine::Loaded* engine = nullptr;
   Formulas formulas;  // the engine's, with this reader's evaluator and deferrals
@@ -106,6 +118,28 @@ struct RecordReader::State {
   std::vector<int64_t> pointers;  // detail pointers of the record last read; -1 absent
   std::vector<PrefetchedPart> prefetched;  // the header's, then each line's
   std::vector<std::string> warnings;
+  // Records read ahead of the one asked for: the next, its records found,
+  // and the one after, its keys hashed. Only below read_ahead_end.
+  AheadRecord ahead[2];
+  int64_t read_ahead_end = 0;
+
+  void SizeForRecords(const Form& form, RecordValues* for_values, std::vector<int64_t>* for_pointers,
+                      std::vector<PrefetchedPart>* for_prefetched) const {
+    for_values->Init(form);
+    for_pointers->reserve(static_cast<size_t>(form.line_count));
+    for_prefetched->resize(static_cast<size_t>(form.line_count) + 1);
+    for (int line = -1; line < form.line_count; ++line)
+      lookups->SizePrefetched(line, &(*for_prefetched)[static_cast<size_t>(line + 1)]);
+  }
+  // Reads record n's stored fields and pointers.
+  void Load(int64_t n, RecordValues* into, std::vector<int64_t>* pointers_into, Outcome* outcome);
+  // The two prefetch stages of a record's lookups.
+  void PrefetchKeys(const RecordValues& of, const std::vector<int64_t>& present,
+                    std::vector<PrefetchedPart>* parts) const;
+  void PrefetchRecords(const RecordValues& of, const std::vector<int64_t>& present,
+                       std::vector<PrefetchedPart>* parts) const;
+  // Reads record n into `slot` and hashes its keys; none at or past the end.
+  void Fill(int64_t n, AheadRecord* slot);
 };
 
 RecordReader::RecordReader() = default;
@@ -132,11 +166,7 @@ Status RecordReader::Open(const Engine& engine) {
     if (!(s = state->store->Open(form, loaded.options.store_dir)).ok()) return s;
   }
   state->warnings = state->store->warnings();
-  state->values.Init(form);
-  state->pointers.reserve(static_cast<size_t>(form.line_count));
-  state->prefetched.resize(static_cast<size_t>(form.line_count) + 1);
-  for (int line = -1; line < form.line_count; ++line)
-    state->lookups->SizePrefetched(line, &state->prefetched[static_cast<size_t>(line + 1)]);
+  state->SizeForRecords(form, &state->values, &state->pointers, &state->prefetched);
   state_ = std::move(state);
   return Status::Ok();
 }
@@ -153,30 +183,112 @@ void RecordReader::DeferFieldsOutputOnly(const Selection& selection) {
 
 void RecordReader::PrepareLookupsForLongWalk(int part, int parts) { state_->lookups->PrepareForLongWalk(part, parts); }
 
-// Reads record n and resolves it. The header, its pointers and every present
-// line are read before anything is resolved: lookups and formulas touch only
-// value buffers, never the store, and each line only its own buffers, so the
+void RecordReader::ExpectRecords(RecordRange range) {
+  State& st = *state_;
+  st.read_ahead_end = 0;
+  st.ahead[0].n = st.ahead[1].n = -1;
+  if (!st.engine->records_independent || range.size() < 2) return;
+  for (AheadRecord& slot : st.ahead) {
+    if (slot.prefetched.empty()) st.SizeForRecords(st.engine->form, &slot.values, &slot.pointers, &slot.prefetched);
+  }
+  st.read_ahead_end = range.end;
+}
+
+// Reads record n. The header, its pointers and every present line are read
+// before anything is resolved: lookups and formulas touch only value
+// buffers, never the store, and each line only its own buffers, so the
 // results are those of resolving each part as soon as it is read, while the
 // lookups of the whole record can be fetched from memory together. A record
 // that HEAD no longer holds (it shrank while being read) is not resolved.
-Status RecordReader::Read(int64_t n, Outcome* outcome) {
-  State& st = *state_;
-  const Form& form = st.engine->form;
-  st.store->ReadHeader(n, &st.values);
-  st.store->ReadPointers(&st.pointers);
+void RecordReader::State::Load(int64_t n, RecordValues* into, std::vector<int64_t>* pointers_into,
+                               Outcome* outcome) {
+  const Form& form = engine->form;
+  store->ReadHeader(n, into);
+  store->ReadPointers(pointers_into);
   *outcome = Outcome();
-  outcome->beyond_head = st.store->HeadEndsBefore(n);
-  if (outcome->beyond_head) return Status::Ok();
+  outcome->beyond_head = store->HeadEndsBefore(n);
+  if (outcome->beyond_head) return;
   for (int line = 0; line < form.line_count; ++line) {
-    int64_t& pointer = st.pointers[static_cast<size_t>(line)];
+    int64_t& pointer = (*pointers_into)[static_cast<size_t>(line)];
     if (pointer < 0) continue;
-    if (!st.store->ReadDetailLine(line, pointer, &st.values)) {
+    if (!store->ReadDetailLine(line, pointer, into)) {
       pointer = -1;
       continue;
     }
     outcome->has_detail = true;
   }
-  return ResolveLoaded(nullptr);
+}
+
+void RecordReader::State::PrefetchKeys(const RecordValues& of, const std::vector<int64_t>& present,
+                                       std::vector<PrefetchedPart>* parts) const {
+  lookups->PrefetchKeys(-1, of, &(*parts)[0]);
+  for (int line = 0; line < engine->form.line_count; ++line)
+    if (present[static_cast<size_t>(line)] >= 0) lookups->PrefetchKeys(line, of, &(*parts)[line + 1]);
+}
+
+void RecordReader::State::PrefetchRecords(const RecordValues& of, const std::vector<int64_t>& present,
+                                          std::vector<PrefetchedPart>* parts) const {
+  lookups->PrefetchRecords(-1, of, &(*parts)[0]);
+  for (int line = 0; line < engine->form.line_count; ++line)
+    if (present[static_cast<size_t>(line)] >= 0) lookups->PrefetchRecords(line, of, &(*parts)[line + 1]);
+}
+
+void RecordReader::State::Fill(int64_t n, AheadRecord* slot) {
+  slot->n = -1;
+  if (n < 0 || n >= read_ahead_end) return;
+  Load(n, &slot->values, &slot->pointers, &slot->outcome);
+  slot->n = n;
+  slot->found = false;
+  if (!slot->outcome.beyond_head) PrefetchKeys(slot->values, slot->pointers, &slot->prefetched);
+}
+
+// Reads record n and resolves it. Within the range given to ExpectRecords,
+// the record usually was read ahead already, its lookups fetched from memory
+// since; the next record's are then found and the one after that read, so
+// that their fetches run while this one is resolved.
+Status RecordReader::Read(int64_t n, Outcome* outcome) {
+  State& st = *state_;
+  if (n >= st.read_ahead_end) {
+    st.Load(n, &st.values, &st.pointers, outcome);
+    return outcome->beyond_head ? Status::Ok() : ResolveLoaded(nullptr);
+  }
+  AheadRecord& next = st.ahead[0];
+  bool found = false;
+  if (next.n == n) {
+    std::swap(st.values, next.values);
+    std::swap(st.pointers, next.pointers);
+    std::swap(st.prefetched, next.prefetched);
+    *outcome = next.outcome;
+    found = next.found;
+    next.n = -1;
+    std::swap(st.ahead[0], st.ahead[1]);
+  } else {
+    st.Load(n, &st.values, &st.pointers, outcome);
+    if (!outcome->beyond_head) st.PrefetchKeys(st.values, st.pointers, &st.prefetched);
+  }
+  if (outcome->beyond_head) {
+    st.ahead[0].n = st.ahead[1].n = -1;
+    return Status::Ok();
+  }
+  if (!found) st.PrefetchRecords(st.values, st.pointers, &st.prefetched);
+  // The next record: its records found (its keys were hashed a record ago).
+  const int64_t first = st.store->NextRecordWithData(n + 1);
+  if (st.ahead[0].n != first) {
+    if (st.ahead[1].n == first) {
+      std::swap(st.ahead[0], st.ahead[1]);
+    } else {
+      st.Fill(first, &st.ahead[0]);
+    }
+  }
+  AheadRecord& after = st.ahead[0];
+  if (after.n >= 0 && !after.found && !after.outcome.beyond_head) {
+    st.PrefetchRecords(after.values, after.pointers, &after.prefetched);
+    after.found = true;
+  }
+  // The one after it: read, its keys hashed.
+  const int64_t second = after.n >= 0 && !after.outcome.beyond_head ? st.store->NextRecordWithData(after.n + 1) : -1;
+  if (st.ahead[1].n != second) st.Fill(second, &st.ahead[1]);
+  return ResolvePrefetched(nullptr);
 }
 
 namespace {
@@ -220,17 +332,18 @@ Status RecordReader::Resolve(const TypedRecord& typed, std::vector<MissingKey>* 
 // Read), then each part is resolved and computed in order.
 Status RecordReader::ResolveLoaded(std::vector<MissingKey>* missing) {
   State& st = *state_;
+  st.PrefetchKeys(st.values, st.pointers, &st.prefetched);
+  st.PrefetchRecords(st.values, st.pointers, &st.prefetched);
+  return ResolvePrefetched(missing);
+}
+
+// Resolves and computes each part of the record in order, its lookups'
+// prefetches done.
+Status RecordReader::ResolvePrefetched(std::vector<MissingKey>* missing) {
+  State& st = *state_;
   const Form& form = st.engine->form;
   PrefetchedPart* const header = &st.prefetched[0];
   PrefetchedPart* const lines = header + 1;
-  st.lookups->PrefetchKeys(-1, st.values, header);
-  for (int line = 0; line < form.line_count; ++line) {
-    if (st.pointers[static_cast<size_t>(line)] >= 0) st.lookups->PrefetchKeys(line, st.values, &lines[line]);
-  }
-  st.lookups->PrefetchRecords(-1, st.values, header);
-  for (int line = 0; line < form.line_count; ++line) {
-    if (st.pointers[static_cast<size_t>(line)] >= 0) st.lookups->PrefetchRecords(line, st.values, &lines[line]);
-  }
 
   std::vector<int> missing_fields;
   std::vector<int>* const found_missing = missing != nullptr ? &missing_fields : nullptr;

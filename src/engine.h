@@ -123,6 +123,14 @@ class RecordReader {
   // fails here is left for the lookups to meet in record order.
   void PrepareLookupsForLongWalk(int part, int parts);
 
+  // Reads to come are of records [first, end), mostly in order (a walk):
+  // Read then reads the next two records ahead and starts fetching their
+  // lookups from memory while it resolves the one asked for, so that those
+  // fetches overlap the work. Only where each record's results are its own
+  // (Engine::RecordsIndependent); without this call, or for a single
+  // record, nothing is read ahead.
+  void ExpectRecords(RecordRange range);
+
   // What one Read found.
   struct Outcome {
     bool beyond_head = false;  // HEAD no longer holds the record; nothing was read
@@ -163,6 +171,8 @@ class RecordReader {
   struct State;
   // Resolves the record now in values(): lookups, then formulas.
   Status ResolveLoaded(std::vector<MissingKey>* missing);
+  // The same once its lookups' prefetches are done.
+  Status ResolvePrefetched(std::vector<MissingKey>* missing);
   std::unique_ptr<State> state_;
 };
 

@@ -22,6 +22,7 @@ void PrintLines(RecordReader* reader, const Form& form, const Selection& selecti
 Status PrintMatches(RecordReader* reader, const Form& form, const Selection& selection, RecordRange range,
                     Output* out, int64_t* head_ended_at) {
   *head_ended_at = -1;
+  reader->ExpectRecords(range);
   for (int64_t n = reader->NextRecordWithData(range.first); n < range.end; n = reader->NextRecordWithData(n + 1)) {
     RecordReader::Outcome outcome;
     Status s = reader->Read(n, &outcome);

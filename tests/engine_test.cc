@@ -67,6 +67,60 @@ TEST(EngineTest, ReadersOnSeveralThreadsEachSeeWhatALoneReaderSees) {
   for (const std::string& text : seen) EXPECT_EQ(text, alone);
 }
 
+// What a reader shows of record n, as text.
+std::string Shown(const Engine& engine, const RecordReader& reader) {
+  const Form& form = engine.form();
+  std::string text;
+  for (int f = 0; f < form.header_count; ++f) text.append(reader.values().HeaderText(f)).push_back('|');
+  for (int line = 0; line < form.line_count; ++line) {
+    if (!reader.LinePresent(line)) continue;
+    for (int f = 0; f < form.field_count; ++f) text.append(reader.values().DetailText(line, f)).push_back('|');
+  }
+  return text;
+}
+
+// A reader told which records come reads two ahead of the one asked for and
+// swaps its buffers with them; whatever the order of the reads within the
+// range (in turn, skipping, stepping back, past the end), each must show
+// what a reader reading that record alone shows.
+TEST(EngineTest, ReadingAheadShowsWhatReadingEachRecordAloneShows) {
+  TempDir dir;
+  std::vector<std::string> warnings;
+  std::unique_ptr<Engine> engine = LoadExample(dir, &warnings);
+  ASSERT_NE(engine, nullptr);
+  ASSERT_TRUE(engine->RecordsIndependent());
+  RecordReader alone;
+  ASSERT_TRUE(alone.Open(*engine).ok());
+  const int64_t count = alone.record_count();
+  ASSERT_GE(count, 10);
+  std::vector<std::string> want;
+  for (int64_t n = 0; n < count; ++n) {
+    RecordReader::Outcome outcome;
+    ASSERT_TRUE(alone.Read(n, &outcome).ok());
+    want.push_back(Shown(*engine, alone));
+  }
+  const std::vector<std::vector<int64_t>> orders = {
+      {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+      {0, 3, 6, 9, 1, 2, 11},
+      {1, 0, 2, 4, 3, 5, 5, 7, 6, 11, 10},
+      {11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0},
+  };
+  for (const RecordRange range : {RecordRange{0, count}, RecordRange{2, 7}}) {
+    for (const std::vector<int64_t>& order : orders) {
+      RecordReader ahead;
+      ASSERT_TRUE(ahead.Open(*engine).ok());
+      ahead.ExpectRecords(range);
+      for (int64_t n : order) {
+        if (n >= count) continue;
+        RecordReader::Outcome outcome;
+        ASSERT_TRUE(ahead.Read(n, &outcome).ok());
+        EXPECT_FALSE(outcome.beyond_head);
+        EXPECT_EQ(Shown(*engine, ahead), want[static_cast<size_t>(n)]) << "record " << n;
+      }
+    }
+  }
+}
+
 TEST(EngineTest, PrintsWhatTheCommandLinePrintsFromAnotherDirectory) {
   TempDir dir;
   std::vector<std::string> warnings;
