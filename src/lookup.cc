@@ -255,14 +255,14 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   // A run that needs many descriptions from a small table is served from
   // memory; one that needs a few (a single record, say) reads just those.
   if (!t.InMemory() && ++t.positioned_reads == kPositionedReadsBeforeLoading) HoldWhole(&t);
-  const int64_t position = slot * t.desc->record_length + offset;
   size_t n;
   const char* bytes;
   if (t.InMemory()) {
-    const int64_t end = static_cast<int64_t>(t.contents->size);
-    n = position >= end ? 0 : static_cast<size_t>(std::min<int64_t>(size, end - position));
-    bytes = t.contents->bytes.data() + (n > 0 ? position : 0);
+    const std::string_view held = t.contents->At(slot, offset, size);
+    n = held.size();
+    bytes = held.data();
   } else {
+    const int64_t position = slot * t.desc->record_length + offset;
     t.scratch.resize(static_cast<size_t>(size));
     n = static_cast<size_t>(std::max<ssize_t>(ReadAt(t.fd, t.scratch.data(), t.scratch.size(), position), 0));
     bytes = t.scratch.data();
@@ -289,7 +289,7 @@ Status LookupTables::OpenDescriptions(int number, Table* table) {
 
 void LookupTables::HoldWhole(Table* table) {
   Table& t = *table;
-  auto read = [&]() { return ReadWholeTable(t); };
+  auto read = [&]() { return ReadForFetches(t); };
   t.contents = shared_ != nullptr ? shared_->TableContents(t.number, read) : read();
   if (!t.contents) return;
   t.descriptions = t.contents->nul_free ? DescriptionSource::kInMemoryNulFree : DescriptionSource::kInMemory;
@@ -300,19 +300,23 @@ void LookupTables::HoldWhole(Table* table) {
   }
 }
 
-bool LookupTables::FetchesFrom(int number) const {
-  auto fetches = [&](const KeyPlan& key, bool header) {
-    if (header && key.table == number && key.description_size > 0) return true;
-    for (const DerivedPlan& d : key.derived)
-      if (d.table == number && d.size > 0) return true;
-    return false;
+bool LookupTables::FetchSpan(int number, int64_t* first, int64_t* end) const {
+  bool any = false;
+  auto take = [&](int offset, int size) {
+    if (size <= 0) return;
+    *first = any ? std::min<int64_t>(*first, offset) : offset;
+    *end = any ? std::max<int64_t>(*end, int64_t{offset} + size) : int64_t{offset} + size;
+    any = true;
   };
-  for (const KeyPlan& key : header_plan_)
-    if (fetches(key, true)) return true;
+  auto of_key = [&](const KeyPlan& key, bool header) {
+    if (header && key.table == number) take(key.description_offset, key.description_size);
+    for (const DerivedPlan& d : key.derived)
+      if (d.table == number) take(d.offset, d.size);
+  };
+  for (const KeyPlan& key : header_plan_) of_key(key, true);
   for (const std::vector<KeyPlan>& plan : line_plans_)
-    for (const KeyPlan& key : plan)
-      if (fetches(key, false)) return true;
-  return false;
+    for (const KeyPlan& key : plan) of_key(key, false);
+  return any;
 }
 
 void LookupTables::PrepareForLongWalk(int part, int parts) {
@@ -329,21 +333,20 @@ void LookupTables::PrepareForLongWalk(int part, int parts) {
       };
       finder->index = shared_->Index(t.number, length, build);
     }
-    if (!t.InMemory() && FetchesFrom(t.number) &&
+    int64_t first, end;
+    if (!t.InMemory() && FetchSpan(t.number, &first, &end) &&
         (t.descriptions != DescriptionSource::kClosed || OpenDescriptions(t.number, &t).ok()))
       HoldWhole(&t);
   }
 }
 
-std::shared_ptr<const SharedLookups::Contents> LookupTables::ReadWholeTable(const Table& t) const {
-  struct stat st;
-  if (fstat(t.fd, &st) != 0 || st.st_size > kMaxTableInMemory) return nullptr;
-  auto contents = std::make_shared<SharedLookups::Contents>();
-  contents->bytes = LargeBuffer(static_cast<size_t>(st.st_size));
-  const ssize_t n = ReadAt(t.fd, contents->bytes.data(), contents->bytes.size(), 0);
-  contents->size = static_cast<size_t>(std::max<ssize_t>(n, 0));
-  contents->nul_free = std::memchr(contents->bytes.data(), '\0', contents->size) == nullptr;
-  return contents;
+std::shared_ptr<const SharedLookups::Contents> LookupTables::ReadForFetches(const Table& t) const {
+  const int64_t record_length = t.desc->record_length;
+  int64_t first, end;
+  if (FetchSpan(t.number, &first, &end) && end - first < record_length) {
+    if (auto columns = ReadTableColumns(t.fd, record_length, first, end - first, kMaxTableInMemory)) return columns;
+  }
+  return ReadWholeTable(t.fd, record_length, kMaxTableInMemory);
 }
 
 // Fills the derived fields of one key. Only the first derived field of a
@@ -469,15 +472,12 @@ void LookupTables::PrefetchRecords(int line, const RecordValues& values, Prefetc
     if (slot < 0) continue;
     const Table& t = *tables_[key.table];
     if (!t.InMemory()) continue;
-    const int64_t length = static_cast<int64_t>(t.contents->size);
-    const char* contents = t.contents->bytes.data();
     if (line < 0 && key.description_size > 0) {
-      const int64_t position = slot * t.desc->record_length + key.description_offset;
-      if (position < length) __builtin_prefetch(contents + position);
+      if (const char* at = t.contents->Address(slot, key.description_offset)) __builtin_prefetch(at);
     }
     for (const DerivedPlan& d : key.derived) {
-      const int64_t position = slot * t.desc->record_length + d.offset;
-      if (d.finder == key.finder && position < length) __builtin_prefetch(contents + position);
+      if (d.finder != key.finder || d.size <= 0) continue;
+      if (const char* at = t.contents->Address(slot, d.offset)) __builtin_prefetch(at);
     }
   }
 }

@@ -31,6 +31,7 @@
 #include "large_buffer.h"
 #include "status.h"
 #include "store.h"
+#include "table_bytes.h"
 
 // The most memory the keys and key indexes of all lookup tables together may
 // take. A form whose tables need more (a table file of hundreds of millions
@@ -59,12 +60,8 @@ struct PrefetchedPart {
 // it is published, so readers look it up and use it without a lock.
 class SharedLookups {
  public:
-  // A table file read whole.
-  struct Contents {
-    LargeBuffer bytes;
-    size_t size = 0;        // bytes read, at most bytes.size()
-    bool nul_free = false;  // no NUL byte among them
-  };
+  // A table file held in memory for descriptions.
+  using Contents = TableBytes;
   // The index of table `table` over `length`, made by `build` when no
   // reader has made it yet; a reader asking while another builds it waits
   // for that one.
@@ -167,18 +164,21 @@ class LookupTables {
   Status Fetch(int table, int64_t slot, int offset, int size, std::string_view* text);
   // Opens table `number`'s file to read descriptions from it.
   Status OpenDescriptions(int number, Table* table);
-  // Holds the table's file in memory, when it is small enough.
+  // Holds the table's file in memory, when it is small enough: of each
+  // record only the bytes lookups fetch, when those are fewer.
   void HoldWhole(Table* table);
-  // True when some lookup fetches text from table `number`.
-  bool FetchesFrom(int number) const;
+  // The bytes [*first, *end) of a record of table `number` that lookups
+  // fetch; false when none fetch from it.
+  bool FetchSpan(int number, int64_t* first, int64_t* end) const;
   Status ResolveDerived(const KeyPlan& key, int64_t key_slot, bool reuse_slot,
                         std::string_view key_text, RecordValues* values, int line);
 
   // The path of the table file or key index `name`.
   std::string PathOf(const std::string& name) const;
 
-  // Reads table `t`'s file whole, when it is small enough to be held.
-  std::shared_ptr<const SharedLookups::Contents> ReadWholeTable(const Table& t) const;
+  // Reads what lookups fetch of table `t`'s file, when it is small enough
+  // to be held.
+  std::shared_ptr<const SharedLookups::Contents> ReadForFetches(const Table& t) const;
 
   const Form* form_ = nullptr;
   std::string store_dir_;

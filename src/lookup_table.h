@@ -35,8 +35,8 @@ enum class KeySource : uint8_t {
 enum class DescriptionSource : uint8_t {
   kClosed,           // not open for descriptions
   kPositioned,       // fd: one positioned read per description
-  kInMemory,         // `contents` holds the whole file, a NUL byte among it
-  kInMemoryNulFree,  // `contents` holds the whole file, no NUL byte in it
+  kInMemory,         // `contents` holds what lookups fetch, a NUL byte among it
+  kInMemoryNulFree,  // `contents` holds what lookups fetch, no NUL byte in it
 };
 
 struct LookupTables::Table {
@@ -53,7 +53,7 @@ struct LookupTables::Table {
 
   DescriptionSource descriptions = DescriptionSource::kClosed;
   int fd = -1;  // the table file, open for descriptions or for its keys
-  std::shared_ptr<const SharedLookups::Contents> contents;  // the whole file, once in memory
+  std::shared_ptr<const SharedLookups::Contents> contents;  // what lookups fetch, once in memory
   int positioned_reads = 0;
   std::vector<char> scratch;
 
@@ -65,10 +65,7 @@ struct LookupTables::Table {
   // without a call. False otherwise, or for no bytes: Fetch serves those.
   bool FetchInMemoryNulFree(int64_t slot, int offset, int size, std::string_view* text) const {
     if (descriptions != DescriptionSource::kInMemoryNulFree || size <= 0) return false;
-    const int64_t position = slot * desc->record_length + offset;
-    const int64_t end = static_cast<int64_t>(contents->size);
-    const size_t n = position >= end ? 0 : static_cast<size_t>(std::min<int64_t>(size, end - position));
-    *text = {contents->bytes.data() + (n > 0 ? position : 0), n};
+    *text = contents->At(slot, offset, size);
     return true;
   }
   void CloseKeySource() {
