@@ -63,7 +63,7 @@ void KeyCache::Assign(std::vector<char> slots, size_t key_length, int64_t count)
 void KeyCache::Start(size_t key_length, int64_t count) {
   // Within the memory limit the slots fit; their pages are touched only as
   // keys are read.
-  slots_ = LargeBuffer(static_cast<size_t>(count) * key_length + 1);
+  slots_ = LargeBuffer(static_cast<size_t>(count) * key_length + 1, PageUse::kFilledAsNeeded);
   key_length_ = key_length;
   count_ = count;
   loaded_ = 0;

@@ -13,7 +13,7 @@ size_t RoundUpToHugePage(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHug
 
 }  // namespace
 
-void* AllocateLarge(size_t bytes) {
+void* AllocateLarge(size_t bytes, PageUse use) {
   if (bytes < kLargeBufferThreshold) {
     void* p = std::malloc(bytes > 0 ? bytes : 1);
     if (p == nullptr) throw std::bad_alloc();
@@ -32,7 +32,7 @@ void* AllocateLarge(size_t bytes) {
   if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
   void* memory = reinterpret_cast<void*>(aligned);
   // Advice only: a kernel without huge pages leaves ordinary memory.
-  madvise(memory, length, MADV_HUGEPAGE);
+  if (use == PageUse::kFilledWhole) madvise(memory, length, MADV_HUGEPAGE);
   return memory;
 }
 

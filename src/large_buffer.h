@@ -6,8 +6,9 @@
 // pages. Each first touch of a 4 KiB page is a page fault, and on a virtual
 // machine one fault can cost several microseconds; a 2 MiB page costs about
 // what twenty small ones do, so a buffer that is filled whole costs a small
-// fraction of the faults. Where the kernel gives no huge pages, the buffer
-// behaves as ordinary memory. Smaller buffers come from the heap.
+// fraction of the faults. Where the kernel gives no huge pages, or the
+// buffer is filled only as far as needed (PageUse), it behaves as ordinary
+// memory. Smaller buffers come from the heap.
 #ifndef QUERY_LARGE_BUFFER_H_
 #define QUERY_LARGE_BUFFER_H_
 
@@ -18,8 +19,15 @@
 // Buffers from this size on are mapped for huge pages.
 constexpr size_t kLargeBufferThreshold = size_t{256} << 10;
 
+// How a buffer is filled, which decides whether huge pages are asked for.
+// A buffer a run fills whole gains by them. One filled only as far as a run
+// needs (a table's keys, read up to the ones looked up) takes small pages:
+// a run that needs little of it then never waits for the kernel to gather a
+// huge page, which can take milliseconds when memory is fragmented.
+enum class PageUse { kFilledWhole, kFilledAsNeeded };
+
 // `bytes` of uninitialized memory; throws std::bad_alloc when there is none.
-void* AllocateLarge(size_t bytes);
+void* AllocateLarge(size_t bytes, PageUse use = PageUse::kFilledWhole);
 // Frees what AllocateLarge(bytes) returned.
 void FreeLarge(void* memory, size_t bytes) noexcept;
 
@@ -45,7 +53,8 @@ struct LargeAllocator {
 class LargeBuffer {
  public:
   LargeBuffer() = default;
-  explicit LargeBuffer(size_t size) : data_(static_cast<char*>(AllocateLarge(Allocated(size)))), size_(size) {}
+  explicit LargeBuffer(size_t size, PageUse use = PageUse::kFilledWhole)
+      : data_(static_cast<char*>(AllocateLarge(Allocated(size), use))), size_(size) {}
   LargeBuffer(LargeBuffer&& other) noexcept
       : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
   LargeBuffer& operator=(LargeBuffer&& other) noexcept {

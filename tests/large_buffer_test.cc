@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -49,6 +53,37 @@ TEST(LargeBufferTest, ContainersKeepTheirContentsAsTheyGrowPastTheThreshold) {
   std::vector<uint32_t, LargeAllocator<uint32_t>> numbers;
   for (uint32_t i = 0; i < 300000; ++i) numbers.push_back(i * 7u);
   for (uint32_t i = 0; i < 300000; i += 997) ASSERT_EQ(numbers[i], i * 7u);
+}
+
+// Whether the kernel may back the mapping that holds `address` with huge
+// pages, as /proc/self/smaps says; -1 when it does not say.
+int HugePagesEligible(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    uintptr_t begin = 0, end = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &begin, &end) == 2 && line.find('-') < 17) {
+      inside = at >= begin && at < end;
+    } else if (inside && line.rfind("THPeligible:", 0) == 0) {
+      return std::atoi(line.c_str() + 12);
+    }
+  }
+  return -1;
+}
+
+// A buffer filled only as far as a run needs never asks for huge pages, so
+// that a small run never waits for the kernel to gather one; a buffer filled
+// whole does. Checked where huge pages are given on request only.
+TEST(LargeBufferTest, OnlyBuffersFilledWholeAskForHugePages) {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string modes;
+  std::getline(mode, modes);
+  if (modes.find("[madvise]") == std::string::npos) GTEST_SKIP() << "huge pages are not given on request here";
+  LargeBuffer whole(size_t{4} << 20);
+  LargeBuffer as_needed(size_t{4} << 20, PageUse::kFilledAsNeeded);
+  EXPECT_EQ(HugePagesEligible(whole.data()), 1);
+  EXPECT_EQ(HugePagesEligible(as_needed.data()), 0);
 }
 
 }  // namespace
