@@ -97,14 +97,14 @@ int64_t Engine::FindRecordByKey(std::string_view key) const {
 
 // ---- RecordReader
 
-// A record read before it is asked for, and how far its lookups' fetches
-// from memory have gone. Its buffers are swapped with the reader's when it
-// is asked for.
-struct AheadRecord {
-  int64_t n = -1;  // -1: holds no record
+// One record's buffers: what was read of it and what the prefetches of its
+// lookups found. A reader has three: the record last read, which values()
+// shows, and the two read ahead of it; they change roles by pointer.
+struct RecordSlot {
+  int64_t n = -1;  // the record read ahead into it; -1 none
   RecordValues values;
-  std::vector<int64_t> pointers;
-  std::vector<PrefetchedPart> prefetched;
+  std::vector<int64_t> pointers;  // detail pointers; -1 absent
+  std::vector<PrefetchedPart> prefetched;  // the header's, then each line's
   RecordReader::Outcome outcome;
   bool found = false;  // PrefetchRecords done; else only PrefetchKeys
 };
@@ -114,32 +114,32 @@ struct RecordReader::State {
   Formulas formulas;  // the engine's, with this reader's evaluator and deferrals
   std::unique_ptr<LookupTables> lookups;
   std::unique_ptr<Store> store;
-  RecordValues values;
-  std::vector<int64_t> pointers;  // detail pointers of the record last read; -1 absent
-  std::vector<PrefetchedPart> prefetched;  // the header's, then each line's
   std::vector<std::string> warnings;
+  RecordSlot slots[3];
+  RecordSlot* current = &slots[0];  // the record last read
   // Records read ahead of the one asked for: the next, its records found,
   // and the one after, its keys hashed. Only below read_ahead_end.
-  AheadRecord ahead[2];
+  RecordSlot* ahead[2] = {&slots[1], &slots[2]};
   int64_t read_ahead_end = 0;
 
-  void SizeForRecords(const Form& form, RecordValues* for_values, std::vector<int64_t>* for_pointers,
-                      std::vector<PrefetchedPart>* for_prefetched) const {
-    for_values->Init(form);
-    for_pointers->reserve(static_cast<size_t>(form.line_count));
-    for_prefetched->resize(static_cast<size_t>(form.line_count) + 1);
+  State() = default;
+  State(const State&) = delete;  // the pointers above point into it
+  State& operator=(const State&) = delete;
+
+  void Size(const Form& form, RecordSlot* slot) const {
+    slot->values.Init(form);
+    slot->pointers.reserve(static_cast<size_t>(form.line_count));
+    slot->prefetched.resize(static_cast<size_t>(form.line_count) + 1);
     for (int line = -1; line < form.line_count; ++line)
-      lookups->SizePrefetched(line, &(*for_prefetched)[static_cast<size_t>(line + 1)]);
+      lookups->SizePrefetched(line, &slot->prefetched[static_cast<size_t>(line + 1)]);
   }
-  // Reads record n's stored fields and pointers.
-  void Load(int64_t n, RecordValues* into, std::vector<int64_t>* pointers_into, Outcome* outcome);
+  // Reads record n's stored fields and pointers into `slot`.
+  void Load(int64_t n, RecordSlot* slot);
   // The two prefetch stages of a record's lookups.
-  void PrefetchKeys(const RecordValues& of, const std::vector<int64_t>& present,
-                    std::vector<PrefetchedPart>* parts) const;
-  void PrefetchRecords(const RecordValues& of, const std::vector<int64_t>& present,
-                       std::vector<PrefetchedPart>* parts) const;
+  void PrefetchKeys(RecordSlot* slot) const;
+  void PrefetchRecords(RecordSlot* slot) const;
   // Reads record n into `slot` and hashes its keys; none at or past the end.
-  void Fill(int64_t n, AheadRecord* slot);
+  void Fill(int64_t n, RecordSlot* slot);
 };
 
 RecordReader::RecordReader() = default;
@@ -166,7 +166,7 @@ Status RecordReader::Open(const Engine& engine) {
     if (!(s = state->store->Open(form, loaded.options.store_dir)).ok()) return s;
   }
   state->warnings = state->store->warnings();
-  state->SizeForRecords(form, &state->values, &state->pointers, &state->prefetched);
+  state->Size(form, state->current);
   state_ = std::move(state);
   return Status::Ok();
 }
@@ -186,10 +186,10 @@ void RecordReader::PrepareLookupsForLongWalk(int part, int parts) { state_->look
 void RecordReader::ExpectRecords(RecordRange range) {
   State& st = *state_;
   st.read_ahead_end = 0;
-  st.ahead[0].n = st.ahead[1].n = -1;
+  st.ahead[0]->n = st.ahead[1]->n = -1;
   if (!st.engine->records_independent || range.size() < 2) return;
-  for (AheadRecord& slot : st.ahead) {
-    if (slot.prefetched.empty()) st.SizeForRecords(st.engine->form, &slot.values, &slot.pointers, &slot.prefetched);
+  for (RecordSlot* slot : st.ahead) {
+    if (slot->prefetched.empty()) st.Size(st.engine->form, slot);
   }
   st.read_ahead_end = range.end;
 }
@@ -200,46 +200,47 @@ void RecordReader::ExpectRecords(RecordRange range) {
 // results are those of resolving each part as soon as it is read, while the
 // lookups of the whole record can be fetched from memory together. A record
 // that HEAD no longer holds (it shrank while being read) is not resolved.
-void RecordReader::State::Load(int64_t n, RecordValues* into, std::vector<int64_t>* pointers_into,
-                               Outcome* outcome) {
+void RecordReader::State::Load(int64_t n, RecordSlot* slot) {
   const Form& form = engine->form;
-  store->ReadHeader(n, into);
-  store->ReadPointers(pointers_into);
-  *outcome = Outcome();
-  outcome->beyond_head = store->HeadEndsBefore(n);
-  if (outcome->beyond_head) return;
+  Outcome& outcome = slot->outcome;
+  store->ReadHeader(n, &slot->values);
+  store->ReadPointers(&slot->pointers);
+  outcome = Outcome();
+  outcome.beyond_head = store->HeadEndsBefore(n);
+  if (outcome.beyond_head) return;
   for (int line = 0; line < form.line_count; ++line) {
-    int64_t& pointer = (*pointers_into)[static_cast<size_t>(line)];
+    int64_t& pointer = slot->pointers[static_cast<size_t>(line)];
     if (pointer < 0) continue;
-    if (!store->ReadDetailLine(line, pointer, into)) {
+    if (!store->ReadDetailLine(line, pointer, &slot->values)) {
       pointer = -1;
       continue;
     }
-    outcome->has_detail = true;
+    outcome.has_detail = true;
   }
 }
 
-void RecordReader::State::PrefetchKeys(const RecordValues& of, const std::vector<int64_t>& present,
-                                       std::vector<PrefetchedPart>* parts) const {
-  lookups->PrefetchKeys(-1, of, &(*parts)[0]);
+void RecordReader::State::PrefetchKeys(RecordSlot* slot) const {
+  lookups->PrefetchKeys(-1, slot->values, &slot->prefetched[0]);
   for (int line = 0; line < engine->form.line_count; ++line)
-    if (present[static_cast<size_t>(line)] >= 0) lookups->PrefetchKeys(line, of, &(*parts)[line + 1]);
+    if (slot->pointers[static_cast<size_t>(line)] >= 0)
+      lookups->PrefetchKeys(line, slot->values, &slot->prefetched[static_cast<size_t>(line) + 1]);
 }
 
-void RecordReader::State::PrefetchRecords(const RecordValues& of, const std::vector<int64_t>& present,
-                                          std::vector<PrefetchedPart>* parts) const {
-  lookups->PrefetchRecords(-1, of, &(*parts)[0]);
+void RecordReader::State::PrefetchRecords(RecordSlot* slot) const {
+  lookups->PrefetchRecords(-1, slot->values, &slot->prefetched[0]);
   for (int line = 0; line < engine->form.line_count; ++line)
-    if (present[static_cast<size_t>(line)] >= 0) lookups->PrefetchRecords(line, of, &(*parts)[line + 1]);
+    if (slot->pointers[static_cast<size_t>(line)] >= 0)
+      lookups->PrefetchRecords(line, slot->values, &slot->prefetched[static_cast<size_t>(line) + 1]);
+  slot->found = true;
 }
 
-void RecordReader::State::Fill(int64_t n, AheadRecord* slot) {
+void RecordReader::State::Fill(int64_t n, RecordSlot* slot) {
   slot->n = -1;
   if (n < 0 || n >= read_ahead_end) return;
-  Load(n, &slot->values, &slot->pointers, &slot->outcome);
+  Load(n, slot);
   slot->n = n;
   slot->found = false;
-  if (!slot->outcome.beyond_head) PrefetchKeys(slot->values, slot->pointers, &slot->prefetched);
+  if (!slot->outcome.beyond_head) PrefetchKeys(slot);
 }
 
 // Reads record n and resolves it. Within the range given to ExpectRecords,
@@ -249,45 +250,43 @@ void RecordReader::State::Fill(int64_t n, AheadRecord* slot) {
 Status RecordReader::Read(int64_t n, Outcome* outcome) {
   State& st = *state_;
   if (n >= st.read_ahead_end) {
-    st.Load(n, &st.values, &st.pointers, outcome);
+    st.Load(n, st.current);
+    *outcome = st.current->outcome;
     return outcome->beyond_head ? Status::Ok() : ResolveLoaded(nullptr);
   }
-  AheadRecord& next = st.ahead[0];
-  bool found = false;
-  if (next.n == n) {
-    std::swap(st.values, next.values);
-    std::swap(st.pointers, next.pointers);
-    std::swap(st.prefetched, next.prefetched);
-    *outcome = next.outcome;
-    found = next.found;
-    next.n = -1;
+  if (st.ahead[0]->n == n) {
+    // The slots turn: the next record becomes the current one, the one
+    // after it the next, and the old current one is free.
+    std::swap(st.current, st.ahead[0]);
     std::swap(st.ahead[0], st.ahead[1]);
+    st.ahead[1]->n = -1;
   } else {
-    st.Load(n, &st.values, &st.pointers, outcome);
-    if (!outcome->beyond_head) st.PrefetchKeys(st.values, st.pointers, &st.prefetched);
+    st.Load(n, st.current);
+    st.current->found = false;
+    if (!st.current->outcome.beyond_head) st.PrefetchKeys(st.current);
   }
+  st.current->n = -1;
+  *outcome = st.current->outcome;
   if (outcome->beyond_head) {
-    st.ahead[0].n = st.ahead[1].n = -1;
+    st.ahead[0]->n = st.ahead[1]->n = -1;
     return Status::Ok();
   }
-  if (!found) st.PrefetchRecords(st.values, st.pointers, &st.prefetched);
+  if (!st.current->found) st.PrefetchRecords(st.current);
   // The next record: its records found (its keys were hashed a record ago).
   const int64_t first = st.store->NextRecordWithData(n + 1);
-  if (st.ahead[0].n != first) {
-    if (st.ahead[1].n == first) {
+  if (st.ahead[0]->n != first) {
+    if (st.ahead[1]->n == first) {
       std::swap(st.ahead[0], st.ahead[1]);
     } else {
-      st.Fill(first, &st.ahead[0]);
+      st.Fill(first, st.ahead[0]);
     }
   }
-  AheadRecord& after = st.ahead[0];
-  if (after.n >= 0 && !after.found && !after.outcome.beyond_head) {
-    st.PrefetchRecords(after.values, after.pointers, &after.prefetched);
-    after.found = true;
-  }
+  RecordSlot* next = st.ahead[0];
+  const bool next_held = next->n >= 0 && !next->outcome.beyond_head;
+  if (next_held && !next->found) st.PrefetchRecords(next);
   // The one after it: read, its keys hashed.
-  const int64_t second = after.n >= 0 && !after.outcome.beyond_head ? st.store->NextRecordWithData(after.n + 1) : -1;
-  if (st.ahead[1].n != second) st.Fill(second, &st.ahead[1]);
+  const int64_t second = next_held ? st.store->NextRecordWithData(next->n + 1) : -1;
+  if (st.ahead[1]->n != second) st.Fill(second, st.ahead[1]);
   return ResolvePrefetched(nullptr);
 }
 
@@ -307,15 +306,15 @@ Status RecordReader::Resolve(const TypedRecord& typed, std::vector<MissingKey>* 
   State& st = *state_;
   const Form& form = st.engine->form;
   for (int f = 0; f < form.header_count; ++f) {
-    if (IsStoredType(form.ph[static_cast<size_t>(f)].type)) AssignTyped(typed.header, static_cast<size_t>(f), &st.values.head(f));
+    if (IsStoredType(form.ph[static_cast<size_t>(f)].type)) AssignTyped(typed.header, static_cast<size_t>(f), &st.current->values.head(f));
   }
-  st.pointers.assign(static_cast<size_t>(form.line_count), -1);
+  st.current->pointers.assign(static_cast<size_t>(form.line_count), -1);
   for (int line = 0; line < form.line_count && static_cast<size_t>(line) < typed.lines.size(); ++line) {
     const std::optional<std::vector<std::string>>& fields = typed.lines[static_cast<size_t>(line)];
     if (!fields) continue;
-    st.pointers[static_cast<size_t>(line)] = 0;  // present; nothing reads the pointer's value
+    st.current->pointers[static_cast<size_t>(line)] = 0;  // present; nothing reads the pointer's value
     for (int f = 0; f < form.field_count; ++f) {
-      if (IsStoredType(form.detail(line, f).type)) AssignTyped(*fields, static_cast<size_t>(f), &st.values.doc(line, f));
+      if (IsStoredType(form.detail(line, f).type)) AssignTyped(*fields, static_cast<size_t>(f), &st.current->values.doc(line, f));
     }
   }
   if (missing != nullptr) missing->clear();
@@ -332,8 +331,8 @@ Status RecordReader::Resolve(const TypedRecord& typed, std::vector<MissingKey>* 
 // Read), then each part is resolved and computed in order.
 Status RecordReader::ResolveLoaded(std::vector<MissingKey>* missing) {
   State& st = *state_;
-  st.PrefetchKeys(st.values, st.pointers, &st.prefetched);
-  st.PrefetchRecords(st.values, st.pointers, &st.prefetched);
+  st.PrefetchKeys(st.current);
+  st.PrefetchRecords(st.current);
   return ResolvePrefetched(missing);
 }
 
@@ -342,45 +341,45 @@ Status RecordReader::ResolveLoaded(std::vector<MissingKey>* missing) {
 Status RecordReader::ResolvePrefetched(std::vector<MissingKey>* missing) {
   State& st = *state_;
   const Form& form = st.engine->form;
-  PrefetchedPart* const header = &st.prefetched[0];
+  PrefetchedPart* const header = &st.current->prefetched[0];
   PrefetchedPart* const lines = header + 1;
 
   std::vector<int> missing_fields;
   std::vector<int>* const found_missing = missing != nullptr ? &missing_fields : nullptr;
-  Status s = st.lookups->ResolveHeader(&st.values, *header, found_missing);
+  Status s = st.lookups->ResolveHeader(&st.current->values, *header, found_missing);
   if (!s.ok()) return s;
   for (int field : missing_fields) missing->push_back({-1, field});
-  st.formulas.ComputeHeader(&st.values);
+  st.formulas.ComputeHeader(&st.current->values);
   for (int line = 0; line < form.line_count; ++line) {
-    if (st.pointers[static_cast<size_t>(line)] < 0) continue;
+    if (st.current->pointers[static_cast<size_t>(line)] < 0) continue;
     missing_fields.clear();
-    if (!(s = st.lookups->ResolveLine(line, &st.values, lines[line], found_missing)).ok()) return s;
+    if (!(s = st.lookups->ResolveLine(line, &st.current->values, lines[line], found_missing)).ok()) return s;
     for (int field : missing_fields) missing->push_back({line, field});
-    st.formulas.ComputeLine(line, &st.values);
+    st.formulas.ComputeLine(line, &st.current->values);
   }
   return Status::Ok();
 }
 
 void RecordReader::ComputeForOutput(int line) {
   if (line < 0) {
-    state_->formulas.ComputeDeferredHeader(&state_->values, /*printed_only=*/true);
+    state_->formulas.ComputeDeferredHeader(&state_->current->values, /*printed_only=*/true);
   } else {
-    state_->formulas.ComputeDeferredLine(line, &state_->values, /*printed_only=*/true);
+    state_->formulas.ComputeDeferredLine(line, &state_->current->values, /*printed_only=*/true);
   }
 }
 
 void RecordReader::ComputeDeferred(int line) {
   if (line < 0) {
-    state_->formulas.ComputeDeferredHeader(&state_->values);
+    state_->formulas.ComputeDeferredHeader(&state_->current->values);
   } else {
-    state_->formulas.ComputeDeferredLine(line, &state_->values);
+    state_->formulas.ComputeDeferredLine(line, &state_->current->values);
   }
 }
 
-const RecordValues& RecordReader::values() const { return state_->values; }
+const RecordValues& RecordReader::values() const { return state_->current->values; }
 
 bool RecordReader::LinePresent(int line) const {
-  const std::vector<int64_t>& pointers = state_->pointers;
+  const std::vector<int64_t>& pointers = state_->current->pointers;
   return line >= 0 && line < static_cast<int>(pointers.size()) && pointers[static_cast<size_t>(line)] >= 0;
 }
 
