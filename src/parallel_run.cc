@@ -14,9 +14,10 @@
 
 namespace {
 
-// A chunk covers about this many bytes of HEAD: a worker's reads of HEAD
-// and DOC then start afresh once a chunk, not once a window.
-constexpr int64_t kChunkHeadBytes = 1 << 20;
+// A chunk covers at most about this many bytes of HEAD: enough that a
+// worker's reads of HEAD and DOC start afresh seldom, few enough that the
+// output of the chunks in flight stays small whatever the store's size.
+constexpr int64_t kChunkHeadBytes = 256 << 10;
 constexpr int64_t kMinChunkRecords = 1024;
 // A chunk holds at most 1/(kTailShares × threads) of the records still
 // left when it is cut.
