@@ -30,21 +30,27 @@ std::unique_ptr<Engine> LoadExample(const TempDir& dir, std::vector<std::string>
   return engine;
 }
 
+// What a reader shows of the record it read last, as text.
+std::string Shown(const Engine& engine, const RecordReader& reader) {
+  const Form& form = engine.form();
+  std::string text;
+  for (int f = 0; f < form.header_count; ++f) text.append(reader.values().HeaderText(f)).push_back('|');
+  for (int line = 0; line < form.line_count; ++line) {
+    if (!reader.LinePresent(line)) continue;
+    for (int f = 0; f < form.field_count; ++f) text.append(reader.values().DetailText(line, f)).push_back('|');
+  }
+  return text;
+}
+
 // Everything a reader shows of every record, as text.
 std::string ReadAll(const Engine& engine) {
   RecordReader reader;
   if (!reader.Open(engine).ok()) return "cannot open";
-  const Form& form = engine.form();
   std::string text;
   for (int64_t n = 0; n < reader.record_count(); ++n) {
     RecordReader::Outcome outcome;
     if (!reader.Read(n, &outcome).ok()) return "cannot read";
-    for (int f = 0; f < form.header_count; ++f) text.append(reader.values().HeaderText(f)).push_back('|');
-    for (int line = 0; line < form.line_count; ++line) {
-      if (!reader.LinePresent(line)) continue;
-      for (int f = 0; f < form.field_count; ++f) text.append(reader.values().DetailText(line, f)).push_back('|');
-    }
-    text.push_back('\n');
+    text += Shown(engine, reader) + "\n";
   }
   return text;
 }
@@ -65,18 +71,6 @@ TEST(EngineTest, ReadersOnSeveralThreadsEachSeeWhatALoneReaderSees) {
   }
   for (std::thread& t : threads) t.join();
   for (const std::string& text : seen) EXPECT_EQ(text, alone);
-}
-
-// What a reader shows of record n, as text.
-std::string Shown(const Engine& engine, const RecordReader& reader) {
-  const Form& form = engine.form();
-  std::string text;
-  for (int f = 0; f < form.header_count; ++f) text.append(reader.values().HeaderText(f)).push_back('|');
-  for (int line = 0; line < form.line_count; ++line) {
-    if (!reader.LinePresent(line)) continue;
-    for (int f = 0; f < form.field_count; ++f) text.append(reader.values().DetailText(line, f)).push_back('|');
-  }
-  return text;
 }
 
 // A reader told which records come reads two ahead of the one asked for and
