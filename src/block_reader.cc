@@ -62,10 +62,13 @@ bool BlockReader::Fill() {
   }
   // A run that goes on past its first window gets the whole buffer at once.
   if (fill_size_ > buffer_.size()) buffer_ = LargeBuffer(capacity_);
-  ssize_t n = LockedReadAt(buffer_.data(), fill_size_, position_);
+  size_t want = fill_size_;
+  if (read_end_ > position_ && static_cast<uint64_t>(read_end_ - position_) < want)
+    want = std::max(static_cast<size_t>(read_end_ - position_), std::min(kFirstWindow, fill_size_));
+  ssize_t n = LockedReadAt(buffer_.data(), want, position_);
   window_start_ = position_;
   window_size_ = std::max<ssize_t>(n, 0);
-  if (static_cast<size_t>(window_size_) < fill_size_) known_end_ = position_ + window_size_;
+  if (static_cast<size_t>(window_size_) < want) known_end_ = position_ + window_size_;
   fill_size_ = std::min(capacity_, fill_size_ * 2);
   return window_size_ > 0;
 }

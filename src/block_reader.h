@@ -84,6 +84,11 @@ class BlockReader {
     return buffer_.data() + offset;
   }
 
+  // Reads from here on stop short of `end` (a walk's last record), so a
+  // window reaches no further than that; it still holds at least a first
+  // window's bytes. INT64_MAX, the default, for no such end.
+  void SetReadEnd(int64_t end) { read_end_ = end; }
+
   // Reads the next `width` bytes (fewer at the end of the file) as one
   // field holding an optionally signed decimal integer after any white space.
   // False when the field holds no digits.
@@ -150,6 +155,7 @@ class BlockReader {
   int64_t window_start_ = 0;
   int64_t window_size_ = 0;
   int64_t known_end_ = INT64_MAX;  // file size once a read has come up short
+  int64_t read_end_ = INT64_MAX;   // see SetReadEnd
   int64_t position_ = 0;
   bool adapting_ = false;          // refills are still being counted
   uint64_t max_in_memory_ = 0;

@@ -382,6 +382,11 @@ bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int lin
   return true;
 }
 
+void Store::ExpectHeadersBefore(int64_t end) {
+  const int64_t length = form_->header_record_length;
+  head_file_.SetReadEnd(end > INT64_MAX / length ? INT64_MAX : end * length);
+}
+
 void Store::ReadHeader(int64_t n, RecordValues* values) {
   const int64_t length = form_->header_record_length;
   head_file_.Seek(n > INT64_MAX / length ? INT64_MAX : n * length);

@@ -50,6 +50,9 @@ class Store {
     return head_is_sparse_ ? SkipHoles(n) : n;
   }
 
+  // Header reads from here on are of records before `end`: HEAD's windows
+  // stop there (a walk's chunk), instead of reading on past it.
+  void ExpectHeadersBefore(int64_t end);
   // Reads the stored header fields of record n into `values`.
   void ReadHeader(int64_t n, RecordValues* values);
   // Reads the detail pointers, one 6-byte field each, that follow the header

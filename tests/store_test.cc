@@ -90,6 +90,26 @@ TEST_F(BlockReaderTest, FieldReadsInMemoryStopWhereverTheLineEndAndNulFall) {
   }
 }
 
+// A walk's end keeps windows from reading past it, but reads anywhere, up
+// to it, across it and past it, still give the file's bytes.
+TEST_F(BlockReaderTest, ReadsGiveTheFileWhereverTheWalksEndLies) {
+  std::string bytes(300000, ' ');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + (i * 7) % 26);
+  dir_.Write("f", bytes);
+  for (int64_t end : {int64_t{0}, int64_t{100}, int64_t{20000}, int64_t{123457}, int64_t{299990}}) {
+    SCOPED_TRACE(end);
+    BlockReader reader;
+    ASSERT_TRUE(reader.Open(dir_.File("f"), 1 << 18).ok());
+    reader.SetReadEnd(end);
+    for (int64_t at = 0; at + 50 <= static_cast<int64_t>(bytes.size()); at += 4999) {
+      reader.Seek(at);
+      const char* got = reader.Take(50);
+      ASSERT_NE(got, nullptr) << at;
+      ASSERT_EQ(std::string(got, 50), bytes.substr(static_cast<size_t>(at), 50)) << at;
+    }
+  }
+}
+
 TEST_F(BlockReaderTest, SeekBeyondTheEndReadsNothing) {
   Open("abc");
   bool at_end;
