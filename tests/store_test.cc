@@ -227,7 +227,7 @@ TEST(StoreTest, PointersReadInMemoryAsAFieldReadReadsThem) {
   // Header: one stored field of 2 bytes, then four 6-byte pointers.
   Form form;
   ASSERT_TRUE(ParseFormDefinition("f", "1 4 1 0\n1 1 2 0\n2 1 1 0\n3 1 1 0\n4 1 1 0\n5 1 1 0\n", &form).ok());
-  const std::string alphabet = std::string("   0123456789-+\t!/:\x90", 23);
+  const std::string alphabet = "   0123456789-+\t!/:\x90";
   uint32_t state = 99;
   auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
   std::string head;
