@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "file_io.h"
+#include "short_copy.h"
 #include "store_files.h"
 
 namespace {
@@ -26,31 +27,11 @@ constexpr int kPositionedReadsBeforeLoading = 64;
 
 // Writes `text` into `out` left-aligned, blank-padded or cut to `width`;
 // text that then begins with a digit loses its trailing blanks.
-// Copies `n` bytes; up to 32 with two overlapping moves instead of a call,
-// as derived texts and descriptions mostly are.
-inline void CopyText(char* to, const char* from, size_t n) {
-  if (n >= 16 && n <= 32) {
-    char head[16], tail[16];
-    std::memcpy(head, from, 16);
-    std::memcpy(tail, from + n - 16, 16);
-    std::memcpy(to, head, 16);
-    std::memcpy(to + n - 16, tail, 16);
-  } else if (n >= 8 && n < 16) {
-    uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + n - 8, &tail, 8);
-  } else if (n > 0) {  // empty text may have no data pointer
-    std::memcpy(to, from, n);
-  }
-}
-
 void FillDerived(std::string_view text, int width, FieldBuffer* out) {
   size_t w = static_cast<size_t>(std::max(width, 0));
   w = std::min<size_t>(w, out->capacity);
   size_t n = std::min(text.size(), w);
-  CopyText(out->data, text.data(), n);
+  CopyShort(out->data, text.data(), n);
   if (n < w) std::memset(out->data + n, ' ', w - n);
   if (w > 0 && out->data[0] >= '0' && out->data[0] <= '9') {
     while (w > 0 && out->data[w - 1] == ' ') --w;
@@ -394,7 +375,7 @@ Status LookupTables::ResolveHeader(RecordValues* values, const PrefetchedPart& p
       char* p = field.data + field.size;
       *p++ = '|';
       size_t n = std::min(description.size(), size);
-      CopyText(p, description.data(), n);
+      CopyShort(p, description.data(), n);
       if (n < size) std::memset(p + n, ' ', size - n);
       field.size += static_cast<uint32_t>(1 + size);
     } else if (slot < 0 && size > 0 && field.size == static_cast<uint32_t>(key.length)) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "short_copy.h"
+
 // Output gathered as the buffers it filled, in order: a chunk of a
 // several-thread walk, which another thread writes out. Buffers written out
 // go back to `spare`, so that a run allocates only as many as are in flight.
@@ -45,7 +47,7 @@ class Output {
       // Text larger than the buffer goes out as it is.
       if (text.size() > kCapacity) return Write(text.data(), text.size());
     }
-    if (!text.empty()) std::memcpy(buffer_.get() + size_, text.data(), text.size());
+    CopyShort(buffer_.get() + size_, text.data(), text.size());
     size_ += text.size();
   }
   // The same bytes as Append, written straight out after what is buffered

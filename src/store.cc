@@ -16,6 +16,7 @@
 #endif
 
 #include "file_io.h"
+#include "short_copy.h"
 #include "store_files.h"
 
 namespace {
@@ -299,26 +300,6 @@ bool HoldsNoLineEndOrNul(const char* bytes, size_t n) {
 
 namespace {
 
-// Copies exactly `n` bytes, short fields with two overlapping word moves
-// instead of a call: the fields of a record are mostly a few bytes long.
-inline void CopyExactly(const char* from, size_t n, char* to) {
-  if (n >= 8 && n <= 16) {
-    uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + n - 8, &tail, 8);
-  } else if (n >= 4 && n < 8) {
-    uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + n - 4, &tail, 4);
-  } else {
-    std::memcpy(to, from, n);
-  }
-}
-
 // Reads a six-byte pointer field as BlockReader::ReadIntegerField does:
 // white space, an optional sign, digits; false without digits.
 inline bool ParsePointer(const char* field, int64_t* value) {
@@ -376,7 +357,7 @@ bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int lin
   }
   for (const StoredField& s : layout.fields) {
     FieldBuffer& out = line < 0 ? values->head(s.field) : values->doc(line, s.field);
-    CopyExactly(record + s.offset, s.length, out.data);
+    CopyShort(out.data, record + s.offset, s.length);
     out.size = s.length;
   }
   return true;
