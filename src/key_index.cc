@@ -37,7 +37,7 @@ inline uint64_t Fold(uint64_t a, uint64_t b) { return KeyIndex::Fold(a, b); }
 
 uint64_t HashBytes(std::string_view s) {
   const uint64_t* k = Seed().k;
-  if (s.size() <= 8) return KeyIndex::HashShort(s.data(), s.size(), k);
+  if (s.size() <= 8) return KeyIndex::HashShort(s, k);
   uint64_t h = k[0] ^ s.size();
   size_t i = 0;
   for (; i + 8 <= s.size(); i += 8) {

@@ -64,7 +64,7 @@ class KeyIndex {
   // The hash `Find(text)` probes with, for the two calls below.
   uint64_t HashOf(std::string_view text) const {
     text = text.substr(0, std::min(length_, text.size()));
-    return text.size() <= 8 ? HashShort(text.data(), text.size(), seed_) : Hash(text);
+    return text.size() <= 8 ? HashShort(text, seed_) : Hash(text);
   }
   // Starts loading the bucket a lookup of `hash` looks at first.
   void Prefetch(uint64_t hash) const { __builtin_prefetch(&buckets_[hash & mask_]); }
@@ -86,24 +86,10 @@ class KeyIndex {
   uint64_t extra_probes() const { return extra_probes_; }
   // The hash of `key` under the process's seed.
   static uint64_t Hash(std::string_view key);
-  // Hash(key) for a key of at most 8 bytes at `p`, `n` bytes long, under
-  // `seed` (the process's): the key as one word, which for a given length
-  // each key gives differently (lengths 4 to 8 from two overlapping 4-byte
-  // loads, shorter ones from their first, middle and last bytes), with the
-  // length mixed in beside it.
-  static uint64_t HashShort(const char* p, size_t n, const uint64_t* seed) {
-    uint64_t w = 0;
-    if (n >= 4) {
-      uint32_t low, high;
-      std::memcpy(&low, p, 4);
-      std::memcpy(&high, p + n - 4, 4);
-      w = (static_cast<uint64_t>(high) << 32) | low;
-    } else if (n > 0) {
-      w = static_cast<uint64_t>(static_cast<unsigned char>(p[0])) |
-          static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 |
-          static_cast<uint64_t>(static_cast<unsigned char>(p[n - 1])) << 16;
-    }
-    return Fold(Fold(w ^ seed[1], n ^ seed[2]) ^ seed[0], seed[3] ^ 0xff51afd7ed558ccdull);
+  // Hash(key) for a key of at most 8 bytes, under `seed` (the process's):
+  // the key as one word (Packed), with its length mixed in beside it.
+  static uint64_t HashShort(std::string_view key, const uint64_t* seed) {
+    return Fold(Fold(Packed(key) ^ seed[1], key.size() ^ seed[2]) ^ seed[0], seed[3] ^ 0xff51afd7ed558ccdull);
   }
   // The high and low halves of the 128-bit product folded together: a fast
   // mixer that, with secret inputs, leaves no structure to aim collisions at.

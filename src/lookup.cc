@@ -235,7 +235,7 @@ Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::
   }
   // A run that needs many descriptions from a small table is served from
   // memory; one that needs a few (a single record, say) reads just those.
-  if (!t.InMemory() && ++t.positioned_reads == kPositionedReadsBeforeLoading) HoldWhole(&t);
+  if (!t.InMemory() && ++t.positioned_reads == kPositionedReadsBeforeLoading) HoldInMemory(&t);
   size_t n;
   const char* bytes;
   if (t.InMemory()) {
@@ -268,7 +268,7 @@ Status LookupTables::OpenDescriptions(int number, Table* table) {
   return Status::Ok();
 }
 
-void LookupTables::HoldWhole(Table* table) {
+void LookupTables::HoldInMemory(Table* table) {
   Table& t = *table;
   auto read = [&]() { return ReadForFetches(t); };
   t.contents = shared_ != nullptr ? shared_->TableContents(t.number, read) : read();
@@ -317,7 +317,7 @@ void LookupTables::PrepareForLongWalk(int part, int parts) {
     int64_t first, end;
     if (!t.InMemory() && FetchSpan(t.number, &first, &end) &&
         (t.descriptions != DescriptionSource::kClosed || OpenDescriptions(t.number, &t).ok()))
-      HoldWhole(&t);
+      HoldInMemory(&t);
   }
 }
 

@@ -166,7 +166,7 @@ class LookupTables {
   Status OpenDescriptions(int number, Table* table);
   // Holds the table's file in memory, when it is small enough: of each
   // record only the bytes lookups fetch, when those are fewer.
-  void HoldWhole(Table* table);
+  void HoldInMemory(Table* table);
   // The bytes [*first, *end) of a record of table `number` that lookups
   // fetch; false when none fetch from it.
   bool FetchSpan(int number, int64_t* first, int64_t* end) const;

@@ -5,30 +5,28 @@
 #define QUERY_SHORT_COPY_H_
 
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
+
+// Copies `n` bytes, kWidth <= n <= 2 * kWidth, as two moves of kWidth
+// bytes that overlap in the middle.
+template <size_t kWidth>
+inline void CopyTwoOverlapping(char* to, const char* from, size_t n) {
+  char head[kWidth], tail[kWidth];
+  std::memcpy(head, from, kWidth);
+  std::memcpy(tail, from + n - kWidth, kWidth);
+  std::memcpy(to, head, kWidth);
+  std::memcpy(to + n - kWidth, tail, kWidth);
+}
 
 // Copies exactly `n` bytes from `from` to `to` (which must not overlap):
 // up to 32 with two overlapping moves, more through memcpy.
 inline void CopyShort(char* to, const char* from, size_t n) {
   if (n >= 16 && n <= 32) {
-    char head[16], tail[16];
-    std::memcpy(head, from, 16);
-    std::memcpy(tail, from + n - 16, 16);
-    std::memcpy(to, head, 16);
-    std::memcpy(to + n - 16, tail, 16);
+    CopyTwoOverlapping<16>(to, from, n);
   } else if (n >= 8 && n < 16) {
-    uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + n - 8, &tail, 8);
+    CopyTwoOverlapping<8>(to, from, n);
   } else if (n >= 4 && n < 8) {
-    uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + n - 4, &tail, 4);
+    CopyTwoOverlapping<4>(to, from, n);
   } else if (n > 0) {  // an empty text may have no data pointer
     std::memcpy(to, from, n);
   }
