@@ -31,8 +31,12 @@ void* AllocateLarge(size_t bytes, PageUse use) {
   const uintptr_t end = first + length + kHugePage;
   if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
   void* memory = reinterpret_cast<void*>(aligned);
-  // Advice only: a kernel without huge pages leaves ordinary memory.
-  if (use == PageUse::kFilledWhole) madvise(memory, length, MADV_HUGEPAGE);
+  // Only the whole huge pages the buffer fills are asked for: a huge page
+  // for the tail of a buffer, or for a buffer smaller than one, would be
+  // cleared whole on its first touch, bytes the run never uses. Advice
+  // only: a kernel without huge pages leaves ordinary memory.
+  const size_t whole_pages = bytes & ~(kHugePage - 1);
+  if (use == PageUse::kFilledWhole && whole_pages > 0) madvise(memory, whole_pages, MADV_HUGEPAGE);
   return memory;
 }
 

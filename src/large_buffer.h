@@ -2,13 +2,18 @@
 // tables and files held whole, and the output of a chunk of records.
 //
 // Buffers of kLargeBufferThreshold bytes or more are mapped on 2 MiB
-// boundaries and the kernel is asked to back them with transparent huge
-// pages. Each first touch of a 4 KiB page is a page fault, and on a virtual
-// machine one fault can cost several microseconds; a 2 MiB page costs about
-// what twenty small ones do, so a buffer that is filled whole costs a small
-// fraction of the faults. Where the kernel gives no huge pages, or the
-// buffer is filled only as far as needed (PageUse), it behaves as ordinary
-// memory. Smaller buffers come from the heap.
+// boundaries, and the kernel is asked to back the whole 2 MiB pieces of
+// each with transparent huge pages. Each first touch of a 4 KiB page is a
+// page fault, and on a virtual machine one fault can cost several
+// microseconds; a 2 MiB page costs about what twenty small ones do, so a
+// buffer that is filled whole costs a small fraction of the faults. A huge
+// page is cleared whole when first touched, so a buffer's tail short of
+// 2 MiB, and a buffer smaller than that, take small pages: there a huge
+// page would clear memory the run never uses, and where the host gave freed
+// memory back, touching it again costs far more than the faults saved.
+// Where the kernel gives no huge pages, or the buffer is filled only as far
+// as needed (PageUse), it behaves as ordinary memory. Smaller buffers come
+// from the heap.
 #ifndef QUERY_LARGE_BUFFER_H_
 #define QUERY_LARGE_BUFFER_H_
 

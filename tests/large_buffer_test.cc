@@ -86,4 +86,21 @@ TEST(LargeBufferTest, OnlyBuffersFilledWholeAskForHugePages) {
   EXPECT_EQ(HugePagesEligible(as_needed.data()), 0);
 }
 
+// Only the whole 2 MiB pieces of a buffer ask for huge pages: a piece the
+// buffer fills only in part would be cleared whole on its first touch.
+TEST(LargeBufferTest, OnlyWholeHugePagesOfABufferAskForThem) {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string modes;
+  std::getline(mode, modes);
+  if (modes.find("[madvise]") == std::string::npos) GTEST_SKIP() << "huge pages are not given on request here";
+  constexpr size_t kHuge = size_t{2} << 20;
+  LargeBuffer small(kLargeBufferThreshold);
+  LargeBuffer under_one(kHuge - 4096);
+  LargeBuffer one_and_a_half(kHuge + kHuge / 2);
+  EXPECT_EQ(HugePagesEligible(small.data()), 0);
+  EXPECT_EQ(HugePagesEligible(under_one.data()), 0);
+  EXPECT_EQ(HugePagesEligible(one_and_a_half.data()), 1);
+  EXPECT_EQ(HugePagesEligible(one_and_a_half.data() + kHuge), 0);
+}
+
 }  // namespace
