@@ -33,18 +33,18 @@ double Now() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
-// Runs `job` with its standard output in `out_path` (/dev/null for timing)
-// and standard error in `err_path`, under LC_ALL=C.
-Sample RunOnce(const Job& job, const std::string& out_path, const std::string& err_path) {
+namespace {
+
+// Starts `job` with its standard output in `out_path` and standard error in
+// `err_path`; -1 when it cannot be started.
+pid_t Start(const Job& job, const std::string& out_path, const std::string& err_path) {
   std::vector<char*> argv;
   for (const std::string& a : job.argv) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  Sample s;
-  const double start = Now();
   pid_t pid = fork();
   if (pid < 0) {
     std::perror("bench_run: fork");
-    return s;
+    return -1;
   }
   if (pid == 0) {
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -59,6 +59,12 @@ Sample RunOnce(const Job& job, const std::string& out_path, const std::string& e
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Waits for the process `pid` started at `start` and measures it.
+Sample Reap(pid_t pid, double start) {
+  Sample s;
   int status = 0;
   rusage usage;
   while (wait4(pid, &status, 0, &usage) < 0) {
@@ -77,7 +83,25 @@ Sample RunOnce(const Job& job, const std::string& out_path, const std::string& e
   return s;
 }
 
-// Runs `job` for timing: output discarded, its own report read where it makes one.
+}  // namespace
+
+// Runs `job` with its standard output in `out_path` (/dev/null for timing)
+// and standard error in `err_path`, under LC_ALL=C.
+Sample RunOnce(const Job& job, const std::string& out_path, const std::string& err_path) {
+  const double start = Now();
+  const pid_t pid = Start(job, out_path, err_path);
+  return pid < 0 ? Sample{} : Reap(pid, start);
+}
+
+std::vector<Sample> RunTogether(const Job& job, int copies) {
+  const double start = Now();
+  std::vector<pid_t> pids;
+  for (int i = 0; i < copies; ++i) pids.push_back(Start(job, "/dev/null", "/dev/null"));
+  std::vector<Sample> samples;
+  for (pid_t pid : pids) samples.push_back(pid < 0 ? Sample{} : Reap(pid, start));
+  return samples;
+}
+
 Sample RunTimed(const Job& job) {
   if (job.report_path.empty()) return RunOnce(job, "/dev/null");
   Sample s = RunOnce(job, "/dev/null", job.report_path);

@@ -41,6 +41,9 @@ double Now();
 // and standard error in `err_path`, under LC_ALL=C and without the caller's
 // QUERY_THREADS.
 Sample RunOnce(const Job& job, const std::string& out_path, const std::string& err_path = "/dev/null");
+// Starts `copies` runs of `job` at once, output discarded, and measures each;
+// a run's wall time counts from the start of them all to its own end.
+std::vector<Sample> RunTogether(const Job& job, int copies);
 // Runs `job` for timing: output discarded, its own report read where it makes one.
 Sample RunTimed(const Job& job);
 double Median(std::vector<double> v);

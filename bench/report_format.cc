@@ -32,6 +32,12 @@ std::string Ratio(double v) {
   return b;
 }
 
+std::string FineRatio(double v) {
+  char b[32];
+  std::snprintf(b, sizeof b, "%.2f×", v);
+  return b;
+}
+
 std::string Thousands(int64_t v) {
   std::string digits = std::to_string(v), out;
   for (size_t i = 0; i < digits.size(); ++i) {

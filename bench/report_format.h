@@ -18,6 +18,8 @@ std::string Spread(const Summary& s);
 std::string Millions(double v);
 std::string Mb(double v);
 std::string Ratio(double v);
+// A ratio to two decimals, for one read against a bound it is close to.
+std::string FineRatio(double v);
 std::string Thousands(int64_t v);
 // The standard output of a shell command, trailing blanks and line feeds cut.
 std::string CommandOutput(const std::string& command);
