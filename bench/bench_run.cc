@@ -139,9 +139,9 @@ double PrintDuckdb(const Options& o, const Store& s, const std::string& version,
               "DuckDB query time ÷ query |\n|---|---|---|---|---|---|---|\n",
               version.c_str(), import.seconds, threads.empty() ? "?" : threads.c_str());
   const std::string report = o.data_dir + "/duckdb-time.err";
-  const std::vector<Summary> q = Measure({JoinQuery(o, s), DuckdbJoin(DuckdbOf(o), PeerOf(s), report), PointQuery(o, s),
-                                          DuckdbPoint(DuckdbOf(o), PeerOf(s), report)},
-                                         o.runs);
+  const std::vector<Summary> q = MeasureInPairs({JoinQuery(o, s), DuckdbJoin(DuckdbOf(o), PeerOf(s), report),
+                                                 PointQuery(o, s), DuckdbPoint(DuckdbOf(o), PeerOf(s), report)},
+                                                o.runs);
   std::remove(report.c_str());
   const char* names[] = {"full-scan join", "point query (last key)"};
   for (int i = 0; i < 2; ++i) {
@@ -449,9 +449,9 @@ int main(int argc, char** argv) {
                 "| question | query ms | CPU ms | sqlite3 ms | sqlite3 CPU ms | sqlite3 ÷ query |\n"
                 "|---|---|---|---|---|---|\n",
                 CommandOutput("sqlite3 --version | cut -d' ' -f1").c_str(), import.seconds);
-    const std::vector<Summary> q = Measure({JoinQuery(o, main_store), SqliteJoin(PeerOf(main_store)),
-                                            PointQuery(o, main_store), SqlitePoint(PeerOf(main_store))},
-                                           o.runs);
+    const std::vector<Summary> q = MeasureInPairs({JoinQuery(o, main_store), SqliteJoin(PeerOf(main_store)),
+                                                   PointQuery(o, main_store), SqlitePoint(PeerOf(main_store))},
+                                                  o.runs);
     const char* names[] = {"full-scan join", "point query (last key)"};
     for (int i = 0; i < 2; ++i)
       std::printf("| %s | %s | %s | %s | %s | %s |\n", names[i], Spread(q[2 * i]).c_str(),

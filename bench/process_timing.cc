@@ -151,3 +151,13 @@ std::vector<Summary> Measure(const std::vector<Job>& jobs, int runs) {
   for (const auto& s : samples) out.push_back(Summarize(s));
   return out;
 }
+
+std::vector<Summary> MeasureInPairs(const std::vector<Job>& jobs, int runs) {
+  std::vector<Summary> out;
+  for (size_t i = 0; i < jobs.size(); i += 2) {
+    std::vector<Job> pair(jobs.begin() + static_cast<std::ptrdiff_t>(i),
+                          jobs.begin() + static_cast<std::ptrdiff_t>(std::min(i + 2, jobs.size())));
+    for (Summary& summary : Measure(pair, runs)) out.push_back(summary);
+  }
+  return out;
+}

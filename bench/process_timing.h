@@ -52,5 +52,10 @@ Summary Summarize(const std::vector<Sample>& samples);
 // cache, taking the jobs in turn so that a burst of load elsewhere on the
 // machine hits them alike.
 std::vector<Summary> Measure(const std::vector<Job>& jobs, int runs);
+// Measure over jobs 0 and 1, then over 2 and 3, and so on: each pair (a
+// question asked of the query and of a peer) taken in turn with itself only,
+// so that neither of the two follows a heavier question the other never
+// follows. The summaries come in the order of `jobs`.
+std::vector<Summary> MeasureInPairs(const std::vector<Job>& jobs, int runs);
 
 #endif  // QUERY_BENCH_PROCESS_TIMING_H_

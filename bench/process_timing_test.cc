@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,29 @@ TEST(ProcessTimingTest, RunsStartedTogetherRunAtTheSameTime) {
     EXPECT_EQ(s.status, 0);
     EXPECT_GT(s.seconds, 0);
   }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+}
+
+// A question and its peer alternate with each other only: the second pair
+// starts once the first is done, so no run follows the other pair's.
+TEST(ProcessTimingTest, PairsAreTakenInTurnEachWithItselfOnly) {
+  char name[] = "/tmp/process-timing-test-XXXXXX";
+  ASSERT_NE(mkdtemp(name), nullptr);
+  const std::string dir = name;
+  std::vector<Job> jobs;
+  for (const char* letter : {"a", "b", "c", "d"}) jobs.push_back(Shell(dir, std::string("printf ") + letter + " >> log"));
+  const std::vector<Summary> summaries = MeasureInPairs(jobs, 2);
+  ASSERT_EQ(summaries.size(), 4u);
+  for (const Summary& s : summaries) {
+    EXPECT_EQ(s.runs, 2);
+    EXPECT_FALSE(s.failed);
+  }
+  std::ifstream log(dir + "/log");
+  std::string order;
+  std::getline(log, order);
+  // A warm-up of each, then the timed runs in turn.
+  EXPECT_EQ(order, "abababcdcdcd");
   std::error_code ignored;
   fs::remove_all(dir, ignored);
 }
