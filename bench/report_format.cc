@@ -4,39 +4,30 @@
 #include <cstdio>
 #include <fstream>
 
-std::string Ms(double seconds) {
+namespace {
+
+// `v` through a printf format that takes one double.
+std::string Formatted(const char* format, double v) {
   char b[32];
-  std::snprintf(b, sizeof b, seconds < 0.1 ? "%.1f" : "%.0f", seconds * 1000);
+  std::snprintf(b, sizeof b, format, v);
   return b;
 }
+
+}  // namespace
+
+std::string Ms(double seconds) { return Formatted(seconds < 0.1 ? "%.1f" : "%.0f", seconds * 1000); }
 
 std::string Spread(const Summary& s) {
   return Ms(s.median) + " (" + Ms(s.min) + "–" + Ms(s.max) + ")" + (s.failed ? " FAILED" : "");
 }
 
-std::string Millions(double v) {
-  char b[32];
-  std::snprintf(b, sizeof b, "%.2f M", v / 1e6);
-  return b;
-}
+std::string Millions(double v) { return Formatted("%.2f M", v / 1e6); }
 
-std::string Mb(double v) {
-  char b[32];
-  std::snprintf(b, sizeof b, "%.1f", v);
-  return b;
-}
+std::string Mb(double v) { return Formatted("%.1f", v); }
 
-std::string Ratio(double v) {
-  char b[32];
-  std::snprintf(b, sizeof b, "%.1f×", v);
-  return b;
-}
+std::string Ratio(double v) { return Formatted("%.1f×", v); }
 
-std::string FineRatio(double v) {
-  char b[32];
-  std::snprintf(b, sizeof b, "%.2f×", v);
-  return b;
-}
+std::string FineRatio(double v) { return Formatted("%.2f×", v); }
 
 std::string Thousands(int64_t v) {
   std::string digits = std::to_string(v), out;
