@@ -7,6 +7,7 @@
 #include "formula.h"
 #include "header_index.h"
 #include "lookup.h"
+#include "search_memo.h"
 #include "store.h"
 #include "store_files.h"
 #include "tcp.h"
@@ -121,6 +122,7 @@ struct RecordReader::State {
   // and the one after, its keys hashed. Only below read_ahead_end.
   RecordSlot* ahead[2] = {&slots[1], &slots[2]};
   int64_t read_ahead_end = 0;
+  SearchMemo search_memo;  // verdicts of the selection last given to AcceptsLine
 
   State() = default;
   State(const State&) = delete;  // the pointers above point into it
@@ -378,6 +380,12 @@ void RecordReader::ComputeDeferred(int line) {
 }
 
 const RecordValues& RecordReader::values() const { return state_->current->values; }
+
+bool RecordReader::AcceptsLine(const Selection& selection, int line) {
+  State& st = *state_;
+  if (st.search_memo.selection_id() != selection.id()) st.search_memo.Plan(selection, st.engine->form, *st.lookups);
+  return selection.AcceptsLine(st.engine->form, st.current->values, line, &st.search_memo);
+}
 
 bool RecordReader::LinePresent(int line) const {
   const std::vector<int64_t>& pointers = state_->current->pointers;

@@ -160,6 +160,12 @@ class RecordReader {
   const RecordValues& values() const;
   // Whether detail line `line` of the record last read is present.
   bool LinePresent(int line) const;
+  // Whether present detail line `line` of the record last read is printed
+  // under `selection`: Selection::AcceptsLine's answer. A search on a field
+  // fetched from a lookup table is run once per table record and its
+  // verdict remembered, for as long as the reader is given the same
+  // selection (or a copy of it).
+  bool AcceptsLine(const Selection& selection, int line);
   // The record count this reader sees, and the first record at or after n
   // that holds data (records wholly in holes of a sparse HEAD are skipped).
   int64_t record_count() const;

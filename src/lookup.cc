@@ -223,6 +223,20 @@ void LookupTables::PlanLines() {
   }
 }
 
+std::optional<LookupTables::FetchSource> LookupTables::DetailFetchSource(int line, int field) const {
+  if (line < 0 || line >= form_->line_count || field < 0 || field >= form_->field_count) return std::nullopt;
+  // A field of another type on this line (a calculated one, say) is
+  // written after its fetch.
+  if (!IsDerivedType(form_->detail(line, field).type)) return std::nullopt;
+  for (const KeyPlan& key : line_plans_[static_cast<size_t>(line)]) {
+    for (const DerivedPlan& d : key.derived) {
+      if (d.field != field || d.finder == nullptr) continue;
+      return FetchSource{d.table, d.offset, d.size, d.width, tables_[d.table]->keys.count()};
+    }
+  }
+  return std::nullopt;
+}
+
 // Reads `size` bytes at `offset` of record `slot` of the table file; a read
 // that comes up short keeps what it found, and text ends at a NUL.
 Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::string_view* text) {
@@ -338,19 +352,25 @@ Status LookupTables::ResolveDerived(const KeyPlan& key, int64_t key_slot, bool r
   bool missing = key_slot < 0;
   for (const DerivedPlan& d : key.derived) {
     std::string_view fetched;
+    int64_t slot = -1;
     if (!missing) {
       // A derived field of the key's own table, compared over the same
       // length, finds the slot the key lookup found.
-      int64_t slot = reuse_slot && d.finder == key.finder ? key_slot
-                     : d.finder != nullptr                ? Find(d.finder, key_text)
-                                                          : -1;
+      slot = reuse_slot && d.finder == key.finder ? key_slot
+             : d.finder != nullptr                ? Find(d.finder, key_text)
+                                                  : -1;
       if (slot >= 0 && !tables_[d.table]->FetchInMemoryNulFree(slot, d.offset, d.size, &fetched)) {
         Status s = Fetch(d.table, slot, d.offset, d.size, &fetched);
         if (!s.ok()) return s;
       }
     }
-    FillDerived(fetched, d.width, line < 0 ? &values->head(d.field) : &values->doc(line, d.field));
-    if (line < 0) missing = false;  // a header key's status becomes filled
+    if (line < 0) {
+      FillDerived(fetched, d.width, &values->head(d.field));
+      missing = false;  // a header key's status becomes filled
+    } else {
+      FillDerived(fetched, d.width, &values->doc(line, d.field));
+      values->SetFetchedRecord(line, d.field, slot);
+    }
   }
   return Status::Ok();
 }

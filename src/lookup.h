@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,6 +120,20 @@ class LookupTables {
   // `missing` as for the header.
   Status ResolveLine(int line, RecordValues* values, const PrefetchedPart& prefetched,
                      std::vector<int>* missing = nullptr);
+  // Where resolving fetches the text of field `field` of detail line `line`
+  // from, when it does and nothing else writes the field: the table
+  // record's bytes [offset, offset + size) fitted to `width`. Fields whose
+  // sources are equal get equal text from equal table records, which
+  // RecordValues::FetchedRecord names. nullopt for any other field.
+  struct FetchSource {
+    int table = 0;
+    int offset = 0;
+    int size = 0;
+    int width = 0;
+    int64_t records = 0;  // the table's records: every slot found is below
+    bool operator==(const FetchSource&) const = default;
+  };
+  std::optional<FetchSource> DetailFetchSource(int line, int field) const;
   // Builds now, for the tables whose number is `part` modulo `parts`, what
   // the lookups of a long walk would build in its first records: every
   // index of the table, and its file read whole when descriptions come from

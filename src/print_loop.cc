@@ -7,7 +7,7 @@ namespace {
 void PrintLines(RecordReader* reader, const Form& form, const Selection& selection, Output* out) {
   bool header_complete = false;
   for (int line = 0; line < form.line_count; ++line) {
-    if (!reader->LinePresent(line) || !selection.AcceptsLine(form, reader->values(), line)) continue;
+    if (!reader->LinePresent(line) || !reader->AcceptsLine(selection, line)) continue;
     if (!header_complete) {
       reader->ComputeForOutput(-1);
       header_complete = true;

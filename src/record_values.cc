@@ -18,6 +18,7 @@ void RecordValues::Init(const Form& form) {
   field_count_ = form.field_count;
   head_.assign(form.ph.size(), FieldBuffer());
   doc_.assign(form.pd.size(), FieldBuffer());
+  fetched_.assign(form.pd.size(), -1);
   size_t total = 0;
   for (size_t f = 0; f < head_.size(); ++f) total += head_[f].capacity = FieldRoom(form.ph[f], form, true);
   for (size_t i = 0; i < doc_.size(); ++i) total += doc_[i].capacity = FieldRoom(form.pd[i], form, false);

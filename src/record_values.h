@@ -50,6 +50,18 @@ class RecordValues {
                : std::string_view();
   }
 
+  // The lookup table record (slot) the text of field `field` of detail line
+  // `line` was last fetched from; -1 when it was fetched from none (its key
+  // was missing) or is not fetched from a table at all. Resolving sets it
+  // with the text, so that a search on the text can be decided once per
+  // table record (SearchMemo).
+  int64_t FetchedRecord(int line, int field) const {
+    return field >= 0 && field < field_count_ ? fetched_[static_cast<size_t>(line) * field_count_ + field] : -1;
+  }
+  void SetFetchedRecord(int line, int field, int64_t slot) {
+    fetched_[static_cast<size_t>(line) * field_count_ + field] = slot;
+  }
+
  private:
   // The buffers' bytes, left uninitialized: a form may give its fields room
   // for gigabytes that no record fills, and untouched pages cost nothing.
@@ -57,6 +69,7 @@ class RecordValues {
   std::unique_ptr<char[]> arena_;
   std::vector<FieldBuffer> head_;
   std::vector<FieldBuffer> doc_;
+  std::vector<int64_t> fetched_;  // FetchedRecord, by detail field as doc_
   int line_count_ = 0;
   int field_count_ = 0;
 };

@@ -58,7 +58,7 @@ Status RowScan::Examine(int64_t n, const RowCallback& on_row, bool* stop) {
   }
   bool header_complete = false;
   for (int line = 0; line < form.line_count; ++line) {
-    if (!reader_->LinePresent(line) || !selection_.AcceptsLine(form, values, line)) continue;
+    if (!reader_->LinePresent(line) || !reader_->AcceptsLine(selection_, line)) continue;
     if (!header_complete) {
       reader_->ComputeForOutput(-1);
       header_complete = true;

@@ -1,6 +1,7 @@
 // Query arguments, their matching, and the selection they make.
 #include "selection.h"
 
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #endif
 
 #include "escape.h"
+#include "search_memo.h"
 
 namespace {
 
@@ -149,7 +151,17 @@ QueryArgument MakeQueryArgument(char letter, int field, char separator, std::str
 
 // ---- Selection
 
-Selection::Selection(std::vector<QueryArgument> arguments) : arguments_(std::move(arguments)) {
+namespace {
+
+// The id of the next selection made.
+std::atomic<uint64_t> next_selection_id{1};
+
+}  // namespace
+
+Selection::Selection() : id_(next_selection_id.fetch_add(1, std::memory_order_relaxed)) {}
+
+Selection::Selection(std::vector<QueryArgument> arguments)
+    : arguments_(std::move(arguments)), id_(next_selection_id.fetch_add(1, std::memory_order_relaxed)) {
   size_t last_searched = 0;
   for (size_t i = 0; i < arguments_.size(); ++i) {
     if (arguments_[i].search.empty()) continue;
@@ -190,17 +202,25 @@ bool Selection::AcceptsHeaderOnly(const Form& form, const RecordValues& values) 
   return true;
 }
 
-bool Selection::AcceptsLine(const Form& form, const RecordValues& values, int line) const {
+bool Selection::AcceptsLine(const Form& form, const RecordValues& values, int line, SearchMemo* memo) const {
   if (accept_all_) return true;
-  for (size_t i : searched_) {
-    const QueryArgument& arg = arguments_[i];
+  if (memo != nullptr && memo->selection_id() != id_) memo = nullptr;  // planned for other arguments
+  for (size_t k = 0; k < searched_.size(); ++k) {
+    const QueryArgument& arg = arguments_[searched_[k]];
     bool matched = false;
     if (arg.IsHeader()) {
       int length = arg.field >= 0 && arg.field < form.header_count ? form.ph[arg.field].length : 0;
       matched = MatchesField(values.HeaderText(arg.field), length, arg.search);
     } else if (arg.IsDetail()) {
-      int length = arg.field >= 0 && arg.field < form.field_count ? form.detail(line, arg.field).length : 0;
-      matched = MatchesField(values.DetailText(line, arg.field), length, arg.search);
+      SearchMemo::Verdict* remembered =
+          memo != nullptr ? memo->Find(k, line, values.FetchedRecord(line, arg.field)) : nullptr;
+      if (remembered != nullptr && *remembered != SearchMemo::kUnknown) {
+        matched = *remembered == SearchMemo::kAccepted;
+      } else {
+        int length = arg.field >= 0 && arg.field < form.field_count ? form.detail(line, arg.field).length : 0;
+        matched = MatchesField(values.DetailText(line, arg.field), length, arg.search);
+        if (remembered != nullptr) *remembered = matched ? SearchMemo::kAccepted : SearchMemo::kRejected;
+      }
     }
     if (!matched) return false;
   }

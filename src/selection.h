@@ -9,6 +9,7 @@
 #ifndef QUERY_SELECTION_H_
 #define QUERY_SELECTION_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,14 +45,21 @@ inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>
 // in the first `length` characters of `text`.
 bool MatchesField(std::string_view text, int length, std::string_view needle);
 
+class SearchMemo;
+
 class Selection {
  public:
-  Selection() = default;
+  Selection();
   explicit Selection(std::vector<QueryArgument> arguments);
   // The selection the command line's argument texts give.
   static Selection FromText(const std::vector<std::string>& texts);
 
   const std::vector<QueryArgument>& arguments() const { return arguments_; }
+  // The indexes of the arguments with a search text, in order.
+  const std::vector<size_t>& searched_arguments() const { return searched_; }
+  // Names these arguments: selections with equal ids have equal arguments
+  // (a copy keeps its original's id). Never 0.
+  uint64_t id() const { return id_; }
   // The field numbers whose search texts decide acceptance.
   std::vector<int> SearchedFields() const;
   // The text the key shortcut looks for in H, blank-padded to `key_length`;
@@ -61,8 +69,10 @@ class Selection {
 
   // Whether a record without present lines is printed, judged by its header.
   bool AcceptsHeaderOnly(const Form& form, const RecordValues& values) const;
-  // Whether present detail line `line` is printed.
-  bool AcceptsLine(const Form& form, const RecordValues& values, int line) const;
+  // Whether present detail line `line` is printed. With `memo` (planned for
+  // this selection), a search on a field fetched from a lookup table takes
+  // the verdict remembered for its table record, or remembers it.
+  bool AcceptsLine(const Form& form, const RecordValues& values, int line, SearchMemo* memo = nullptr) const;
 
   // Messages for arguments whose field number its part lacks, or that have
   // no two-digit number: they are read all the same.
@@ -73,6 +83,7 @@ class Selection {
   std::vector<size_t> searched_;  // indexes of the arguments with a search text
   bool accept_all_ = false;       // the first search text begins with '*'
   bool shortcut_ = false;         // only the first argument has a search text
+  uint64_t id_;
 };
 
 #endif  // QUERY_SELECTION_H_

@@ -1,0 +1,58 @@
+// The verdicts of a selection's searches on detail fields fetched from
+// lookup tables, remembered by table record.
+//
+// A fetched field's text is that of the table record it came from, whatever
+// line or document fetches it: a search on it has one verdict per table
+// record. A join tests the same few thousand descriptions hundreds of
+// thousands of times; remembered, each is searched once per reader.
+#ifndef QUERY_SEARCH_MEMO_H_
+#define QUERY_SEARCH_MEMO_H_
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "form.h"
+#include "lookup.h"
+
+class Selection;
+
+// The most table records one search's verdicts are kept for: a byte each.
+// A search on a larger table is run on every line.
+constexpr int64_t kMaxRememberedRecords = int64_t{1} << 24;
+
+class SearchMemo {
+ public:
+  enum Verdict : uint8_t { kUnknown = 0, kRejected = 1, kAccepted = 2 };
+
+  // Plans the verdicts of `selection`'s searches on detail fields that
+  // `lookups` fetch, all unknown; forgets those of any earlier selection.
+  void Plan(const Selection& selection, const Form& form, const LookupTables& lookups);
+  // The selection planned for (Selection::id), 0 before any.
+  uint64_t selection_id() const { return selection_id_; }
+
+  // The verdict of searched argument `search` (its place among the
+  // arguments with a search text) on line `line` for the text fetched from
+  // table record `record`; nullptr where none is remembered.
+  Verdict* Find(size_t search, int line, int64_t record) {
+    if (record < 0) return nullptr;
+    const Column& column = by_search_and_line_[search * line_count_ + static_cast<size_t>(line)];
+    return record < column.records ? column.verdicts + record : nullptr;
+  }
+
+ private:
+  struct Column {
+    Verdict* verdicts = nullptr;
+    int64_t records = 0;
+  };
+  struct FreeDeleter {
+    void operator()(Verdict* p) const { std::free(p); }
+  };
+  uint64_t selection_id_ = 0;
+  size_t line_count_ = 0;
+  std::vector<Column> by_search_and_line_;
+  std::vector<std::unique_ptr<Verdict[], FreeDeleter>> owned_;  // one per distinct source and length
+};
+
+#endif  // QUERY_SEARCH_MEMO_H_

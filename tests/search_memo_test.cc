@@ -1,0 +1,112 @@
+// Search verdicts remembered by table record: a reader that remembers them
+// accepts exactly the lines that testing every line's text accepts, however
+// the lines fetch the same records, and whatever else writes a field.
+#include "search_memo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine.h"
+#include "test_util.h"
+
+namespace {
+
+// Form 'f': h00 the number (8). Three detail lines of d00 an article key (5)
+// into ar.db (table 1, 18-byte records), d01 its description (12 bytes at
+// 5), d02 a quantity (3). Line 1 shows only 5 characters of the
+// description, so the same article has another text there; on line 2 d01 is
+// a calculated field, which a formula writes after the lookup.
+void WriteStore(const TempDir& dir, int records) {
+  dir.Write("f",
+            "1 3 3 0\n"
+            "1 1 8 0\n"
+            "1 1 5 50 ar.db 18 5 12\n1 1 12 40 0 5 12\n1 1 3 0\n"
+            "1 1 5 50\n1 1 5 40\n1 1 3 0\n"
+            "1 1 5 50\n1 1 12 30\n1 1 3 0\n");
+  dir.Write("f.c0", "d01 d02 2 *\n");
+  const std::vector<std::string> descriptions = {"Tornillo M8 ", "Tuerca M8   ", "Arandela 300",
+                                                 "TORNILLO M10", "Clavo       "};
+  std::string articles;
+  for (int a = 0; a < 40; ++a) {
+    char key[8];
+    std::snprintf(key, sizeof key, "A%04d", a % 37);  // the last three repeat earlier keys
+    articles += std::string(key) + descriptions[static_cast<size_t>(a) % descriptions.size()] + "\n";
+  }
+  dir.Write("ar.db", articles);
+  std::string head, doc, h;
+  int64_t doc_records = 0;
+  for (int n = 0; n < records; ++n) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%08d", n);
+    head += number;
+    for (int line = 0; line < 3; ++line) {
+      if ((n + line) % 4 == 0) {
+        head += "    -1";
+        continue;
+      }
+      char pointer[24], row[32];
+      std::snprintf(pointer, sizeof pointer, "%6lld", static_cast<long long>(doc_records++));
+      head += pointer;
+      std::snprintf(row, sizeof row, "A%04d%3d     \n", (n * 3 + line) % 43, n % 200);  // 37 to 42 are missing
+      doc += row;
+    }
+    head += "\n";
+    h += number;
+  }
+  dir.Write("HEAD", head);
+  dir.Write("DOC", doc);
+  dir.Write("H", h);
+  dir.Write("INFO", std::to_string(records));
+}
+
+// The verdict on every present line of every record, by one reader that
+// remembers verdicts, as "record.line" texts; and the same by testing each
+// line's text.
+void Verdicts(const Engine& engine, RecordReader* reader, const Selection& selection, std::string* remembered,
+              std::string* tested) {
+  for (int64_t n = 0; n < reader->record_count(); ++n) {
+    RecordReader::Outcome outcome;
+    ASSERT_TRUE(reader->Read(n, &outcome).ok());
+    for (int line = 0; line < engine.form().line_count; ++line) {
+      if (!reader->LinePresent(line)) continue;
+      const std::string at = std::to_string(n) + "." + std::to_string(line) + " ";
+      if (reader->AcceptsLine(selection, line)) *remembered += at;
+      if (selection.AcceptsLine(engine.form(), reader->values(), line)) *tested += at;
+    }
+  }
+}
+
+TEST(SearchMemoTest, RememberedVerdictsAreThoseOfTestingEveryLine) {
+  TempDir dir;
+  WriteStore(dir, 400);
+  std::unique_ptr<Engine> engine;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(Engine::Load({dir.path(), dir.File("f")}, &engine, &warnings).ok());
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
+  RecordReader reader;
+  ASSERT_TRUE(reader.Open(*engine).ok());
+  // "ill" is in a description's first twelve characters but not its first
+  // five; "00" only in line 2's calculated text; "m1" in one article's.
+  const std::vector<Selection> selections = {
+      Selection::FromText({"h00;", "d01;ill"}), Selection::FromText({"d01;tor"}),
+      Selection::FromText({"d01;00"}),          Selection::FromText({"h00;0", "d01;m1", "d02;1"}),
+      Selection::FromText({"d01;ill"}),
+  };
+  // Each selection twice, in turns: the reader replans for each, and a
+  // copy is the selection it was made from.
+  for (int round = 0; round < 2; ++round) {
+    for (const Selection& original : selections) {
+      const Selection selection = original;
+      SCOPED_TRACE(selection.arguments().back().text);
+      std::string remembered, tested;
+      Verdicts(*engine, &reader, selection, &remembered, &tested);
+      EXPECT_EQ(remembered, tested);
+      EXPECT_NE(tested.find(' '), std::string::npos);  // some line is accepted
+    }
+  }
+}
+
+}  // namespace
