@@ -108,6 +108,9 @@ struct RecordSlot {
   std::vector<PrefetchedPart> prefetched;  // the header's, then each line's
   RecordReader::Outcome outcome;
   bool found = false;  // PrefetchRecords done; else only PrefetchKeys
+  // By line: a present line left unresolved, its remembered verdict
+  // rejecting it (RecordReader::ResolveOnlyLinesAcceptedBy).
+  std::vector<uint8_t> unresolved;
 };
 
 struct RecordReader::State {
@@ -123,6 +126,8 @@ struct RecordReader::State {
   RecordSlot* ahead[2] = {&slots[1], &slots[2]};
   int64_t read_ahead_end = 0;
   SearchMemo search_memo;  // verdicts of the selection last given to AcceptsLine
+  // While set, Read leaves unresolved the lines its verdicts reject.
+  const Selection* resolve_only_accepted_by = nullptr;
 
   State() = default;
   State(const State&) = delete;  // the pointers above point into it
@@ -132,6 +137,7 @@ struct RecordReader::State {
     slot->values.Init(form);
     slot->pointers.reserve(static_cast<size_t>(form.line_count));
     slot->prefetched.resize(static_cast<size_t>(form.line_count) + 1);
+    slot->unresolved.assign(static_cast<size_t>(form.line_count), 0);
     for (int line = -1; line < form.line_count; ++line)
       lookups->SizePrefetched(line, &slot->prefetched[static_cast<size_t>(line + 1)]);
   }
@@ -255,7 +261,7 @@ Status RecordReader::Read(int64_t n, Outcome* outcome) {
   if (n >= st.read_ahead_end) {
     st.Load(n, st.current);
     *outcome = st.current->outcome;
-    return outcome->beyond_head ? Status::Ok() : ResolveLoaded(nullptr);
+    return outcome->beyond_head ? Status::Ok() : ResolveLoaded(nullptr, /*while_walking=*/true);
   }
   if (st.ahead[0]->n == n) {
     // The slots turn: the next record becomes the current one, the one
@@ -290,7 +296,7 @@ Status RecordReader::Read(int64_t n, Outcome* outcome) {
   // The one after it: read, its keys hashed.
   const int64_t second = next_held ? st.store->NextRecordWithData(next->n + 1) : -1;
   if (st.ahead[1]->n != second) st.Fill(second, st.ahead[1]);
-  return ResolvePrefetched(nullptr);
+  return ResolvePrefetched(nullptr, /*while_walking=*/true);
 }
 
 namespace {
@@ -321,7 +327,7 @@ Status RecordReader::Resolve(const TypedRecord& typed, std::vector<MissingKey>* 
     }
   }
   if (missing != nullptr) missing->clear();
-  Status s = ResolveLoaded(missing);
+  Status s = ResolveLoaded(missing, /*while_walking=*/false);
   if (!s.ok()) return s;
   ComputeDeferred(-1);
   for (int line = 0; line < form.line_count; ++line) {
@@ -332,20 +338,23 @@ Status RecordReader::Resolve(const TypedRecord& typed, std::vector<MissingKey>* 
 
 // The lookups of the whole record are fetched from memory together (see
 // Read), then each part is resolved and computed in order.
-Status RecordReader::ResolveLoaded(std::vector<MissingKey>* missing) {
+Status RecordReader::ResolveLoaded(std::vector<MissingKey>* missing, bool while_walking) {
   State& st = *state_;
   st.PrefetchKeys(st.current);
   st.PrefetchRecords(st.current);
-  return ResolvePrefetched(missing);
+  return ResolvePrefetched(missing, while_walking);
 }
 
 // Resolves and computes each part of the record in order, its lookups'
-// prefetches done.
-Status RecordReader::ResolvePrefetched(std::vector<MissingKey>* missing) {
+// prefetches done. While walking for ResolveOnlyLinesAcceptedBy, a line
+// that a remembered verdict rejects is skipped: nothing reads its values,
+// since no formula reads another line or an earlier record.
+Status RecordReader::ResolvePrefetched(std::vector<MissingKey>* missing, bool while_walking) {
   State& st = *state_;
   const Form& form = st.engine->form;
   PrefetchedPart* const header = &st.current->prefetched[0];
   PrefetchedPart* const lines = header + 1;
+  const bool skip_rejected = while_walking && st.resolve_only_accepted_by != nullptr;
 
   std::vector<int> missing_fields;
   std::vector<int>* const found_missing = missing != nullptr ? &missing_fields : nullptr;
@@ -355,6 +364,9 @@ Status RecordReader::ResolvePrefetched(std::vector<MissingKey>* missing) {
   st.formulas.ComputeHeader(&st.current->values);
   for (int line = 0; line < form.line_count; ++line) {
     if (st.current->pointers[static_cast<size_t>(line)] < 0) continue;
+    uint8_t& unresolved = st.current->unresolved[static_cast<size_t>(line)];
+    unresolved = skip_rejected && st.search_memo.RejectsBeforeResolving(line, lines[line], *st.lookups);
+    if (unresolved) continue;
     missing_fields.clear();
     if (!(s = st.lookups->ResolveLine(line, &st.current->values, lines[line], found_missing)).ok()) return s;
     for (int field : missing_fields) missing->push_back({line, field});
@@ -384,7 +396,16 @@ const RecordValues& RecordReader::values() const { return state_->current->value
 bool RecordReader::AcceptsLine(const Selection& selection, int line) {
   State& st = *state_;
   if (st.search_memo.selection_id() != selection.id()) st.search_memo.Plan(selection, st.engine->form, *st.lookups);
+  // A line left unresolved was rejected by a remembered verdict.
+  if (st.current->unresolved[static_cast<size_t>(line)]) return false;
   return selection.AcceptsLine(st.engine->form, st.current->values, line, &st.search_memo);
+}
+
+void RecordReader::ResolveOnlyLinesAcceptedBy(const Selection* selection) {
+  State& st = *state_;
+  st.resolve_only_accepted_by = st.engine->records_independent ? selection : nullptr;
+  if (selection != nullptr && st.search_memo.selection_id() != selection->id())
+    st.search_memo.Plan(*selection, st.engine->form, *st.lookups);
 }
 
 bool RecordReader::LinePresent(int line) const {

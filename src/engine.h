@@ -166,6 +166,14 @@ class RecordReader {
   // verdict remembered, for as long as the reader is given the same
   // selection (or a copy of it).
   bool AcceptsLine(const Selection& selection, int line);
+  // For a walk that uses only the lines `selection` accepts (a print loop):
+  // from now on, until called with nullptr, Read leaves unresolved each
+  // present line that a remembered verdict of AcceptsLine already rejects.
+  // Its values are then left as they were, and AcceptsLine says false for
+  // it (asked with another selection too: ask with this one). Only where
+  // records are independent (Engine::RecordsIndependent); elsewhere every
+  // line is resolved. `selection` must outlive the call that takes it back.
+  void ResolveOnlyLinesAcceptedBy(const Selection* selection);
   // The record count this reader sees, and the first record at or after n
   // that holds data (records wholly in holes of a sparse HEAD are skipped).
   int64_t record_count() const;
@@ -175,10 +183,12 @@ class RecordReader {
 
  private:
   struct State;
-  // Resolves the record now in values(): lookups, then formulas.
-  Status ResolveLoaded(std::vector<MissingKey>* missing);
+  // Resolves the record now in values(): lookups, then formulas;
+  // `while_walking` for Read, whose callers may ask that rejected lines be
+  // skipped.
+  Status ResolveLoaded(std::vector<MissingKey>* missing, bool while_walking);
   // The same once its lookups' prefetches are done.
-  Status ResolvePrefetched(std::vector<MissingKey>* missing);
+  Status ResolvePrefetched(std::vector<MissingKey>* missing, bool while_walking);
   std::unique_ptr<State> state_;
 };
 

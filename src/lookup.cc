@@ -237,6 +237,20 @@ std::optional<LookupTables::FetchSource> LookupTables::DetailFetchSource(int lin
   return std::nullopt;
 }
 
+int LookupTables::PrefetchedKeyOf(int line, int field) const {
+  if (line < 0 || line >= form_->line_count) return -1;
+  const std::vector<KeyPlan>& plan = line_plans_[static_cast<size_t>(line)];
+  for (size_t k = 0; k < plan.size(); ++k) {
+    for (const DerivedPlan& d : plan[k].derived)
+      if (d.field == field && d.finder != nullptr) return d.finder == plan[k].finder ? static_cast<int>(k) : -1;
+  }
+  return -1;
+}
+
+bool LookupTables::FetchesFromMemory(int table) const {
+  return table > 0 && table < static_cast<int>(tables_.size()) && tables_[table] && tables_[table]->InMemory();
+}
+
 // Reads `size` bytes at `offset` of record `slot` of the table file; a read
 // that comes up short keeps what it found, and text ends at a NUL.
 Status LookupTables::Fetch(int number, int64_t slot, int offset, int size, std::string_view* text) {

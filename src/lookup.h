@@ -134,6 +134,13 @@ class LookupTables {
     bool operator==(const FetchSource&) const = default;
   };
   std::optional<FetchSource> DetailFetchSource(int line, int field) const;
+  // The place among line `line`'s prefetched keys (PrefetchedPart::keys)
+  // whose lookup finds the record field `field` is fetched from; -1 when
+  // the field's record is found by a lookup of its own, or not fetched.
+  int PrefetchedKeyOf(int line, int field) const;
+  // Whether table `table`'s descriptions are held in memory now: fetching
+  // them can then no longer fail.
+  bool FetchesFromMemory(int table) const;
   // Builds now, for the tables whose number is `part` modulo `parts`, what
   // the lookups of a long walk would build in its first records: every
   // index of the table, and its file read whole when descriptions come from

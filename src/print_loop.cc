@@ -23,10 +23,13 @@ Status PrintMatches(RecordReader* reader, const Form& form, const Selection& sel
                     Output* out, int64_t* head_ended_at) {
   *head_ended_at = -1;
   reader->ExpectRecords(range);
+  // Only accepted lines are printed, so lines known to be rejected need not
+  // be resolved; the reader resolves every line again once the walk ends.
+  reader->ResolveOnlyLinesAcceptedBy(&selection);
+  Status s;
   for (int64_t n = reader->NextRecordWithData(range.first); n < range.end; n = reader->NextRecordWithData(n + 1)) {
     RecordReader::Outcome outcome;
-    Status s = reader->Read(n, &outcome);
-    if (!s.ok()) return s;
+    if (!(s = reader->Read(n, &outcome)).ok()) break;
     if (outcome.beyond_head) {
       *head_ended_at = n;
       break;
@@ -38,7 +41,8 @@ Status PrintMatches(RecordReader* reader, const Form& form, const Selection& sel
       PrintRow(selection, reader->values(), -1, out);
     }
   }
-  return Status::Ok();
+  reader->ResolveOnlyLinesAcceptedBy(nullptr);
+  return s;
 }
 
 void PrintRow(const Selection& selection, const RecordValues& values, int line, Output* out) {

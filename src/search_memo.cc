@@ -11,6 +11,7 @@ void SearchMemo::Plan(const Selection& selection, const Form& form, const Lookup
   line_count_ = static_cast<size_t>(std::max(form.line_count, 0));
   const std::vector<size_t>& searched = selection.searched_arguments();
   by_search_and_line_.assign(searched.size() * line_count_, Column());
+  early_by_line_.assign(line_count_, {});
   owned_.clear();
   // Lines whose field comes from the same source, searched over the same
   // length, share their verdicts.
@@ -36,6 +37,9 @@ void SearchMemo::Plan(const Selection& selection, const Form& form, const Lookup
         column = &shared.back().second;
       }
       by_search_and_line_[k * line_count_ + static_cast<size_t>(line)] = *column;
+      const int prefetched_key = lookups.PrefetchedKeyOf(line, arg.field);
+      if (prefetched_key >= 0)
+        early_by_line_[static_cast<size_t>(line)].push_back({*column, prefetched_key, source->table});
     }
   }
 }

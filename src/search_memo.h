@@ -32,6 +32,19 @@ class SearchMemo {
   // The selection planned for (Selection::id), 0 before any.
   uint64_t selection_id() const { return selection_id_; }
 
+  // True when a remembered verdict rejects present line `line` before the
+  // line is resolved: one of its searched fields will be fetched from a
+  // table record, held in memory, that `prefetched` (the line's lookups,
+  // found) names and whose verdict is remembered as rejected.
+  bool RejectsBeforeResolving(int line, const PrefetchedPart& prefetched, const LookupTables& lookups) const {
+    for (const EarlyCheck& check : early_by_line_[static_cast<size_t>(line)]) {
+      const PrefetchedPart::Key& key = prefetched.keys[static_cast<size_t>(check.prefetched_key)];
+      if (key.stage != PrefetchedPart::Key::kFound || key.slot < 0 || key.slot >= check.column.records) continue;
+      if (check.column.verdicts[key.slot] == kRejected && lookups.FetchesFromMemory(check.table)) return true;
+    }
+    return false;
+  }
+
   // The verdict of searched argument `search` (its place among the
   // arguments with a search text) on line `line` for the text fetched from
   // table record `record`; nullptr where none is remembered.
@@ -49,9 +62,17 @@ class SearchMemo {
   struct FreeDeleter {
     void operator()(Verdict* p) const { std::free(p); }
   };
+  // A searched field of a line whose table record the line's own key
+  // lookup finds, so that its verdict is known once the key is found.
+  struct EarlyCheck {
+    Column column;
+    int prefetched_key;  // into PrefetchedPart::keys
+    int table;
+  };
   uint64_t selection_id_ = 0;
   size_t line_count_ = 0;
   std::vector<Column> by_search_and_line_;
+  std::vector<std::vector<EarlyCheck>> early_by_line_;
   std::vector<std::unique_ptr<Verdict[], FreeDeleter>> owned_;  // one per distinct source and length
 };
 

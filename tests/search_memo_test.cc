@@ -10,23 +10,26 @@
 #include <vector>
 
 #include "engine.h"
+#include "output.h"
+#include "print_loop.h"
 #include "test_util.h"
 
 namespace {
 
 // Form 'f': h00 the number (8). Three detail lines of d00 an article key (5)
 // into ar.db (table 1, 18-byte records), d01 its description (12 bytes at
-// 5), d02 a quantity (3). Line 1 shows only 5 characters of the
-// description, so the same article has another text there; on line 2 d01 is
-// a calculated field, which a formula writes after the lookup.
-void WriteStore(const TempDir& dir, int records) {
+// 5), d02 a quantity (3), d03 calculated by `line_formula`. Line 1 shows
+// only 5 characters of the description, so the same article has another
+// text there; on line 2 d01 is a calculated field, which a formula writes
+// after the lookup.
+void WriteStore(const TempDir& dir, int records, const std::string& line_formula = "d03 d02 3 *") {
   dir.Write("f",
-            "1 3 3 0\n"
+            "1 3 4 0\n"
             "1 1 8 0\n"
-            "1 1 5 50 ar.db 18 5 12\n1 1 12 40 0 5 12\n1 1 3 0\n"
-            "1 1 5 50\n1 1 5 40\n1 1 3 0\n"
-            "1 1 5 50\n1 1 12 30\n1 1 3 0\n");
-  dir.Write("f.c0", "d01 d02 2 *\n");
+            "1 1 5 50 ar.db 18 5 12\n1 1 12 40 0 5 12\n1 1 3 0\n1 1 9 30\n"
+            "1 1 5 50\n1 1 5 40\n1 1 3 0\n1 1 9 30\n"
+            "1 1 5 50\n1 1 12 30\n1 1 3 0\n1 1 9 30\n");
+  dir.Write("f.c0", "d01 d02 2 *\n" + line_formula + "\n");
   const std::vector<std::string> descriptions = {"Tornillo M8 ", "Tuerca M8   ", "Arandela 300",
                                                  "TORNILLO M10", "Clavo       "};
   std::string articles;
@@ -105,6 +108,66 @@ TEST(SearchMemoTest, RememberedVerdictsAreThoseOfTestingEveryLine) {
       Verdicts(*engine, &reader, selection, &remembered, &tested);
       EXPECT_EQ(remembered, tested);
       EXPECT_NE(tested.find(' '), std::string::npos);  // some line is accepted
+    }
+  }
+}
+
+// What the print loop prints, computed line by line without remembered
+// verdicts: every present line resolved and tested.
+std::string PrintedLineByLine(const Engine& engine, const Selection& selection) {
+  RecordReader reader;
+  EXPECT_TRUE(reader.Open(engine).ok());
+  const Form& form = engine.form();
+  std::string text;
+  Output out(&text);
+  for (int64_t n = 0; n < reader.record_count(); ++n) {
+    RecordReader::Outcome outcome;
+    EXPECT_TRUE(reader.Read(n, &outcome).ok());
+    for (int line = 0; line < form.line_count; ++line) {
+      if (reader.LinePresent(line) && selection.AcceptsLine(form, reader.values(), line))
+        PrintRow(selection, reader.values(), line, &out);
+    }
+  }
+  out.Flush();
+  return text;
+}
+
+// The same by the print loop, as the command line runs it.
+std::string PrintedByTheLoop(const Engine& engine, const Selection& selection) {
+  RecordReader reader;
+  EXPECT_TRUE(reader.Open(engine).ok());
+  reader.DeferFieldsOutputOnly(selection);
+  std::string text;
+  Output out(&text);
+  int64_t head_ended_at = 0;
+  EXPECT_TRUE(PrintMatches(&reader, engine.form(), selection, {0, reader.record_count()}, &out, &head_ended_at).ok());
+  out.Flush();
+  return text;
+}
+
+// The print loop leaves unresolved the lines a remembered verdict rejects.
+// It must print what resolving every line prints, calculated fields and
+// missing keys included, and where a line formula keeps a running total
+// (each line's d03 adds to the last record's), it must resolve them all.
+TEST(SearchMemoTest, ThePrintLoopPrintsWhatResolvingEveryLinePrints) {
+  for (const std::string formula : {"d03 d02 3 *", "d03 d03 d02 +"}) {
+    SCOPED_TRACE(formula);
+    TempDir dir;
+    WriteStore(dir, 3000, formula);
+    std::unique_ptr<Engine> engine;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(Engine::Load({dir.path(), dir.File("f")}, &engine, &warnings).ok());
+    EXPECT_EQ(engine->RecordsIndependent(), formula == "d03 d02 3 *");
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"h00;", "d00;", "d01;", "d03;", "d01;ill"},
+             {"d01;", "d03;", "d01;00"},
+             {"h00;", "d01;", "d02;", "d01;m"},
+             {"h00;1", "d03;", "d01;tor", "d02;1"}}) {
+      const Selection selection = Selection::FromText(arguments);
+      SCOPED_TRACE(arguments.back());
+      const std::string want = PrintedLineByLine(*engine, selection);
+      EXPECT_GT(want.size(), 1000u);
+      EXPECT_TRUE(PrintedByTheLoop(*engine, selection) == want);
     }
   }
 }
