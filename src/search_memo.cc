@@ -30,9 +30,9 @@ void SearchMemo::Plan(const Selection& selection, const Form& form, const Lookup
         // Zeroed memory (kUnknown) that costs nothing until a verdict is
         // written: a large table's pages stay untouched but for the records
         // the lines fetch.
-        void* memory = std::calloc(static_cast<size_t>(source->records), sizeof(Verdict));
+        void* memory = std::calloc(static_cast<size_t>(source->records / 4 + 1), 1);
         if (memory == nullptr) throw std::bad_alloc();
-        owned_.emplace_back(static_cast<Verdict*>(memory));
+        owned_.emplace_back(static_cast<uint8_t*>(memory));
         shared.push_back({key, Column{owned_.back().get(), source->records}});
         column = &shared.back().second;
       }

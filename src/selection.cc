@@ -212,14 +212,14 @@ bool Selection::AcceptsLine(const Form& form, const RecordValues& values, int li
       int length = arg.field >= 0 && arg.field < form.header_count ? form.ph[arg.field].length : 0;
       matched = MatchesField(values.HeaderText(arg.field), length, arg.search);
     } else if (arg.IsDetail()) {
-      SearchMemo::Verdict* remembered =
-          memo != nullptr ? memo->Find(k, line, values.FetchedRecord(line, arg.field)) : nullptr;
-      if (remembered != nullptr && *remembered != SearchMemo::kUnknown) {
-        matched = *remembered == SearchMemo::kAccepted;
+      const int64_t record = memo != nullptr ? values.FetchedRecord(line, arg.field) : -1;
+      const SearchMemo::Verdict remembered = record >= 0 ? memo->Recall(k, line, record) : SearchMemo::kUnknown;
+      if (remembered != SearchMemo::kUnknown) {
+        matched = remembered == SearchMemo::kAccepted;
       } else {
         int length = arg.field >= 0 && arg.field < form.field_count ? form.detail(line, arg.field).length : 0;
         matched = MatchesField(values.DetailText(line, arg.field), length, arg.search);
-        if (remembered != nullptr) *remembered = matched ? SearchMemo::kAccepted : SearchMemo::kRejected;
+        if (record >= 0) memo->Remember(k, line, record, matched ? SearchMemo::kAccepted : SearchMemo::kRejected);
       }
     }
     if (!matched) return false;
