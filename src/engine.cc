@@ -27,6 +27,7 @@ struct Engine::Loaded {
   bool records_independent = false;
 
   SharedLookups shared_lookups;  // key indexes and tables read whole, built once for all readers
+  SharedVerdicts shared_verdicts;  // search verdicts of the readers given the same selection
 
   std::mutex spare_mutex;  // guards the two below
   std::unique_ptr<LookupTables> spare_lookups;
@@ -126,6 +127,7 @@ struct RecordReader::State {
   RecordSlot* ahead[2] = {&slots[1], &slots[2]};
   int64_t read_ahead_end = 0;
   SearchMemo search_memo;  // verdicts of the selection last given to AcceptsLine
+  SharedVerdicts* shared_verdicts = nullptr;  // the engine's, shared with its other readers
   // While set, Read leaves unresolved the lines its verdicts reject.
   const Selection* resolve_only_accepted_by = nullptr;
 
@@ -157,6 +159,7 @@ Status RecordReader::Open(const Engine& engine) {
   auto state = std::make_unique<State>();
   Engine::Loaded& loaded = *engine.loaded_;
   state->engine = &loaded;
+  state->shared_verdicts = &loaded.shared_verdicts;
   state->formulas = loaded.formulas;
   {
     std::lock_guard<std::mutex> lock(loaded.spare_mutex);
@@ -395,7 +398,7 @@ const RecordValues& RecordReader::values() const { return state_->current->value
 
 bool RecordReader::AcceptsLine(const Selection& selection, int line) {
   State& st = *state_;
-  if (st.search_memo.selection_id() != selection.id()) st.search_memo.Plan(selection, st.engine->form, *st.lookups);
+  if (st.search_memo.selection_id() != selection.id()) st.search_memo.Plan(selection, st.engine->form, *st.lookups, st.shared_verdicts);
   // A line left unresolved was rejected by a remembered verdict.
   if (st.current->unresolved[static_cast<size_t>(line)]) return false;
   return selection.AcceptsLine(st.engine->form, st.current->values, line, &st.search_memo);
@@ -405,7 +408,7 @@ void RecordReader::ResolveOnlyLinesAcceptedBy(const Selection* selection) {
   State& st = *state_;
   st.resolve_only_accepted_by = st.engine->records_independent ? selection : nullptr;
   if (selection != nullptr && st.search_memo.selection_id() != selection->id())
-    st.search_memo.Plan(*selection, st.engine->form, *st.lookups);
+    st.search_memo.Plan(*selection, st.engine->form, *st.lookups, st.shared_verdicts);
 }
 
 bool RecordReader::LinePresent(int line) const {

@@ -4,13 +4,17 @@
 // A fetched field's text is that of the table record it came from, whatever
 // line or document fetches it: a search on it has one verdict per table
 // record. A join tests the same few thousand descriptions hundreds of
-// thousands of times; remembered, each is searched once per reader.
+// thousands of times; remembered, each is searched once, and the readers of
+// one engine given the same selection share what they remember.
 #ifndef QUERY_SEARCH_MEMO_H_
 #define QUERY_SEARCH_MEMO_H_
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "form.h"
@@ -22,13 +26,43 @@ class Selection;
 // A search on a larger table is run on every line.
 constexpr int64_t kMaxRememberedRecords = int64_t{1} << 24;
 
+// The verdicts the readers of one engine remember: readers given the same
+// selection (or copies of it) share them, so that a verdict one reader found
+// is known to the others. Held while some reader uses them.
+class SharedVerdicts {
+ public:
+  // What one column of verdicts is for: a search of a selection, on the
+  // text of one source, over one length.
+  struct Key {
+    uint64_t selection_id = 0;
+    size_t search = 0;
+    LookupTables::FetchSource source;
+    int length = 0;
+    bool operator==(const Key&) const = default;
+  };
+  // The column of `key`, `bytes` bytes that start zero (every verdict
+  // unknown), made when no reader holds it now.
+  std::shared_ptr<uint8_t> Column(const Key& key, size_t bytes);
+
+ private:
+  std::mutex mutex_;  // guards columns_
+  std::vector<std::pair<Key, std::weak_ptr<uint8_t>>> columns_;
+};
+
+// Makes `bytes` zeroed bytes: memory that costs nothing until a verdict is
+// written, so that a large table's pages stay untouched but for the records
+// the lines fetch.
+std::shared_ptr<uint8_t> ZeroedVerdictBytes(size_t bytes);
+
 class SearchMemo {
  public:
   enum Verdict : uint8_t { kUnknown = 0, kRejected = 1, kAccepted = 2 };
 
   // Plans the verdicts of `selection`'s searches on detail fields that
-  // `lookups` fetch, all unknown; forgets those of any earlier selection.
-  void Plan(const Selection& selection, const Form& form, const LookupTables& lookups);
+  // `lookups` fetch, all unknown but those `shared` (when given) holds from
+  // other readers; forgets those of any earlier selection.
+  void Plan(const Selection& selection, const Form& form, const LookupTables& lookups,
+            SharedVerdicts* shared = nullptr);
   // The selection planned for (Selection::id), 0 before any.
   uint64_t selection_id() const { return selection_id_; }
 
@@ -57,19 +91,22 @@ class SearchMemo {
  private:
   // The verdicts of one search over one source's table records, two bits
   // each, so that those of a table of 50,000 records take 12.5 KiB and stay
-  // in the processor's nearest caches.
+  // in the processor's nearest caches. Other readers may write the same
+  // bytes: a verdict goes only from unknown (0) to its one value, so it is
+  // set by OR-ing its bits in, and any reader sees either unknown or it.
   struct Column {
     uint8_t* bits = nullptr;
     int64_t records = 0;
     Verdict Get(int64_t record) const {
       if (record < 0 || record >= records) return kUnknown;
-      return static_cast<Verdict>((bits[record >> 2] >> ((record & 3) * 2)) & 3);
+      const uint8_t byte = std::atomic_ref<uint8_t>(bits[record >> 2]).load(std::memory_order_relaxed);
+      return static_cast<Verdict>((byte >> ((record & 3) * 2)) & 3);
     }
     void Set(int64_t record, Verdict verdict) const {
       if (record < 0 || record >= records) return;
-      uint8_t& byte = bits[record >> 2];
       const int shift = static_cast<int>(record & 3) * 2;
-      byte = static_cast<uint8_t>((byte & ~(3 << shift)) | (verdict << shift));
+      std::atomic_ref<uint8_t>(bits[record >> 2])
+          .fetch_or(static_cast<uint8_t>(verdict << shift), std::memory_order_relaxed);
     }
   };
   // A searched field of a line whose table record the line's own key
@@ -79,9 +116,6 @@ class SearchMemo {
     int prefetched_key;  // into PrefetchedPart::keys
     int table;
   };
-  struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
-  };
   const Column& ColumnOf(size_t search, int line) const {
     return by_search_and_line_[search * line_count_ + static_cast<size_t>(line)];
   }
@@ -90,7 +124,7 @@ class SearchMemo {
   size_t line_count_ = 0;
   std::vector<Column> by_search_and_line_;
   std::vector<std::vector<EarlyCheck>> early_by_line_;
-  std::vector<std::unique_ptr<uint8_t[], FreeDeleter>> owned_;  // one per distinct source and length
+  std::vector<std::shared_ptr<uint8_t>> held_;  // the columns' bytes, one per distinct key
 };
 
 #endif  // QUERY_SEARCH_MEMO_H_

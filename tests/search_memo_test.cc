@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine.h"
@@ -96,7 +97,8 @@ TEST(SearchMemoTest, RememberedVerdictsAreThoseOfTestingEveryLine) {
   const std::vector<Selection> selections = {
       Selection::FromText({"h00;", "d01;ill"}), Selection::FromText({"d01;tor"}),
       Selection::FromText({"d01;00"}),          Selection::FromText({"h00;0", "d01;m1", "d02;1"}),
-      Selection::FromText({"d01;ill"}),
+      Selection::FromText({"d01;ill"}),         Selection::FromText({"d01;", "d01;tor", "d01;m10"}),
+      Selection::FromText({"d01;tor", "d01;ill"}),
   };
   // Each selection twice, in turns: the reader replans for each, and a
   // copy is the selection it was made from.
@@ -109,6 +111,43 @@ TEST(SearchMemoTest, RememberedVerdictsAreThoseOfTestingEveryLine) {
       EXPECT_EQ(remembered, tested);
       EXPECT_NE(tested.find(' '), std::string::npos);  // some line is accepted
     }
+  }
+}
+
+// Readers of one engine given the same selection share the verdicts they
+// find: readers on several threads, each finding some and taking others'
+// (each starts at another record), accept what testing every line accepts.
+TEST(SearchMemoTest, ReadersOnSeveralThreadsShareTheirVerdicts) {
+  TempDir dir;
+  WriteStore(dir, 2000);
+  std::unique_ptr<Engine> engine;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(Engine::Load({dir.path(), dir.File("f")}, &engine, &warnings).ok());
+  const Selection selection = Selection::FromText({"h00;", "d01;tor", "d01;m1"});
+  std::vector<std::string> remembered(3), tested(3);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < remembered.size(); ++i) {
+    threads.emplace_back([&, i] {
+      RecordReader reader;
+      if (!reader.Open(*engine).ok()) return;
+      const int64_t count = reader.record_count();
+      for (int64_t step = 0; step < count; ++step) {
+        const int64_t n = (step + static_cast<int64_t>(i) * 677) % count;
+        RecordReader::Outcome outcome;
+        if (!reader.Read(n, &outcome).ok()) return;
+        for (int line = 0; line < engine->form().line_count; ++line) {
+          if (!reader.LinePresent(line)) continue;
+          remembered[i].push_back(reader.AcceptsLine(selection, line) ? 'y' : 'n');
+          tested[i].push_back(selection.AcceptsLine(engine->form(), reader.values(), line) ? 'y' : 'n');
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (size_t i = 0; i < remembered.size(); ++i) {
+    EXPECT_GT(tested[i].size(), 1000u);
+    EXPECT_NE(tested[i].find('y'), std::string::npos);
+    EXPECT_EQ(remembered[i], tested[i]) << "reader " << i;
   }
 }
 
@@ -162,7 +201,8 @@ TEST(SearchMemoTest, ThePrintLoopPrintsWhatResolvingEveryLinePrints) {
              {"h00;", "d00;", "d01;", "d03;", "d01;ill"},
              {"d01;", "d03;", "d01;00"},
              {"h00;", "d01;", "d02;", "d01;m"},
-             {"h00;1", "d03;", "d01;tor", "d02;1"}}) {
+             {"h00;1", "d03;", "d01;tor", "d02;1"},
+             {"d00;", "d01;tor", "d01;m8"}}) {
       const Selection selection = Selection::FromText(arguments);
       SCOPED_TRACE(arguments.back());
       const std::string want = PrintedLineByLine(*engine, selection);
