@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "short_copy.h"
+
 namespace {
 
 bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
@@ -112,13 +114,17 @@ void PostfixEvaluator::Feed(std::string_view text, bool ends) {
 void PostfixEvaluator::FeedWhole(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
-  while (p < end && !divided_by_zero_) {
+  if (divided_by_zero_) return;
+  while (p < end) {
+    // A run of blanks, the padding of most numbers in fields, in one step.
+    while (*p == ' ') {
+      if (++p == end) return;
+    }
     const char c = *p;
-    if (c == ' ') {
-      ++p;
-    } else if (!IsNumberChar(c)) {
+    if (!IsNumberChar(c)) {
       Operator(c);
       ++p;
+      if (divided_by_zero_) return;  // later pieces are ignored
     } else {
       double value = 0.0;
       bool plain;
@@ -211,6 +217,12 @@ int PostfixEvaluator::Finish(FieldBuffer* result) {
     return 1;
   }
   EndNumber();
+  // A result holds no NUL and at most kCalculatedCapacity bytes: written in
+  // place where the buffer has that room, as every calculated field's has.
+  if (result->capacity >= kCalculatedCapacity) {
+    result->size = static_cast<uint32_t>(FormatResult(slots_[0], result->data));
+    return 0;
+  }
   char text[kCalculatedCapacity];
   result->Assign(text, FormatResult(slots_[0], text));
   return 0;
@@ -265,7 +277,7 @@ bool FormatCents(double value, char* out, size_t* length) {
   }
   if (std::signbit(value)) *--p = '-';  // "-0.00" for a negative that rounds to zero
   *length = static_cast<size_t>(text + sizeof text - p);
-  std::memcpy(out, p, *length);
+  CopyShort(out, p, *length);
   return true;
 }
 
