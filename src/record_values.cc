@@ -25,5 +25,16 @@ void RecordValues::Init(const Form& form) {
   arena_ = std::make_unique_for_overwrite<char[]>(total + 1);
   char* next = arena_.get();
   for (FieldBuffer& b : head_) { b.data = next; next += b.capacity; }
-  for (FieldBuffer& b : doc_) { b.data = next; next += b.capacity; }
+  // Each detail line's stored fields first, one after another in field
+  // order as a record holds them, then its other fields.
+  for (int line = 0; line < line_count_; ++line) {
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int f = 0; f < field_count_; ++f) {
+        if (IsStoredType(form.detail(line, f).type) != (pass == 0)) continue;
+        FieldBuffer& b = doc(line, f);
+        b.data = next;
+        next += b.capacity;
+      }
+    }
+  }
 }

@@ -26,7 +26,10 @@ struct FieldBuffer {
 
 // The value buffers of the current record: one per header field (`head`) and
 // one per field of every detail line (`doc`). A buffer keeps its text until its
-// field is read or computed again, as the record loop relies on.
+// field is read or computed again, as the record loop relies on. The buffers
+// of a detail line's stored fields lie one after another in field order,
+// each as long as its field, as the fields lie in a record: the record's
+// bytes copied whole to the first of them fill them all.
 class RecordValues {
  public:
   // Sizes every buffer for the longest text its field can receive.

@@ -355,8 +355,19 @@ bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int lin
     file->Seek(file->position() - static_cast<int64_t>(layout.span));
     return false;
   }
+  if (line >= 0 && !layout.fields.empty()) {
+    // A detail line's stored buffers lie as its record does (RecordValues).
+    char* first = values->doc(line, layout.fields.front().field).data;
+    if (layout.span <= 32) {
+      CopyShort(first, record, layout.span);
+    } else {
+      std::memcpy(first, record, layout.span);
+    }
+    for (const StoredField& s : layout.fields) values->doc(line, s.field).size = s.length;
+    return true;
+  }
   for (const StoredField& s : layout.fields) {
-    FieldBuffer& out = line < 0 ? values->head(s.field) : values->doc(line, s.field);
+    FieldBuffer& out = values->head(s.field);
     CopyShort(out.data, record + s.offset, s.length);
     out.size = s.length;
   }

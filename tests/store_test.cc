@@ -271,6 +271,46 @@ TEST(StoreTest, PointersReadInMemoryAsAFieldReadReadsThem) {
   }
 }
 
+// A detail line's stored fields are copied out of its record in one piece:
+// each must get its own bytes, on lines whose stored fields differ, and the
+// buffers of the fields between them (calculated here) must keep their text.
+TEST(StoreTest, DetailLinesFillEachStoredFieldAndNoOther) {
+  TempDir dir;
+  // Header: a 2-byte number. Line 0: 3 stored, 2 calculated, 4 stored, 2
+  // stored; line 1: 3 stored, 4 stored, 2 calculated, 2 stored (its record
+  // is as long, the bytes cut otherwise).
+  Form form;
+  ASSERT_TRUE(ParseFormDefinition("f",
+                                  "1 2 4 0\n1 1 2 0\n"
+                                  "1 1 3 0\n1 1 2 30\n1 1 4 0\n1 1 2 0\n"
+                                  "1 1 3 0\n1 1 4 0\n1 1 2 30\n1 1 2 0\n",
+                                  &form).ok());
+  dir.Write("HEAD", "01     0     1\n");
+  dir.Write("DOC", "abcDEFGhi     \nxyzWXYZuv     \n");
+  dir.Write("INFO", "1");
+  ScopedChdir in(dir.path());
+  Store store;
+  ASSERT_TRUE(store.Open(form).ok());
+  RecordValues values;
+  values.Init(form);
+  values.doc(0, 1).Assign("c0", 2);
+  values.doc(1, 2).Assign("c1", 2);
+  store.ReadHeader(0, &values);
+  std::vector<int64_t> pointers;
+  store.ReadPointers(&pointers);
+  ASSERT_EQ(pointers, (std::vector<int64_t>{0, 1}));
+  ASSERT_TRUE(store.ReadDetailLine(0, pointers[0], &values));
+  ASSERT_TRUE(store.ReadDetailLine(1, pointers[1], &values));
+  EXPECT_EQ(values.DetailText(0, 0), "abc");
+  EXPECT_EQ(values.DetailText(0, 1), "c0");
+  EXPECT_EQ(values.DetailText(0, 2), "DEFG");
+  EXPECT_EQ(values.DetailText(0, 3), "hi");
+  EXPECT_EQ(values.DetailText(1, 0), "xyz");
+  EXPECT_EQ(values.DetailText(1, 1), "WXYZ");
+  EXPECT_EQ(values.DetailText(1, 2), "c1");
+  EXPECT_EQ(values.DetailText(1, 3), "uv");
+}
+
 TEST(StoreTest, ClosesEveryFileItOpened) {
   TempDir dir;
   dir.Write("INFO", "1");
