@@ -66,6 +66,15 @@ void WriteStore(const TempDir& dir, int records, const std::string& line_formula
   dir.Write("INFO", std::to_string(records));
 }
 
+// The engine of the store in `dir`, loaded without a warning.
+std::unique_ptr<Engine> LoadStore(const TempDir& dir) {
+  std::unique_ptr<Engine> engine;
+  std::vector<std::string> warnings;
+  EXPECT_TRUE(Engine::Load({dir.path(), dir.File("f")}, &engine, &warnings).ok());
+  EXPECT_TRUE(warnings.empty()) << warnings.front();
+  return engine;
+}
+
 // The verdict on every present line of every record, by one reader that
 // remembers verdicts, as "record.line" texts; and the same by testing each
 // line's text.
@@ -86,10 +95,8 @@ void Verdicts(const Engine& engine, RecordReader* reader, const Selection& selec
 TEST(SearchMemoTest, RememberedVerdictsAreThoseOfTestingEveryLine) {
   TempDir dir;
   WriteStore(dir, 400);
-  std::unique_ptr<Engine> engine;
-  std::vector<std::string> warnings;
-  ASSERT_TRUE(Engine::Load({dir.path(), dir.File("f")}, &engine, &warnings).ok());
-  EXPECT_TRUE(warnings.empty()) << warnings.front();
+  std::unique_ptr<Engine> engine = LoadStore(dir);
+  ASSERT_NE(engine, nullptr);
   RecordReader reader;
   ASSERT_TRUE(reader.Open(*engine).ok());
   // "ill" is in a description's first twelve characters but not its first
@@ -120,9 +127,8 @@ TEST(SearchMemoTest, RememberedVerdictsAreThoseOfTestingEveryLine) {
 TEST(SearchMemoTest, ReadersOnSeveralThreadsShareTheirVerdicts) {
   TempDir dir;
   WriteStore(dir, 2000);
-  std::unique_ptr<Engine> engine;
-  std::vector<std::string> warnings;
-  ASSERT_TRUE(Engine::Load({dir.path(), dir.File("f")}, &engine, &warnings).ok());
+  std::unique_ptr<Engine> engine = LoadStore(dir);
+  ASSERT_NE(engine, nullptr);
   const Selection selection = Selection::FromText({"h00;", "d01;tor", "d01;m1"});
   std::vector<std::string> remembered(3), tested(3);
   std::vector<std::thread> threads;
@@ -193,9 +199,8 @@ TEST(SearchMemoTest, ThePrintLoopPrintsWhatResolvingEveryLinePrints) {
     SCOPED_TRACE(formula);
     TempDir dir;
     WriteStore(dir, 3000, formula);
-    std::unique_ptr<Engine> engine;
-    std::vector<std::string> warnings;
-    ASSERT_TRUE(Engine::Load({dir.path(), dir.File("f")}, &engine, &warnings).ok());
+    std::unique_ptr<Engine> engine = LoadStore(dir);
+    ASSERT_NE(engine, nullptr);
     EXPECT_EQ(engine->RecordsIndependent(), formula == "d03 d02 3 *");
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
              {"h00;", "d00;", "d01;", "d03;", "d01;ill"},
