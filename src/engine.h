@@ -117,10 +117,11 @@ class RecordReader {
   void DeferFieldsOutputOnly(const Selection& selection);
   // For a walk over many records, shared by `parts` readers of one engine:
   // makes ready now what the lookups would build in the first records
-  // anyway (indexes, tables read whole), for the tables this reader's
-  // `part` (0 to parts - 1) stands for. The readers then build different
-  // tables at the same time instead of waiting for each other in turn. What
-  // fails here is left for the lookups to meet in record order.
+  // anyway (indexes, tables read whole), first for the tables this reader's
+  // `part` (0 to parts - 1) stands for, then taking the other readers'. The
+  // readers build different tables at the same time instead of waiting for
+  // each other in turn, and none starts its walk before every table is
+  // ready. What fails here is left for the lookups to meet in record order.
   void PrepareLookupsForLongWalk(int part, int parts);
 
   // Reads to come are of records [first, end), mostly in order (a walk):

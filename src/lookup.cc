@@ -330,23 +330,30 @@ bool LookupTables::FetchSpan(int number, int64_t* first, int64_t* end) const {
 
 void LookupTables::PrepareForLongWalk(int part, int parts) {
   if (shared_ == nullptr || parts <= 0) return;
-  for (const std::unique_ptr<Table>& table : tables_) {
-    if (!table || table->number % parts != part) continue;
-    Table& t = *table;
-    for (const std::unique_ptr<Finder>& finder : t.finders) {
-      if (finder->index) continue;
-      const size_t length = finder->length;
-      auto build = [&]() {
-        while (t.keys.loaded() < t.keys.count()) ReadMoreKeys(&t);
-        return std::make_unique<KeyIndex>(t.keys, length);
-      };
-      finder->index = shared_->Index(t.number, length, build);
-    }
-    int64_t first, end;
-    if (!t.InMemory() && FetchSpan(t.number, &first, &end) &&
-        (t.descriptions != DescriptionSource::kClosed || OpenDescriptions(t.number, &t).ok()))
-      HoldInMemory(&t);
+  // This reader's own tables first, while the others build theirs; then
+  // the others' tables, which are then ready or nearly so: waiting for
+  // them costs less than looking keys up by scanning in the meantime,
+  // which would read their keys again.
+  for (const bool own : {true, false})
+    for (const std::unique_ptr<Table>& table : tables_)
+      if (table && (table->number % parts == part) == own) PrepareTable(table.get());
+}
+
+void LookupTables::PrepareTable(Table* table) {
+  Table& t = *table;
+  for (const std::unique_ptr<Finder>& finder : t.finders) {
+    if (finder->index) continue;
+    const size_t length = finder->length;
+    auto build = [&]() {
+      while (t.keys.loaded() < t.keys.count()) ReadMoreKeys(&t);
+      return std::make_unique<KeyIndex>(t.keys, length);
+    };
+    finder->index = shared_->Index(t.number, length, build);
   }
+  int64_t first, end;
+  if (!t.InMemory() && FetchSpan(t.number, &first, &end) &&
+      (t.descriptions != DescriptionSource::kClosed || OpenDescriptions(t.number, &t).ok()))
+    HoldInMemory(&t);
 }
 
 std::shared_ptr<const SharedLookups::Contents> LookupTables::ReadForFetches(const Table& t) const {

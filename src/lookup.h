@@ -141,11 +141,13 @@ class LookupTables {
   // Whether table `table`'s descriptions are held in memory now: fetching
   // them can then no longer fail.
   bool FetchesFromMemory(int table) const;
-  // Builds now, for the tables whose number is `part` modulo `parts`, what
-  // the lookups of a long walk would build in its first records: every
-  // index of the table, and its file read whole when descriptions come from
-  // it, each shared with the other readers. Nothing without `shared`; what
-  // fails is left for the lookups to meet.
+  // Builds now what the lookups of a long walk would build in its first
+  // records: every index of every table, and its file read whole when
+  // descriptions come from it, each shared with the other readers. First
+  // for the tables whose number is `part` modulo `parts`, so that readers
+  // build different tables at the same time; then it takes the others',
+  // waiting for those another reader is building. Nothing without
+  // `shared`; what fails is left for the lookups to meet.
   void PrepareForLongWalk(int part, int parts);
   // Start loading what resolving line `line` (-1 the header) will read,
   // first the index buckets of its keys, then (once those have arrived) the
@@ -166,6 +168,8 @@ class LookupTables {
   struct DerivedPlan;
   struct KeyPlan;
   Status LoadKeys(int table, int key_length, bool header_field);
+  // PrepareForLongWalk's work for one table.
+  void PrepareTable(Table* table);
   Status OpenKeyIndexFile(const std::string& index_name, Table* table, size_t key_length,
                           bool* opened);
   Status OpenKeysInTable(int fd, Table* table, size_t key_length);
