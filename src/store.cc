@@ -300,17 +300,39 @@ bool HoldsNoLineEndOrNul(const char* bytes, size_t n) {
 
 namespace {
 
-// Reads a six-byte pointer field as BlockReader::ReadIntegerField does:
-// white space, an optional sign, digits; false without digits.
-inline bool ParsePointer(const char* field, int64_t* value) {
+// A six-byte pointer field as one word, its first byte lowest.
+inline uint64_t PointerWord(const char* field) {
+  uint32_t first;
+  uint16_t last;
+  std::memcpy(&first, field, 4);
+  std::memcpy(&last, field + 4, 2);
+  return static_cast<uint64_t>(first) | static_cast<uint64_t>(last) << 32;
+}
+
+// The text of a pointer of blanks then digits, counted up by one in the same
+// form ("   199" gives "   200", "     9" gives "    10"); false past
+// "999999".
+inline bool CountUp(uint64_t text, uint64_t* next) {
+  for (int shift = 40; shift >= 0; shift -= 8) {
+    const uint64_t byte = (text >> shift) & 0xFF;
+    if (byte == '9') {
+      text = (text & ~(uint64_t{0xFF} << shift)) | (uint64_t{'0'} << shift);
+      continue;
+    }
+    const uint64_t up = byte == ' ' ? '1' : byte + 1;
+    *next = (text & ~(uint64_t{0xFF} << shift)) | (up << shift);
+    return true;
+  }
+  return false;
+}
+
+// Reads a six-byte pointer field of blanks then at least one digit
+// ("  1234"); false for any other text.
+inline bool ParseBlanksThenDigits(const char* field, int64_t* value) {
   if constexpr (std::endian::native == std::endian::little) {
-    // The usual form, blanks then digits ("  1234"), as one word: the
-    // blanks read as leading zeros, the digits combined pairwise.
-    uint32_t first;
-    uint16_t last;
-    std::memcpy(&first, field, 4);
-    std::memcpy(&last, field + 4, 2);
-    const uint64_t word = (static_cast<uint64_t>(first) | static_cast<uint64_t>(last) << 32) << 16 | 0x3030;
+    // As one word: the blanks read as leading zeros, the digits combined
+    // pairwise.
+    const uint64_t word = PointerWord(field) << 16 | 0x3030;
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     constexpr uint64_t kLow7 = kOnes * 0x7F;
     const uint64_t blanks = word ^ (kOnes * ' ');
@@ -334,6 +356,13 @@ inline bool ParsePointer(const char* field, int64_t* value) {
       return true;
     }
   }
+  return false;
+}
+
+// Reads a six-byte pointer field as BlockReader::ReadIntegerField does:
+// white space, an optional sign, digits; false without digits.
+inline bool ParsePointer(const char* field, int64_t* value) {
+  if (ParseBlanksThenDigits(field, value)) return true;
   size_t i = 0;
   while (i < 6 && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
   bool negative = false;
@@ -395,7 +424,21 @@ void Store::ReadPointers(std::vector<int64_t>* pointers) {
   // All the pointers at once when they lie whole in the window.
   if (const char* fields = head_file_.Take(static_cast<size_t>(kPointerWidth) * pointers->size())) {
     for (int64_t& p : *pointers) {
-      if (!ParsePointer(fields, &p)) p = -1;
+      const uint64_t text = PointerWord(fields);
+      const bool followed = next_pointer_value_ >= 0 && text == next_pointer_text_;
+      if (followed) {
+        p = next_pointer_value_;
+      } else if (!ParseBlanksThenDigits(fields, &p)) {
+        if (!ParsePointer(fields, &p)) p = -1;
+        fields += kPointerWidth;
+        continue;  // no text of this form to count up from
+      }
+      // The next field likely holds this pointer plus one, in this form;
+      // after two pointers in a row that did not follow (lines stored out
+      // of order), the guess is no longer made.
+      if (followed || last_pointer_followed_)
+        next_pointer_value_ = CountUp(text, &next_pointer_text_) ? p + 1 : -1;
+      last_pointer_followed_ = followed;
       fields += kPointerWidth;
     }
     return;

@@ -100,6 +100,13 @@ class Store {
   std::vector<PartLayout> line_layouts_;  // by detail line
   bool head_is_sparse_ = false;          // HEAD has holes
   std::vector<DataExtent> head_data_;    // then: its regions that hold data
+  // The pointer that usually comes next: lines are mostly stored one after
+  // another, so a pointer field is mostly the last one read, plus one. Its
+  // six bytes as the last one's text counted up (blanks then digits), and
+  // its value; a field that holds them is read by one comparison.
+  uint64_t next_pointer_text_ = 0;
+  int64_t next_pointer_value_ = -1;    // -1: no pointer expected
+  bool last_pointer_followed_ = true;  // the last pointer read was the one expected
 };
 
 #endif  // QUERY_STORE_H_
