@@ -220,72 +220,15 @@ TEST(RecordValuesTest, SizesKeyAndCalculatedFieldsForWhatTheyReceive) {
   EXPECT_EQ(values.DetailText(0, -1), "");
 }
 
-// A record's pointers are read in one step each when they are blanks then
-// digits; every other text must read as a field read reads it.
-TEST(StoreTest, PointersReadInMemoryAsAFieldReadReadsThem) {
+// Writes a store whose records hold `fields` four by four as their
+// pointers, reads each record's pointers in turn, and expects of each what
+// a field read gives.
+void ExpectPointersReadAsFieldReads(const std::vector<std::string>& fields) {
   TempDir dir;
   // Header: one stored field of 2 bytes, then four 6-byte pointers.
   Form form;
   ASSERT_TRUE(ParseFormDefinition("f", "1 4 1 0\n1 1 2 0\n2 1 1 0\n3 1 1 0\n4 1 1 0\n5 1 1 0\n", &form).ok());
-  const std::string alphabet = "   0123456789-+\t!/:\x90";
-  uint32_t state = 99;
-  auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
-  std::string head;
-  std::vector<std::string> fields;
-  const char* fixed[] = {"     0", "000000", "999999", "    -1", "  12  ", "1     ", " 1 2  ", "      ",
-                         "  +42 ", "\t  123", "12345 ", " !1234", "  /123", "  :123"};
-  for (const char* f : fixed) fields.emplace_back(f);
-  while (fields.size() < 4000) {
-    std::string f(6, ' ');
-    const size_t blanks = next() % 7;
-    for (size_t i = blanks; i < 6; ++i) f[i] = next() % 4 == 0 ? alphabet[next() % alphabet.size()] : "0123456789"[next() % 10];
-    fields.push_back(f);
-  }
-  for (size_t i = 0; i < fields.size(); i += 4) {
-    head += "ab";
-    for (size_t j = 0; j < 4; ++j) head += fields[i + j];
-    head += "\n";
-  }
-  dir.Write("HEAD", head);
-  dir.Write("DOC", "");
-  dir.Write("INFO", std::to_string(fields.size() / 4));
-  dir.Write("plain", std::string(head));
-  ScopedChdir in(dir.path());
-  Store store;
-  ASSERT_TRUE(store.Open(form).ok());
-  RecordValues values;
-  values.Init(form);
-  BlockReader reference;
-  ASSERT_TRUE(reference.Open("plain", 4096).ok());
-  std::vector<int64_t> pointers;
-  for (size_t r = 0; r < fields.size() / 4; ++r) {
-    store.ReadHeader(static_cast<int64_t>(r), &values);
-    store.ReadPointers(&pointers);
-    ASSERT_EQ(pointers.size(), 4u);
-    for (size_t j = 0; j < 4; ++j) {
-      reference.Seek(static_cast<int64_t>(r * 27 + 2 + 6 * j));
-      int64_t want = 0;
-      if (!reference.ReadIntegerField(6, &want)) want = -1;
-      ASSERT_EQ(pointers[j], want) << "'" << fields[r * 4 + j] << "'";
-    }
-  }
-}
-
-// A pointer that is the last one plus one, in the same form, is read by
-// comparing it with the last one's text counted up: across carries, leading
-// zeros, absent lines, jumps and texts of other forms between, each must
-// read as a field read reads it.
-TEST(StoreTest, PointersThatFollowTheLastReadAsAFieldReadReadsThem) {
-  TempDir dir;
-  Form form;
-  ASSERT_TRUE(ParseFormDefinition("f", "1 4 1 0\n1 1 2 0\n2 1 1 0\n3 1 1 0\n4 1 1 0\n5 1 1 0\n", &form).ok());
-  const std::vector<std::string> fields = {
-      "     8", "     9", "    10", "    11", "    -1", "    12", "   099", "   100", "000998", "000999",
-      "001000", "  1001", "  1002", " 1003 ", "  1004", "  1005", "+ 1006", "  1006", "  1008", "  1009",
-      " 99998", " 99999", "100000", "100001", "999998", "999999", "     0", "     1", "    -1", "    -1",
-      "     2", "     3", "    04", "    05", "     6", "  \t  7", "     8", "   9  ", "    10", "    11",
-      "     9", "    20", "    99", "   200", "     7", "     8", "     9", "    20",
-      "    98", "    99", "   200", "   101"};
+  ASSERT_EQ(fields.size() % 4, 0u);
   std::string head;
   for (size_t i = 0; i < fields.size(); i += 4) {
     head += "ab";
@@ -307,13 +250,45 @@ TEST(StoreTest, PointersThatFollowTheLastReadAsAFieldReadReadsThem) {
   for (size_t r = 0; r < fields.size() / 4; ++r) {
     store.ReadHeader(static_cast<int64_t>(r), &values);
     store.ReadPointers(&pointers);
+    ASSERT_EQ(pointers.size(), 4u);
     for (size_t j = 0; j < 4; ++j) {
       reference.Seek(static_cast<int64_t>(r * 27 + 2 + 6 * j));
       int64_t want = 0;
       if (!reference.ReadIntegerField(6, &want)) want = -1;
-      EXPECT_EQ(pointers[j], want) << "'" << fields[r * 4 + j] << "'";
+      ASSERT_EQ(pointers[j], want) << "'" << fields[r * 4 + j] << "'";
     }
   }
+}
+
+// A record's pointers are read in one step each when they are blanks then
+// digits; every other text must read as a field read reads it.
+TEST(StoreTest, PointersReadInMemoryAsAFieldReadReadsThem) {
+  const std::string alphabet = "   0123456789-+\t!/:\x90";
+  uint32_t state = 99;
+  auto next = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
+  std::vector<std::string> fields = {"     0", "000000", "999999", "    -1", "  12  ", "1     ", " 1 2  ", "      ",
+                                     "  +42 ", "\t  123", "12345 ", " !1234", "  /123", "  :123"};
+  while (fields.size() < 4000) {
+    std::string f(6, ' ');
+    const size_t blanks = next() % 7;
+    for (size_t i = blanks; i < 6; ++i) f[i] = next() % 4 == 0 ? alphabet[next() % alphabet.size()] : "0123456789"[next() % 10];
+    fields.push_back(f);
+  }
+  ExpectPointersReadAsFieldReads(fields);
+}
+
+// A pointer that is the last one plus one, in the same form, is read by
+// comparing it with the last one's text counted up: across carries, leading
+// zeros, absent lines, jumps and texts of other forms between, each must
+// read as a field read reads it.
+TEST(StoreTest, PointersThatFollowTheLastReadAsAFieldReadReadsThem) {
+  ExpectPointersReadAsFieldReads({
+      "     8", "     9", "    10", "    11", "    -1", "    12", "   099", "   100", "000998", "000999",
+      "001000", "  1001", "  1002", " 1003 ", "  1004", "  1005", "+ 1006", "  1006", "  1008", "  1009",
+      " 99998", " 99999", "100000", "100001", "999998", "999999", "     0", "     1", "    -1", "    -1",
+      "     2", "     3", "    04", "    05", "     6", "  \t  7", "     8", "   9  ", "    10", "    11",
+      "     9", "    20", "    99", "   200", "     7", "     8", "     9", "    20",
+      "    98", "    99", "   200", "   101"});
 }
 
 // A detail line's stored fields are copied out of its record in one piece:
