@@ -357,7 +357,10 @@ Status RecordReader::ResolvePrefetched(std::vector<MissingKey>* missing, bool wh
   const Form& form = st.engine->form;
   PrefetchedPart* const header = &st.current->prefetched[0];
   PrefetchedPart* const lines = header + 1;
-  const bool skip_rejected = while_walking && st.resolve_only_accepted_by != nullptr;
+  // Only the verdicts of the selection given are taken (AcceptsLine may
+  // have been asked with another since).
+  const bool skip_rejected = while_walking && st.resolve_only_accepted_by != nullptr &&
+                             st.search_memo.selection_id() == st.resolve_only_accepted_by->id();
 
   std::vector<int> missing_fields;
   std::vector<int>* const found_missing = missing != nullptr ? &missing_fields : nullptr;
