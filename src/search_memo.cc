@@ -6,11 +6,18 @@
 
 #include "selection.h"
 
+namespace {
+
+// `bytes` zeroed bytes (every verdict unknown): memory that costs nothing
+// until a verdict is written, so that a large table's pages stay untouched
+// but for the records the lines fetch.
 std::shared_ptr<uint8_t> ZeroedVerdictBytes(size_t bytes) {
   void* memory = std::calloc(bytes, 1);
   if (memory == nullptr) throw std::bad_alloc();
   return std::shared_ptr<uint8_t>(static_cast<uint8_t*>(memory), [](uint8_t* p) { std::free(p); });
 }
+
+}  // namespace
 
 std::shared_ptr<uint8_t> SharedVerdicts::Column(const Key& key, size_t bytes) {
   std::lock_guard<std::mutex> lock(mutex_);

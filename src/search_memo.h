@@ -49,11 +49,6 @@ class SharedVerdicts {
   std::vector<std::pair<Key, std::weak_ptr<uint8_t>>> columns_;
 };
 
-// Makes `bytes` zeroed bytes: memory that costs nothing until a verdict is
-// written, so that a large table's pages stay untouched but for the records
-// the lines fetch.
-std::shared_ptr<uint8_t> ZeroedVerdictBytes(size_t bytes);
-
 class SearchMemo {
  public:
   enum Verdict : uint8_t { kUnknown = 0, kRejected = 1, kAccepted = 2 };

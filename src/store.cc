@@ -360,9 +360,9 @@ inline bool ParseBlanksThenDigits(const char* field, int64_t* value) {
 }
 
 // Reads a six-byte pointer field as BlockReader::ReadIntegerField does:
-// white space, an optional sign, digits; false without digits.
-inline bool ParsePointer(const char* field, int64_t* value) {
-  if (ParseBlanksThenDigits(field, value)) return true;
+// white space, an optional sign, digits; false without digits. Byte by
+// byte, for the texts ParseBlanksThenDigits does not take.
+inline bool ParsePointerSlowly(const char* field, int64_t* value) {
   size_t i = 0;
   while (i < 6 && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
   bool negative = false;
@@ -386,12 +386,7 @@ bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int lin
   }
   if (line >= 0 && !layout.fields.empty()) {
     // A detail line's stored buffers lie as its record does (RecordValues).
-    char* first = values->doc(line, layout.fields.front().field).data;
-    if (layout.span <= 32) {
-      CopyShort(first, record, layout.span);
-    } else {
-      std::memcpy(first, record, layout.span);
-    }
+    CopyShort(values->doc(line, layout.fields.front().field).data, record, layout.span);
     for (const StoredField& s : layout.fields) values->doc(line, s.field).size = s.length;
     return true;
   }
@@ -429,7 +424,7 @@ void Store::ReadPointers(std::vector<int64_t>* pointers) {
       if (followed) {
         p = next_pointer_value_;
       } else if (!ParseBlanksThenDigits(fields, &p)) {
-        if (!ParsePointer(fields, &p)) p = -1;
+        if (!ParsePointerSlowly(fields, &p)) p = -1;
         fields += kPointerWidth;
         continue;  // no text of this form to count up from
       }
