@@ -30,6 +30,7 @@ void Output::Flush() {
     // The full buffer is handed over as it is; the next one is a spare.
     if (size_ == 0) return;
     blocks_->filled.push_back({std::move(buffer_), size_});
+    if (blocks_->on_filled) blocks_->on_filled();
     buffer_ = TakeBuffer(blocks_);
     size_ = 0;
     return;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,7 +14,7 @@
 #include "short_copy.h"
 
 // Output gathered as the buffers it filled, in order: a chunk of a
-// several-thread walk, which another thread writes out. Buffers written out
+// several-thread walk, written out when its turn comes. Buffers written out
 // go back to `spare`, so that a run allocates only as many as are in flight.
 struct OutputBlocks {
   struct Block {
@@ -22,6 +23,10 @@ struct OutputBlocks {
   };
   std::vector<Block> filled;
   std::vector<std::unique_ptr<char[]>> spare;
+  // Called each time a buffer is added to `filled`, before the next one is
+  // taken from `spare`: a chunk whose turn to be written has come writes its
+  // buffers out here and takes the one just filled back, still in the cache.
+  std::function<void()> on_filled;
   // Moves every filled buffer to `spare`.
   void Recycle() {
     for (Block& block : filled) spare.push_back(std::move(block.bytes));

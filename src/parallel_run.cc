@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -27,70 +28,107 @@ constexpr int64_t kChunksAheadPerWorker = 2;
 
 // One chunk's place in the ring of chunks in flight.
 struct ChunkSlot {
-  OutputBlocks text;            // what its records print
-  Status status;                // a failure that ended the chunk early
-  int64_t head_ended_at = -1;   // the record HEAD no longer holds, if met
-  bool done = false;
+  OutputBlocks text;           // what its records print, not yet written out
+  Status status;               // a failure that ended the chunk early
+  int64_t head_ended_at = -1;  // the record HEAD no longer holds, if met
+  bool done = false;           // printed whole, waiting for its turn to be written
 };
 
-// What the workers and the writing thread share.
+// What the workers share. The output is written by one worker at a time:
+// the one whose chunk's turn it is. It writes its own chunk's buffers as it
+// fills them (so that it reuses a buffer still in its cache); when its chunk
+// ends it writes any later chunks already printed whole, and then passes the
+// turn on to the chunk being printed, whose worker takes it up at its next
+// buffer. A failure, or a record HEAD no longer holds, ends the run after
+// its chunk's output, as one thread would end it.
 class ChunkRing {
  public:
   // Chunk c covers records [bounds[c], bounds[c + 1]).
-  ChunkRing(std::vector<int64_t> bounds, int64_t slots)
+  ChunkRing(std::vector<int64_t> bounds, int64_t slots, Output* out)
       : bounds_(std::move(bounds)), slots_(static_cast<size_t>(slots)),
-        chunk_count_(static_cast<int64_t>(bounds_.size()) - 1) {}
+        chunk_count_(static_cast<int64_t>(bounds_.size()) - 1), out_(out) {}
 
-  int64_t chunk_count() const { return chunk_count_; }
   int64_t ChunkFirst(int64_t c) const { return bounds_[static_cast<size_t>(c)]; }
   int64_t ChunkEnd(int64_t c) const { return bounds_[static_cast<size_t>(c) + 1]; }
   ChunkSlot& Slot(int64_t c) { return slots_[static_cast<size_t>(c) % slots_.size()]; }
 
   // The next chunk for a worker, once its slot is free; -1 when there is
-  // none left or the run is stopping.
+  // none left or the run has ended.
   int64_t Claim() {
     std::unique_lock<std::mutex> lock(mutex_);
-    free_.wait(lock, [&] {
-      return stopping_ || next_ >= chunk_count_ || next_ < written_ + static_cast<int64_t>(slots_.size());
-    });
-    if (stopping_ || next_ >= chunk_count_) return -1;
+    free_.wait(lock, [&] { return stopped_ || next_ >= chunk_count_ || next_ < turn_ + Slots(); });
+    if (stopped_ || next_ >= chunk_count_) return -1;
     return next_++;
   }
+  // Called by chunk c's worker for each buffer it fills: writes the chunk's
+  // buffers out once its turn has come. Only c's worker passes the turn on
+  // from c, so the turn read here cannot move past c meanwhile.
+  void Filled(int64_t c) {
+    if (turn_for_workers_.load(std::memory_order_acquire) == c) WriteOut(&Slot(c));
+  }
+  // Called by chunk c's worker when c is printed whole.
   void Finish(int64_t c) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Slot(c).done = true;
-    done_.notify_all();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopped_) return;  // the run ended with an earlier chunk
+      if (turn_ != c) {
+        Slot(c).done = true;  // the worker that passes the turn to c writes it
+        return;
+      }
+    }
+    for (;;) {  // chunk c's turn, and this thread's: write it, then pass the turn on
+      ChunkSlot& slot = Slot(c);
+      WriteOut(&slot);
+      const bool ends_run = EndsRun(slot);
+      std::lock_guard<std::mutex> lock(mutex_);
+      slot.done = false;
+      slot.status = Status();
+      slot.head_ended_at = -1;
+      turn_ = c + 1;
+      if (ends_run || turn_ >= chunk_count_) {
+        stopped_ = true;
+        turn_for_workers_.store(-1, std::memory_order_release);
+        free_.notify_all();
+        return;
+      }
+      turn_for_workers_.store(turn_, std::memory_order_release);
+      free_.notify_all();
+      if (!Slot(turn_).done) return;  // being printed: its worker takes the turn up
+      c = turn_;
+    }
   }
-  // Waits for chunk c, the next to write.
-  ChunkSlot& WaitFor(int64_t c) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return Slot(c).done; });
-    return Slot(c);
-  }
-  // Frees chunk c's slot once it is written.
-  void Written(int64_t c) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Slot(c).done = false;
-    Slot(c).text.Recycle();
-    written_ = c + 1;
-    free_.notify_all();
-  }
-  void Stop() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-    free_.notify_all();
-  }
+  // The run's status and warnings, once every worker has ended.
+  Status result() const { return result_; }
+  std::vector<std::string> TakeWarnings() { return std::move(warnings_); }
 
  private:
+  int64_t Slots() const { return static_cast<int64_t>(slots_.size()); }
+  // Writes the buffers `slot` has filled and keeps them for its next ones.
+  void WriteOut(ChunkSlot* slot) {
+    for (OutputBlocks::Block& block : slot->text.filled) out_->AppendThrough({block.bytes.get(), block.size});
+    slot->text.Recycle();
+  }
+  // Whether the run ends with this chunk, written out: a failure, a record
+  // HEAD no longer holds, or a failed write (a closed pipe, a full disk),
+  // which the query's caller reports.
+  bool EndsRun(const ChunkSlot& slot) {
+    if (slot.head_ended_at >= 0) warnings_.push_back(HeadShrankWarning(slot.head_ended_at));
+    if (!slot.status.ok()) result_ = slot.status;
+    return !slot.status.ok() || slot.head_ended_at >= 0 || out_->write_error() != 0;
+  }
+
   const std::vector<int64_t> bounds_;
   std::vector<ChunkSlot> slots_;
   const int64_t chunk_count_;
+  Output* const out_;                     // written only by the worker whose chunk's turn it is
   std::mutex mutex_;
-  std::condition_variable free_;  // a slot was freed, or the run stops
-  std::condition_variable done_;  // a chunk was finished
-  int64_t next_ = 0;              // the next chunk to claim
-  int64_t written_ = 0;           // chunks below this are written
-  bool stopping_ = false;
+  std::condition_variable free_;          // a slot was freed, or the run ended
+  int64_t next_ = 0;                      // the next chunk to claim
+  int64_t turn_ = 0;                      // the chunk whose output is written next
+  std::atomic<int64_t> turn_for_workers_{0};  // turn_, or -1 once the run has ended
+  bool stopped_ = false;
+  Status result_;                         // written by the turn's holder
+  std::vector<std::string> warnings_;     // likewise
 };
 
 // The bounds of the chunks of records [first, end): at most `largest`
@@ -122,6 +160,7 @@ void Work(ChunkRing* ring, const Engine* engine, const Selection* selection, int
     if (!opened.ok()) {
       slot.status = opened;
     } else {
+      slot.text.on_filled = [ring, c] { ring->Filled(c); };
       Output out(&slot.text);
       slot.status = PrintMatches(&reader, engine->form(), *selection, {ring->ChunkFirst(c), ring->ChunkEnd(c)},
                                  &out, &slot.head_ended_at);
@@ -142,27 +181,13 @@ Status RunParallel(const Engine& engine, const Selection& selection, RecordRange
                    std::vector<std::string>* warnings) {
   const int64_t chunk_records =
       std::max(kMinChunkRecords, kChunkHeadBytes / std::max<int64_t>(1, engine.form().header_record_length));
-  ChunkRing ring(ChunkBounds(range.first, range.end, chunk_records, threads), kChunksAheadPerWorker * threads);
+  ChunkRing ring(ChunkBounds(range.first, range.end, chunk_records, threads), kChunksAheadPerWorker * threads, out);
   std::vector<std::thread> workers;
   workers.reserve(static_cast<size_t>(threads));
   for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &engine, &selection, i, threads);
-  Status result;
-  for (int64_t c = 0; c < ring.chunk_count(); ++c) {
-    ChunkSlot& slot = ring.WaitFor(c);
-    for (const OutputBlocks::Block& block : slot.text.filled) out->AppendThrough({block.bytes.get(), block.size});
-    if (!slot.status.ok() || slot.head_ended_at >= 0) {
-      if (slot.head_ended_at >= 0) warnings->push_back(HeadShrankWarning(slot.head_ended_at));
-      result = slot.status;
-      break;
-    }
-    // A failed write (a closed pipe, a full disk) ends the run as it would
-    // end one thread's: the query's caller reports it.
-    if (out->write_error() != 0) break;
-    ring.Written(c);
-  }
-  ring.Stop();
   for (std::thread& t : workers) t.join();
-  return result;
+  for (std::string& w : ring.TakeWarnings()) warnings->push_back(std::move(w));
+  return ring.result();
 }
 
 int AvailableProcessors() {

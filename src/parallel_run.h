@@ -2,8 +2,10 @@
 //
 // The record range is cut into chunks of consecutive records. Worker threads,
 // each with a reader of its own on the one engine, take the chunks in turn
-// and print each one's matches into a buffer of its own;
-// the calling thread writes the buffers out in record order. The output is
+// and print each one's matches into buffers of its own. The output is
+// written in record order by one worker at a time: the one printing the
+// earliest chunk not yet written, straight from its buffers as it fills
+// them; a chunk printed before its turn waits in its buffers. The output is
 // byte for byte what one thread prints, a failure (a record HEAD no longer
 // holds, a lookup table that cannot be read, a failed write) stops the run
 // where one thread would have stopped it, and at most a few chunks per
@@ -30,7 +32,9 @@ constexpr int64_t kMinRecordsPerThread = 8192;
 int ThreadsFor(const Engine& engine, RecordRange range, int wanted);
 
 // Walks `range` on `threads` worker threads, each with its own reader of
-// `engine`, and writes the matches of `selection` to `out` in record order.
+// `engine`, and writes the matches of `selection` to `out` in record order;
+// the workers write to `out` one at a time, and the caller may use it again
+// once this returns.
 // Warnings of the walk (HEAD that shrank) are added to `warnings`.
 Status RunParallel(const Engine& engine, const Selection& selection, RecordRange range, int threads, Output* out,
                    std::vector<std::string>* warnings);
