@@ -76,6 +76,18 @@ RunResult RunWithThreads(const TempDir& dir, const std::string& threads, std::ve
 
 const std::vector<std::string> kJoin = {"h00;", "h02;", "d00;", "d02;", "h04;"};
 
+// What RunParallel prints for `query` over its whole range on `threads`
+// threads, in this process; its warnings are added to `warnings`.
+std::string PrintedOnThreads(const Query& query, int threads, std::vector<std::string>* warnings) {
+  std::string text;
+  {
+    Output out(&text);
+    EXPECT_TRUE(RunParallel(query.engine(), query.selection(), {query.first_record(), query.end_record()}, threads,
+                            &out, warnings).ok());
+  }
+  return text;
+}
+
 TEST(ParallelRunTest, EveryThreadCountPrintsTheBytesOfOneThread) {
   TempDir dir;
   WriteStore(dir, 60000, "h03 3 *");
@@ -108,7 +120,6 @@ TEST(ParallelRunTest, TheTurnToWritePassesBetweenWorkersInRecordOrder) {
   ScopedChdir in(dir.path());
   Query query;
   ASSERT_TRUE(query.Start("f", kJoin).ok());
-  const RecordRange all{query.first_record(), query.end_record()};
   std::string alone;
   {
     Output out(&alone);
@@ -117,12 +128,8 @@ TEST(ParallelRunTest, TheTurnToWritePassesBetweenWorkersInRecordOrder) {
   for (int round = 0; round < 12; ++round) {
     const int threads = 2 + round % 6;
     SCOPED_TRACE(threads);
-    std::string together;
     std::vector<std::string> warnings;
-    {
-      Output out(&together);
-      ASSERT_TRUE(RunParallel(query.engine(), query.selection(), all, threads, &out, &warnings).ok());
-    }
+    const std::string together = PrintedOnThreads(query, threads, &warnings);
     EXPECT_TRUE(warnings.empty());
     ASSERT_TRUE(together == alone) << "first difference at byte "
                                    << std::mismatch(together.begin(), together.end(), alone.begin(), alone.end()).first -
@@ -172,13 +179,8 @@ TEST(ParallelRunTest, HeadThatShrinksEndsTheRunWhereOneThreadWouldEndIt) {
   const std::string head = dir.Read("HEAD");
   const size_t record = head.size() / 40000;
   dir.Write("HEAD", head.substr(0, record * 25000));
-  std::string parallel_text;
   std::vector<std::string> warnings;
-  {
-    Output out(&parallel_text);
-    ASSERT_TRUE(RunParallel(query.engine(), query.selection(), {query.first_record(), query.end_record()}, 3,
-                            &out, &warnings).ok());
-  }
+  const std::string parallel_text = PrintedOnThreads(query, 3, &warnings);
   Query alone;
   dir.Write("HEAD", head);
   ASSERT_TRUE(alone.Start("f", kJoin).ok());
