@@ -74,6 +74,12 @@ void PrintMachine(const Options& o) {
   std::printf("- wall times in ms: median of %d runs (fastest–slowest), whole process\n", o.runs);
 }
 
+// The least number of rounds the threads section takes, whatever --runs
+// says: its runs are short and spread wide (a two-thread join on a shared
+// machine takes anything from 46 to 67 ms), so the medians of a few rounds
+// move by a tenth from one report to the next.
+constexpr int kThreadRoundsAtLeast = 21;
+
 // Times the join on one thread and on `o.threads` side by side and prints
 // both rows; returns the speed-up of o.threads over one thread (wall time).
 double PrintThreads(const Options& o, const Store& s, int64_t join_lines, double* ceiling) {
@@ -88,7 +94,7 @@ double PrintThreads(const Options& o, const Store& s, int64_t join_lines, double
   std::vector<Sample> alone, threaded, together;
   RunOnce(one, "/dev/null");
   RunOnce(many, "/dev/null");
-  for (int r = 0; r < o.runs; ++r) {
+  for (int r = 0; r < std::max(o.runs, kThreadRoundsAtLeast); ++r) {
     alone.push_back(RunTimed(one));
     threaded.push_back(RunTimed(many));
     for (const Sample& x : RunTogether(one, o.threads)) together.push_back(x);
@@ -224,7 +230,7 @@ constexpr char kUsage[] =
     "  --threads N   run every query as query --threads N fac ... (an engine with a parallel scan)\n"
     "  --threads-compare\n"
     "                also time the join on --threads 1 beside --threads N (N from --threads,\n"
-    "                default 2)\n"
+    "                default 2), in at least 21 rounds whatever --runs says\n"
     "  --node PATH   the node that runs the DuckDB peer, bench/duckdb_run.mjs (default node)\n";
 
 int main(int argc, char** argv) {
