@@ -10,6 +10,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -184,7 +186,19 @@ Status RunParallel(const Engine& engine, const Selection& selection, RecordRange
   ChunkRing ring(ChunkBounds(range.first, range.end, chunk_records, threads), kChunksAheadPerWorker * threads, out);
   std::vector<std::thread> workers;
   workers.reserve(static_cast<size_t>(threads));
-  for (int i = 0; i < threads; ++i) workers.emplace_back(Work, &ring, &engine, &selection, i, threads);
+  // A thread that cannot be started (a limit on processes or on memory for
+  // its stack) leaves the walk to those that could be; the chunks and the
+  // tables go to whoever takes them. With none, this thread walks alone.
+  for (int i = 0; i < threads; ++i) {
+    try {
+      workers.emplace_back(Work, &ring, &engine, &selection, i, threads);
+    } catch (const std::system_error&) {
+      break;
+    } catch (const std::bad_alloc&) {
+      break;
+    }
+  }
+  if (workers.empty()) Work(&ring, &engine, &selection, 0, 1);
   for (std::thread& t : workers) t.join();
   for (std::string& w : ring.TakeWarnings()) warnings->push_back(std::move(w));
   return ring.result();

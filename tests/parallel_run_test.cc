@@ -207,6 +207,27 @@ TEST(ParallelRunTest, AFailedWriteStopsTheRunWithItsMessage) {
   EXPECT_EQ(dir.Read("err"), "query: cannot write the output: No space left on device\n");
 }
 
+// Threads that cannot be started (here no thread's stack fits under the
+// limit on address space) leave the walk to the calling thread: the output
+// is one thread's, where the query used to stop with "Resource temporarily
+// unavailable".
+TEST(ParallelRunTest, ThreadsThatCannotStartLeaveTheWalkToTheOthers) {
+  TempDir dir;
+  WriteStore(dir, 40000, "h03 3 *");
+  auto run_limited = [&](const std::string& threads, const std::string& out) {
+    const std::string command = "cd '" + dir.path() + "' && ulimit -s 1048576 && ulimit -v 786432 && '" +
+                                QUERY_BINARY + "' --threads " + threads + " f 'h00;' 'h02;' 'd00;' 'd02;' >" + out +
+                                " 2>" + out + ".err";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  if (run_limited("1", "one") != 0) GTEST_SKIP() << "the query cannot run under a limit on address space here";
+  EXPECT_EQ(run_limited("2", "two"), 0);
+  EXPECT_EQ(dir.Read("two.err"), "");
+  EXPECT_TRUE(dir.Read("two") == dir.Read("one"));
+  EXPECT_GT(dir.Read("one").size(), 100000u);
+}
+
 // The workers build the tables' indexes and read their files ahead of the
 // walk, each a different table; a table whose descriptions cannot be read
 // must still fail where one thread's walk fails, with its message. Here the
