@@ -58,7 +58,7 @@ class ChunkRing {
   // none left or the run has ended.
   int64_t Claim() {
     std::unique_lock<std::mutex> lock(mutex_);
-    free_.wait(lock, [&] { return stopped_ || next_ >= chunk_count_ || next_ < turn_ + Slots(); });
+    free_.wait(lock, [&] { return stopped_ || next_ >= chunk_count_ || next_ < turn_.load() + Slots(); });
     if (stopped_ || next_ >= chunk_count_) return -1;
     return next_++;
   }
@@ -66,7 +66,7 @@ class ChunkRing {
   // buffers out once its turn has come. Only c's worker passes the turn on
   // from c, so the turn read here cannot move past c meanwhile.
   void Filled(int64_t c) {
-    if (turn_for_workers_.load(std::memory_order_acquire) == c) WriteOut(&Slot(c));
+    if (turn_.load(std::memory_order_acquire) == c) WriteOut(&Slot(c));
   }
   // Called by chunk c's worker when c is printed whole.
   void Finish(int64_t c) {
@@ -83,20 +83,17 @@ class ChunkRing {
       WriteOut(&slot);
       const bool ends_run = EndsRun(slot);
       std::lock_guard<std::mutex> lock(mutex_);
-      slot.done = false;
-      slot.status = Status();
-      slot.head_ended_at = -1;
-      turn_ = c + 1;
-      if (ends_run || turn_ >= chunk_count_) {
+      slot.done = false;  // the next worker in this slot sets its status and HEAD's end
+      if (ends_run || c + 1 >= chunk_count_) {
         stopped_ = true;
-        turn_for_workers_.store(-1, std::memory_order_release);
+        turn_.store(-1, std::memory_order_release);  // no chunk's turn any more
         free_.notify_all();
         return;
       }
-      turn_for_workers_.store(turn_, std::memory_order_release);
+      turn_.store(c + 1, std::memory_order_release);
       free_.notify_all();
-      if (!Slot(turn_).done) return;  // being printed: its worker takes the turn up
-      c = turn_;
+      if (!Slot(c + 1).done) return;  // being printed: its worker takes the turn up
+      ++c;
     }
   }
   // The run's status and warnings, once every worker has ended.
@@ -126,8 +123,9 @@ class ChunkRing {
   std::mutex mutex_;
   std::condition_variable free_;          // a slot was freed, or the run ended
   int64_t next_ = 0;                      // the next chunk to claim
-  int64_t turn_ = 0;                      // the chunk whose output is written next
-  std::atomic<int64_t> turn_for_workers_{0};  // turn_, or -1 once the run has ended
+  // The chunk whose output is written next, -1 once the run has ended;
+  // changed under mutex_, read without it by the turn's own worker.
+  std::atomic<int64_t> turn_{0};
   bool stopped_ = false;
   Status result_;                         // written by the turn's holder
   std::vector<std::string> warnings_;     // likewise
