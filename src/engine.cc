@@ -412,6 +412,9 @@ void RecordReader::ResolveOnlyLinesAcceptedBy(const Selection* selection) {
   st.resolve_only_accepted_by = st.engine->records_independent ? selection : nullptr;
   if (selection != nullptr && st.search_memo.selection_id() != selection->id())
     st.search_memo.Plan(*selection, st.engine->form, *st.lookups, st.shared_verdicts);
+  // A walk begins or ends here: trade verdicts with the engine's other
+  // readers, which a walk itself never touches.
+  st.search_memo.Trade();
 }
 
 bool RecordReader::LinePresent(int line) const {

@@ -174,6 +174,9 @@ class RecordReader {
   // it (asked with another selection too: ask with this one). Only where
   // records are independent (Engine::RecordsIndependent); elsewhere every
   // line is resolved. `selection` must outlive the call that takes it back.
+  // Both calls also trade remembered verdicts with the engine's other
+  // readers given the same selection: what each learned reaches the others
+  // at these two points, never while they walk.
   void ResolveOnlyLinesAcceptedBy(const Selection* selection);
   // The record count this reader sees, and the first record at or after n
   // that holds data (records wholly in holes of a sparse HEAD are skipped).

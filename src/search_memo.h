@@ -4,8 +4,11 @@
 // A fetched field's text is that of the table record it came from, whatever
 // line or document fetches it: a search on it has one verdict per table
 // record. A join tests the same few thousand descriptions hundreds of
-// thousands of times; remembered, each is searched once, and the readers of
-// one engine given the same selection share what they remember.
+// thousands of times; remembered, each is searched once. The readers of one
+// engine given the same selection share what they remember: each keeps its
+// own copy, and trades what it learned for what the others did at the start
+// and the end of each walk, so that no two processors write the same bytes
+// while they walk.
 #ifndef QUERY_SEARCH_MEMO_H_
 #define QUERY_SEARCH_MEMO_H_
 
@@ -26,9 +29,14 @@ class Selection;
 // A search on a larger table is run on every line.
 constexpr int64_t kMaxRememberedRecords = int64_t{1} << 24;
 
-// The verdicts the readers of one engine remember: readers given the same
-// selection (or copies of it) share them, so that a verdict one reader found
-// is known to the others. Held while some reader uses them.
+// The most bytes of one search's verdicts that readers trade: about 260,000
+// table records. Trading costs a pass over them, at most a few microseconds
+// a walk; the verdicts of a larger table stay each reader's own.
+constexpr size_t kMaxTradedVerdictBytes = size_t{64} << 10;
+
+// The verdicts the readers of one engine trade: readers given the same
+// selection (or copies of it) add theirs, so that a verdict one reader found
+// reaches the others. Held while some reader uses them.
 class SharedVerdicts {
  public:
   // What one column of verdicts is for: a search of a selection, on the
@@ -40,13 +48,14 @@ class SharedVerdicts {
     int length = 0;
     bool operator==(const Key&) const = default;
   };
-  // The column of `key`, `bytes` bytes that start zero (every verdict
-  // unknown), made when no reader holds it now.
-  std::shared_ptr<uint8_t> Column(const Key& key, size_t bytes);
+  // The column of `key`, `words` words that start zero (every verdict
+  // unknown), made when no reader holds it now. Its words are read and
+  // written only as std::atomic_ref<uint64_t>.
+  std::shared_ptr<uint64_t> Column(const Key& key, size_t words);
 
  private:
   std::mutex mutex_;  // guards columns_
-  std::vector<std::pair<Key, std::weak_ptr<uint8_t>>> columns_;
+  std::vector<std::pair<Key, std::weak_ptr<uint64_t>>> columns_;
 };
 
 class SearchMemo {
@@ -54,10 +63,13 @@ class SearchMemo {
   enum Verdict : uint8_t { kUnknown = 0, kRejected = 1, kAccepted = 2 };
 
   // Plans the verdicts of `selection`'s searches on detail fields that
-  // `lookups` fetch, all unknown but those `shared` (when given) holds from
-  // other readers; forgets those of any earlier selection.
+  // `lookups` fetch, all unknown, to be traded through `shared` when given;
+  // forgets those of any earlier selection.
   void Plan(const Selection& selection, const Form& form, const LookupTables& lookups,
             SharedVerdicts* shared = nullptr);
+  // Adds the verdicts this memo learned to the shared ones it was planned
+  // with, and learns those the other readers added.
+  void Trade();
   // The selection planned for (Selection::id), 0 before any.
   uint64_t selection_id() const { return selection_id_; }
 
@@ -86,23 +98,26 @@ class SearchMemo {
  private:
   // The verdicts of one search over one source's table records, two bits
   // each, so that those of a table of 50,000 records take 12.5 KiB and stay
-  // in the processor's nearest caches. Other readers may write the same
-  // bytes: a verdict goes only from unknown (0) to its one value, so it is
-  // set by OR-ing its bits in, and any reader sees either unknown or it.
+  // in the processor's nearest caches; this reader's own. A verdict goes
+  // only from unknown (0) to its one value, so that verdicts are traded by
+  // OR-ing them together.
   struct Column {
     uint8_t* bits = nullptr;
     int64_t records = 0;
     Verdict Get(int64_t record) const {
       if (record < 0 || record >= records) return kUnknown;
-      const uint8_t byte = std::atomic_ref<uint8_t>(bits[record >> 2]).load(std::memory_order_relaxed);
-      return static_cast<Verdict>((byte >> ((record & 3) * 2)) & 3);
+      return static_cast<Verdict>((bits[record >> 2] >> ((record & 3) * 2)) & 3);
     }
     void Set(int64_t record, Verdict verdict) const {
       if (record < 0 || record >= records) return;
-      const int shift = static_cast<int>(record & 3) * 2;
-      std::atomic_ref<uint8_t>(bits[record >> 2])
-          .fetch_or(static_cast<uint8_t>(verdict << shift), std::memory_order_relaxed);
+      bits[record >> 2] |= static_cast<uint8_t>(verdict << ((record & 3) * 2));
     }
+  };
+  // A column traded with the other readers' verdicts.
+  struct Traded {
+    uint8_t* own;
+    std::shared_ptr<uint64_t> shared;
+    size_t words;
   };
   // A searched field of a line whose table record the line's own key
   // lookup finds, so that its verdict is known once the key is found.
@@ -120,6 +135,7 @@ class SearchMemo {
   std::vector<Column> by_search_and_line_;
   std::vector<std::vector<EarlyCheck>> early_by_line_;
   std::vector<std::shared_ptr<uint8_t>> held_;  // the columns' bytes, one per distinct key
+  std::vector<Traded> traded_;
 };
 
 #endif  // QUERY_SEARCH_MEMO_H_
