@@ -1,6 +1,7 @@
 #include "search_memo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <utility>

@@ -12,7 +12,6 @@
 #ifndef QUERY_SEARCH_MEMO_H_
 #define QUERY_SEARCH_MEMO_H_
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
