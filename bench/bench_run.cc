@@ -523,7 +523,7 @@ int main(int argc, char** argv) {
   v.push_back({"table size does not change lookup time (record loop CPU, 5,000 to 500,000 keys)",
                "slowest ÷ fastest " + Ratio(spread), spread <= 1.2});
   v.push_back({"peak memory does not grow with HEAD and DOC (50,000 → 200,000 documents)",
-               "+" + Mb(rss_growth) + " MiB", rss_growth < 2.0});
+               (rss_growth < 0 ? "" : "+") + Mb(rss_growth) + " MiB", rss_growth < 2.0});
   PrintVerdicts(v);
   if (!same) std::printf("\nTHE OUTPUT CHECK FAILED: see above.\n");
   return same ? 0 : 1;
