@@ -8,6 +8,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -27,12 +30,26 @@ constexpr int kListenQueue = 1024;
 // Workers for the connections: one thread per connection served, at most
 // `threads` at once. A connection that finds every worker busy waits, and
 // the accepting thread waits with it, so the kernel's queue holds the rest.
+// Threads the system refuses (a limit on processes or on memory for their
+// stacks) leave the connections to those it started; with none, each
+// connection is served on the accepting thread, one at a time.
 class BoundedPool : public httplib::TaskQueue {
  public:
   explicit BoundedPool(size_t threads) {
-    for (size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    for (size_t i = 0; i < threads; ++i) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;
+      } catch (const std::bad_alloc&) {
+        break;
+      }
+    }
   }
+  // The workers started, at most the threads asked for.
+  size_t started() const { return workers_.size(); }
   void enqueue(std::function<void()> fn) override {
+    if (workers_.empty()) return fn();
     std::unique_lock<std::mutex> lock(mutex_);
     room_.wait(lock, [&] { return jobs_.size() < idle_ || stopping_; });
     jobs_.push_back(std::move(fn));
@@ -129,7 +146,16 @@ struct Service::Impl {
     state.converter = &converter;
     state.encoding = options.encoding;
     const size_t threads = static_cast<size_t>(options.max_connections);
-    server.new_task_queue = [threads] { return new BoundedPool(threads); };
+    server.new_task_queue = [this, threads] {
+      auto* pool = new BoundedPool(threads);
+      if (pool->started() < threads)
+        Log("query-serve: the system refused threads: serving " +
+            (pool->started() == 0 ? std::string("one connection at a time")
+                                  : std::to_string(pool->started()) + " of " + std::to_string(threads) +
+                                        " connections at once") +
+            "\n");
+      return pool;
+    };
     server.set_read_timeout(options.io_timeout_seconds, 0);
     server.set_write_timeout(options.io_timeout_seconds, 0);
     server.set_keep_alive_timeout(options.io_timeout_seconds);
