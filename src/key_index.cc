@@ -10,8 +10,9 @@
 namespace {
 
 // The seed of the key hash, drawn once per process, so that no one choosing
-// the keys of a table can make them collide.
-struct HashSeed {
+// the keys of a table can make them collide. Every lookup reads it: on a
+// cache line of its own.
+struct alignas(kCacheLineBytes) HashSeed {
   uint64_t k[4];
   HashSeed() {
     size_t got = 0;

@@ -54,8 +54,10 @@ class KeyCache {
 
 // Hash index over a KeyCache for one comparison length. It keeps its own copy
 // of each distinct key as compared (cut at the length and at a NUL), with the
-// first slot that holds it.
-class KeyIndex {
+// first slot that holds it. Readers on several threads share one, each
+// reading its fields at every lookup: it takes cache lines of its own, so
+// that no thread's writes to memory beside it take them away from the others.
+class alignas(kCacheLineBytes) KeyIndex {
  public:
   // Indexes the keys of `keys`, all of which must be loaded.
   KeyIndex(const KeyCache& keys, size_t length);

@@ -10,12 +10,17 @@ namespace {
 constexpr size_t kHugePage = size_t{2} << 20;
 
 size_t RoundUpToHugePage(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+size_t RoundUpToCacheLine(size_t bytes) { return (bytes + kCacheLineBytes - 1) & ~(kCacheLineBytes - 1); }
 
 }  // namespace
 
 void* AllocateLarge(size_t bytes, PageUse use) {
   if (bytes < kLargeBufferThreshold) {
-    void* p = std::malloc(bytes > 0 ? bytes : 1);
+    // Whole cache lines: a buffer one thread fills and others read (a
+    // table's keys or its index) then shares no line with memory a thread
+    // writes as it walks, which would take the line from every other
+    // processor's cache at each write.
+    void* p = std::aligned_alloc(kCacheLineBytes, RoundUpToCacheLine(bytes > 0 ? bytes : 1));
     if (p == nullptr) throw std::bad_alloc();
     return p;
   }

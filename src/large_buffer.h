@@ -13,13 +13,18 @@
 // memory back, touching it again costs far more than the faults saved.
 // Where the kernel gives no huge pages, or the buffer is filled only as far
 // as needed (PageUse), it behaves as ordinary memory. Smaller buffers come
-// from the heap.
+// from the heap, in whole cache lines.
 #ifndef QUERY_LARGE_BUFFER_H_
 #define QUERY_LARGE_BUFFER_H_
 
 #include <cstddef>
 #include <new>
 #include <utility>
+
+// The size of a cache line, and more: the unit of memory that processors
+// pass between their caches. Memory that one thread writes while others read
+// memory next to it is kept this far apart.
+constexpr size_t kCacheLineBytes = 128;
 
 // Buffers from this size on are mapped for huge pages.
 constexpr size_t kLargeBufferThreshold = size_t{256} << 10;

@@ -78,9 +78,10 @@ class SharedLookups {
 
  private:
   // One index or table: built under its own lock, so that building one
-  // never holds up a reader that needs another; published once built.
+  // never holds up a reader that needs another; published once built. Read
+  // by every reader that asks for it: on cache lines of its own.
   template <class T>
-  struct Entry {
+  struct alignas(kCacheLineBytes) Entry {
     std::mutex building;
     std::atomic<bool> ready{false};
     std::shared_ptr<const T> value;  // written once, before `ready`

@@ -1,5 +1,6 @@
 #include "parallel_run.h"
 
+#include "large_buffer.h"
 #include "print_loop.h"
 
 #include <sched.h>
@@ -28,8 +29,10 @@ constexpr int64_t kTailShares = 4;
 // Chunks each worker may have ahead of the one being written.
 constexpr int64_t kChunksAheadPerWorker = 2;
 
-// One chunk's place in the ring of chunks in flight.
-struct ChunkSlot {
+// One chunk's place in the ring of chunks in flight. Its worker writes it
+// as it prints while another writes the slot beside it: each on cache lines
+// of its own.
+struct alignas(kCacheLineBytes) ChunkSlot {
   OutputBlocks text;           // what its records print, not yet written out
   Status status;               // a failure that ended the chunk early
   int64_t head_ended_at = -1;  // the record HEAD no longer holds, if met

@@ -13,7 +13,9 @@
 
 #include "large_buffer.h"
 
-struct TableBytes {
+// Shared by the readers of several threads: on cache lines of its own, as
+// KeyIndex is.
+struct alignas(kCacheLineBytes) TableBytes {
   LargeBuffer bytes;
   size_t size = 0;        // bytes held, at most bytes.size()
   bool nul_free = false;  // no NUL byte among the file's bytes held
