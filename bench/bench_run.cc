@@ -77,8 +77,9 @@ void PrintMachine(const Options& o) {
 // The least number of rounds the threads section takes, whatever --runs
 // says: its runs are short and spread wide (a two-thread join on a shared
 // machine takes anything from 46 to 67 ms), so the medians of a few rounds
-// move by a tenth from one report to the next.
-constexpr int kThreadRoundsAtLeast = 21;
+// move by a tenth from one report to the next. A multiple of the six orders
+// in which a round can take its three kinds of run.
+constexpr int kThreadRoundsAtLeast = 24;
 
 // The least number of rounds of the point query beside sqlite3's, whatever
 // --runs says: both take about two milliseconds, within a tenth of each
@@ -99,10 +100,20 @@ double PrintThreads(const Options& o, const Store& s, int64_t join_lines, double
   std::vector<Sample> alone, threaded, together;
   RunOnce(one, "/dev/null");
   RunOnce(many, "/dev/null");
-  for (int r = 0; r < std::max(o.runs, kThreadRoundsAtLeast); ++r) {
-    alone.push_back(RunTimed(one));
-    threaded.push_back(RunTimed(many));
-    for (const Sample& x : RunTogether(one, o.threads)) together.push_back(x);
+  // Each round takes the three kinds in another of their six orders: a run
+  // is slower after a one-thread run than after a run that kept every core
+  // busy (on a virtual machine, by 2% to 3%), and in one fixed order each
+  // kind would always follow the same one.
+  const int rounds = (std::max(o.runs, kThreadRoundsAtLeast) + 5) / 6 * 6;
+  int order[] = {0, 1, 2};
+  for (int r = 0; r < rounds; ++r) {
+    for (int kind : order) {
+      if (kind == 0) alone.push_back(RunTimed(one));
+      if (kind == 1) threaded.push_back(RunTimed(many));
+      if (kind == 2)
+        for (const Sample& x : RunTogether(one, o.threads)) together.push_back(x);
+    }
+    std::next_permutation(std::begin(order), std::end(order));
   }
   const Summary r[] = {Summarize(alone), Summarize(threaded)};
   const int counts[] = {1, o.threads};
@@ -236,7 +247,7 @@ constexpr char kUsage[] =
     "  --threads N   run every query as query --threads N fac ... (an engine with a parallel scan)\n"
     "  --threads-compare\n"
     "                also time the join on --threads 1 beside --threads N (N from --threads,\n"
-    "                default 2), in at least 21 rounds whatever --runs says\n"
+    "                default 2), in at least 24 rounds whatever --runs says, each in another order\n"
     "  --node PATH   the node that runs the DuckDB peer, bench/duckdb_run.mjs (default node)\n";
 
 int main(int argc, char** argv) {
