@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +29,37 @@ TEST(LargeBufferTest, EveryByteOfBuffersOfEverySizeIsUsable) {
     EXPECT_EQ(buffer.data()[size - 1], 0x5a);
     if (size >= kLargeBufferThreshold) {
       EXPECT_EQ(reinterpret_cast<uintptr_t>(buffer.data()) % (size_t{2} << 20), 0u) << size;
+    }
+  }
+}
+
+// Small buffers interleaved with other heap allocations, as a worker makes
+// them while it builds a table the other threads then read, share no cache
+// line with each other or with anything else.
+TEST(LargeBufferTest, SmallBuffersShareNoCacheLine) {
+  std::vector<LargeBuffer> buffers;
+  std::vector<std::unique_ptr<char[]>> others;
+  for (size_t size : {size_t{1}, size_t{7}, size_t{100}, size_t{129}, size_t{4000}, size_t{65537}}) {
+    for (int i = 0; i < 8; ++i) {
+      buffers.emplace_back(size);
+      others.push_back(std::make_unique<char[]>(24));
+    }
+  }
+  auto lines = [](const void* p, size_t n) {
+    const uintptr_t first = reinterpret_cast<uintptr_t>(p) / kCacheLineBytes;
+    return std::make_pair(first, (reinterpret_cast<uintptr_t>(p) + std::max<size_t>(n, 1) - 1) / kCacheLineBytes);
+  };
+  for (size_t i = 0; i < buffers.size(); ++i) {
+    const auto [first, last] = lines(buffers[i].data(), buffers[i].size());
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(buffers[i].data()) % kCacheLineBytes, 0u);
+    for (size_t j = 0; j < buffers.size(); ++j) {
+      if (j == i) continue;
+      const auto [other_first, other_last] = lines(buffers[j].data(), buffers[j].size());
+      EXPECT_TRUE(last < other_first || other_last < first) << i << " and " << j;
+    }
+    for (const auto& other : others) {
+      const auto [other_first, other_last] = lines(other.get(), 24);
+      EXPECT_TRUE(last < other_first || other_last < first) << i;
     }
   }
 }
