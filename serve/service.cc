@@ -8,9 +8,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <new>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -20,6 +18,7 @@
 #include "escape.h"
 #include "responses.h"
 #include "routes.h"
+#include "thread_start.h"
 
 namespace {
 
@@ -36,15 +35,7 @@ constexpr int kListenQueue = 1024;
 class BoundedPool : public httplib::TaskQueue {
  public:
   explicit BoundedPool(size_t threads) {
-    for (size_t i = 0; i < threads; ++i) {
-      try {
-        workers_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;
-      } catch (const std::bad_alloc&) {
-        break;
-      }
-    }
+    StartThreadsAllowed(threads, &workers_, [this](size_t) { Work(); });
   }
   // The workers started, at most the threads asked for.
   size_t started() const { return workers_.size(); }

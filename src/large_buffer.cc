@@ -9,8 +9,9 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 
-size_t RoundUpToHugePage(size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
-size_t RoundUpToCacheLine(size_t bytes) { return (bytes + kCacheLineBytes - 1) & ~(kCacheLineBytes - 1); }
+// `bytes` rounded up to a multiple of `unit`, a power of two.
+size_t RoundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
+size_t RoundUpToHugePage(size_t bytes) { return RoundUp(bytes, kHugePage); }
 
 }  // namespace
 
@@ -20,7 +21,7 @@ void* AllocateLarge(size_t bytes, PageUse use) {
     // table's keys or its index) then shares no line with memory a thread
     // writes as it walks, which would take the line from every other
     // processor's cache at each write.
-    void* p = std::aligned_alloc(kCacheLineBytes, RoundUpToCacheLine(bytes > 0 ? bytes : 1));
+    void* p = std::aligned_alloc(kCacheLineBytes, RoundUp(bytes > 0 ? bytes : 1, kCacheLineBytes));
     if (p == nullptr) throw std::bad_alloc();
     return p;
   }

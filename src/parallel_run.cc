@@ -2,6 +2,7 @@
 
 #include "large_buffer.h"
 #include "print_loop.h"
+#include "thread_start.h"
 
 #include <sched.h>
 #include <unistd.h>
@@ -11,8 +12,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <new>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -185,20 +184,12 @@ Status RunParallel(const Engine& engine, const Selection& selection, RecordRange
   const int64_t chunk_records =
       std::max(kMinChunkRecords, kChunkHeadBytes / std::max<int64_t>(1, engine.form().header_record_length));
   ChunkRing ring(ChunkBounds(range.first, range.end, chunk_records, threads), kChunksAheadPerWorker * threads, out);
-  std::vector<std::thread> workers;
-  workers.reserve(static_cast<size_t>(threads));
   // A thread that cannot be started (a limit on processes or on memory for
   // its stack) leaves the walk to those that could be; the chunks and the
   // tables go to whoever takes them. With none, this thread walks alone.
-  for (int i = 0; i < threads; ++i) {
-    try {
-      workers.emplace_back(Work, &ring, &engine, &selection, i, threads);
-    } catch (const std::system_error&) {
-      break;
-    } catch (const std::bad_alloc&) {
-      break;
-    }
-  }
+  std::vector<std::thread> workers;
+  StartThreadsAllowed(static_cast<size_t>(threads), &workers,
+                      [&](size_t i) { Work(&ring, &engine, &selection, static_cast<int>(i), threads); });
   if (workers.empty()) Work(&ring, &engine, &selection, 0, 1);
   for (std::thread& t : workers) t.join();
   for (std::string& w : ring.TakeWarnings()) warnings->push_back(std::move(w));
