@@ -11,22 +11,19 @@
 // Starts up to `count` threads running `body(i)` for i = 0, 1, ... and adds
 // them to `threads`, stopping at the first the system refuses (a limit on
 // processes, or on memory for its stack): those started run on, and the
-// caller decides what the missing ones' share of the work becomes. Returns
-// the number started.
+// caller decides what the missing ones' share of the work becomes.
 template <class Body>
-size_t StartThreadsAllowed(size_t count, std::vector<std::thread>* threads, const Body& body) {
+void StartThreadsAllowed(size_t count, std::vector<std::thread>* threads, const Body& body) {
   threads->reserve(threads->size() + count);
-  size_t started = 0;
-  for (; started < count; ++started) {
+  for (size_t i = 0; i < count; ++i) {
     try {
-      threads->emplace_back(body, started);
+      threads->emplace_back(body, i);
     } catch (const std::system_error&) {
-      break;
+      return;
     } catch (const std::bad_alloc&) {
-      break;
+      return;
     }
   }
-  return started;
 }
 
 #endif  // QUERY_THREAD_START_H_
