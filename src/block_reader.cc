@@ -116,7 +116,8 @@ void BlockReader::ReadPageAtAPlace() {
 }
 
 void BlockReader::LoadWhole(int64_t size) {
-  buffer_ = LargeBuffer(static_cast<size_t>(size));
+  // Held whole because the walk jumps about in it.
+  buffer_ = LargeBuffer(static_cast<size_t>(size), PageUse::kReadAtRandom);
   const ssize_t n = LockedReadAt(buffer_.data(), static_cast<size_t>(size), 0);
   whole_ = true;
   capacity_ = fill_size_ = static_cast<size_t>(size);

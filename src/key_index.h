@@ -150,7 +150,7 @@ class alignas(kCacheLineBytes) KeyIndex {
 
   size_t length_;
   const uint64_t* seed_;  // the process's hash seed, four words
-  std::vector<Bucket, LargeAllocator<Bucket>> buckets_;
+  std::vector<Bucket, LargeAllocator<Bucket, PageUse::kReadAtRandom>> buckets_;
   std::string long_keys_;
   size_t mask_ = 0;
   uint64_t extra_probes_ = 0;

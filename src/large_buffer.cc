@@ -13,6 +13,19 @@ constexpr size_t kHugePage = size_t{2} << 20;
 size_t RoundUp(size_t bytes, size_t unit) { return (bytes + unit - 1) & ~(unit - 1); }
 size_t RoundUpToHugePage(size_t bytes) { return RoundUp(bytes, kHugePage); }
 
+// How many bytes from the start of a mapped buffer of `bytes` ask for huge
+// pages. Only the whole huge pages the buffer fills: a huge page for the
+// tail of a buffer, or for a buffer smaller than one, would be cleared whole
+// on its first touch, bytes the run never uses. A buffer read at random
+// places also takes one for a tail of half a huge page or more, which then
+// wastes less than it saves in missed page translations.
+size_t HugePagedBytes(size_t bytes, PageUse use) {
+  if (use == PageUse::kFilledAsNeeded) return 0;
+  const size_t whole_pages = bytes & ~(kHugePage - 1);
+  if (use == PageUse::kReadAtRandom && bytes - whole_pages >= kHugePage / 2) return whole_pages + kHugePage;
+  return whole_pages;
+}
+
 }  // namespace
 
 void* AllocateLarge(size_t bytes, PageUse use) {
@@ -37,12 +50,9 @@ void* AllocateLarge(size_t bytes, PageUse use) {
   const uintptr_t end = first + length + kHugePage;
   if (end > aligned + length) munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
   void* memory = reinterpret_cast<void*>(aligned);
-  // Only the whole huge pages the buffer fills are asked for: a huge page
-  // for the tail of a buffer, or for a buffer smaller than one, would be
-  // cleared whole on its first touch, bytes the run never uses. Advice
-  // only: a kernel without huge pages leaves ordinary memory.
-  const size_t whole_pages = bytes & ~(kHugePage - 1);
-  if (use == PageUse::kFilledWhole && whole_pages > 0) madvise(memory, whole_pages, MADV_HUGEPAGE);
+  // Advice only: a kernel without huge pages leaves ordinary memory.
+  const size_t huge = HugePagedBytes(bytes, use);
+  if (huge > 0) madvise(memory, huge, MADV_HUGEPAGE);
   return memory;
 }
 

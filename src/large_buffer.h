@@ -11,6 +11,7 @@
 // 2 MiB, and a buffer smaller than that, take small pages: there a huge
 // page would clear memory the run never uses, and where the host gave freed
 // memory back, touching it again costs far more than the faults saved.
+// Buffers read at random places are the exception (PageUse).
 // Where the kernel gives no huge pages, or the buffer is filled only as far
 // as needed (PageUse), it behaves as ordinary memory. Smaller buffers come
 // from the heap, in whole cache lines.
@@ -29,12 +30,17 @@ constexpr size_t kCacheLineBytes = 128;
 // Buffers from this size on are mapped for huge pages.
 constexpr size_t kLargeBufferThreshold = size_t{256} << 10;
 
-// How a buffer is filled, which decides whether huge pages are asked for.
-// A buffer a run fills whole gains by them. One filled only as far as a run
-// needs (a table's keys, read up to the ones looked up) takes small pages:
-// a run that needs little of it then never waits for the kernel to gather a
-// huge page, which can take milliseconds when memory is fragmented.
-enum class PageUse { kFilledWhole, kFilledAsNeeded };
+// How a buffer is filled and read, which decides whether huge pages are
+// asked for. A buffer a run fills whole gains by them. One filled only as
+// far as a run needs (a table's keys, read up to the ones looked up) takes
+// small pages: a run that needs little of it then never waits for the
+// kernel to gather a huge page, which can take milliseconds when memory is
+// fragmented. One filled whole and then read at random places all run long
+// (a key index, a table or a file held in memory) also takes a huge page
+// for a tail of half a huge page or more: with small pages, most lookups
+// would miss the processor's cache of page translations, which over a run
+// costs far more than clearing the tail's unused bytes once.
+enum class PageUse { kFilledWhole, kFilledAsNeeded, kReadAtRandom };
 
 // `bytes` of uninitialized memory; throws std::bad_alloc when there is none.
 void* AllocateLarge(size_t bytes, PageUse use = PageUse::kFilledWhole);
@@ -42,20 +48,24 @@ void* AllocateLarge(size_t bytes, PageUse use = PageUse::kFilledWhole);
 void FreeLarge(void* memory, size_t bytes) noexcept;
 
 // A standard allocator over AllocateLarge, for vectors and strings that may
-// grow large.
-template <class T>
+// grow large, their memory used as `use` says.
+template <class T, PageUse use = PageUse::kFilledWhole>
 struct LargeAllocator {
   using value_type = T;
+  template <class U>
+  struct rebind {
+    using other = LargeAllocator<U, use>;
+  };
   LargeAllocator() = default;
   template <class U>
-  LargeAllocator(const LargeAllocator<U>&) noexcept {}
+  LargeAllocator(const LargeAllocator<U, use>&) noexcept {}
   T* allocate(size_t n) {
     if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-    return static_cast<T*>(AllocateLarge(n * sizeof(T)));
+    return static_cast<T*>(AllocateLarge(n * sizeof(T), use));
   }
   void deallocate(T* p, size_t n) noexcept { FreeLarge(p, n * sizeof(T)); }
   template <class U>
-  bool operator==(const LargeAllocator<U>&) const noexcept { return true; }
+  bool operator==(const LargeAllocator<U, use>&) const noexcept { return true; }
 };
 
 // A byte buffer of a fixed size, uninitialized, owned alone. Even an empty

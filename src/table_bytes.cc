@@ -18,7 +18,7 @@ std::shared_ptr<const TableBytes> ReadWholeTable(int fd, int64_t record_length, 
   struct stat st;
   if (fstat(fd, &st) != 0 || st.st_size > max_bytes) return nullptr;
   auto contents = std::make_shared<TableBytes>();
-  contents->bytes = LargeBuffer(static_cast<size_t>(st.st_size));
+  contents->bytes = LargeBuffer(static_cast<size_t>(st.st_size), PageUse::kReadAtRandom);
   const ssize_t n = ReadAt(fd, contents->bytes.data(), contents->bytes.size(), 0);
   contents->size = static_cast<size_t>(std::max<ssize_t>(n, 0));
   contents->nul_free = std::memchr(contents->bytes.data(), '\0', contents->size) == nullptr;
@@ -37,7 +37,7 @@ std::shared_ptr<const TableBytes> ReadTableColumns(int fd, int64_t record_length
   // The records with a byte of their column in the file.
   const int64_t records = st.st_size > first_offset ? (st.st_size - first_offset - 1) / record_length + 1 : 0;
   auto contents = std::make_shared<TableBytes>();
-  contents->bytes = LargeBuffer(static_cast<size_t>(records * width));
+  contents->bytes = LargeBuffer(static_cast<size_t>(records * width), PageUse::kReadAtRandom);
   contents->size = static_cast<size_t>(records * width);
   contents->record_length = record_length;
   contents->stride = width;

@@ -136,4 +136,29 @@ TEST(LargeBufferTest, OnlyWholeHugePagesOfABufferAskForThem) {
   EXPECT_EQ(HugePagesEligible(one_and_a_half.data() + kHuge), 0);
 }
 
+// A buffer read at random places takes a huge page for a tail of half a
+// huge page or more as well, so that its lookups seldom miss the page
+// translations; a shorter tail, and a buffer of less than half a huge
+// page, still take small pages.
+TEST(LargeBufferTest, BuffersReadAtRandomAskForHugePagesOverTailsOfHalfAPageOrMore) {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string modes;
+  std::getline(mode, modes);
+  if (modes.find("[madvise]") == std::string::npos) GTEST_SKIP() << "huge pages are not given on request here";
+  constexpr size_t kHuge = size_t{2} << 20;
+  LargeBuffer quarter(kHuge / 4, PageUse::kReadAtRandom);
+  LargeBuffer three_quarters(kHuge - kHuge / 4, PageUse::kReadAtRandom);
+  LargeBuffer and_a_quarter(kHuge + kHuge / 4, PageUse::kReadAtRandom);
+  LargeBuffer and_a_half(kHuge + kHuge / 2, PageUse::kReadAtRandom);
+  EXPECT_EQ(HugePagesEligible(quarter.data()), 0);
+  EXPECT_EQ(HugePagesEligible(three_quarters.data()), 1);
+  EXPECT_EQ(HugePagesEligible(and_a_quarter.data()), 1);
+  EXPECT_EQ(HugePagesEligible(and_a_quarter.data() + kHuge), 0);
+  EXPECT_EQ(HugePagesEligible(and_a_half.data() + kHuge), 1);
+
+  // Containers of that kind keep the advice as they grow.
+  std::vector<uint64_t, LargeAllocator<uint64_t, PageUse::kReadAtRandom>> words(kHuge / 2 / sizeof(uint64_t) + 1);
+  EXPECT_EQ(HugePagesEligible(words.data()), 1);
+}
+
 }  // namespace
