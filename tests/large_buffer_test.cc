@@ -105,14 +105,20 @@ int HugePagesEligible(const void* address) {
   return -1;
 }
 
+// Whether the kernel gives huge pages where a program asks for them, and
+// only there.
+bool HugePagesOnRequest() {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string modes;
+  std::getline(mode, modes);
+  return modes.find("[madvise]") != std::string::npos;
+}
+
 // A buffer filled only as far as a run needs never asks for huge pages, so
 // that a small run never waits for the kernel to gather one; a buffer filled
 // whole does. Checked where huge pages are given on request only.
 TEST(LargeBufferTest, OnlyBuffersFilledWholeAskForHugePages) {
-  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
-  std::string modes;
-  std::getline(mode, modes);
-  if (modes.find("[madvise]") == std::string::npos) GTEST_SKIP() << "huge pages are not given on request here";
+  if (!HugePagesOnRequest()) GTEST_SKIP() << "huge pages are not given on request here";
   LargeBuffer whole(size_t{4} << 20);
   LargeBuffer as_needed(size_t{4} << 20, PageUse::kFilledAsNeeded);
   EXPECT_EQ(HugePagesEligible(whole.data()), 1);
@@ -122,10 +128,7 @@ TEST(LargeBufferTest, OnlyBuffersFilledWholeAskForHugePages) {
 // Only the whole 2 MiB pieces of a buffer ask for huge pages: a piece the
 // buffer fills only in part would be cleared whole on its first touch.
 TEST(LargeBufferTest, OnlyWholeHugePagesOfABufferAskForThem) {
-  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
-  std::string modes;
-  std::getline(mode, modes);
-  if (modes.find("[madvise]") == std::string::npos) GTEST_SKIP() << "huge pages are not given on request here";
+  if (!HugePagesOnRequest()) GTEST_SKIP() << "huge pages are not given on request here";
   constexpr size_t kHuge = size_t{2} << 20;
   LargeBuffer small(kLargeBufferThreshold);
   LargeBuffer under_one(kHuge - 4096);
@@ -141,10 +144,7 @@ TEST(LargeBufferTest, OnlyWholeHugePagesOfABufferAskForThem) {
 // translations; a shorter tail, and a buffer of less than half a huge
 // page, still take small pages.
 TEST(LargeBufferTest, BuffersReadAtRandomAskForHugePagesOverTailsOfHalfAPageOrMore) {
-  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
-  std::string modes;
-  std::getline(mode, modes);
-  if (modes.find("[madvise]") == std::string::npos) GTEST_SKIP() << "huge pages are not given on request here";
+  if (!HugePagesOnRequest()) GTEST_SKIP() << "huge pages are not given on request here";
   constexpr size_t kHuge = size_t{2} << 20;
   LargeBuffer quarter(kHuge / 4, PageUse::kReadAtRandom);
   LargeBuffer three_quarters(kHuge - kHuge / 4, PageUse::kReadAtRandom);
