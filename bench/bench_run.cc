@@ -126,7 +126,9 @@ double PrintThreads(const Options& o, const Store& s, int64_t join_lines, double
   *ceiling = side.cpu > 0 ? o.threads * r[0].cpu / side.cpu : 0;
   std::printf("\n%d one-thread runs started together took %s ms of CPU each (%s ms wall), against %s ms alone: "
               "the machine's ceiling for %d threads is about %s, where the threads would cost no more than "
-              "the runs beside each other.\n",
+              "the runs beside each other. Each of those runs does the whole join, reading the same bytes at "
+              "the same time; threads that split one join read different bytes, and what does not split "
+              "(starting the process, loading the engine) stays whole, so this ceiling is an upper bound.\n",
               o.threads, Ms(side.cpu).c_str(), Spread(side).c_str(), Ms(r[0].cpu).c_str(), o.threads,
               FineRatio(*ceiling).c_str());
   return r[0].median / r[1].median;
