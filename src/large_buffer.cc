@@ -22,7 +22,7 @@ size_t RoundUpToHugePage(size_t bytes) { return RoundUp(bytes, kHugePage); }
 size_t HugePagedBytes(size_t bytes, PageUse use) {
   if (use == PageUse::kFilledAsNeeded) return 0;
   const size_t whole_pages = bytes & ~(kHugePage - 1);
-  if (use == PageUse::kReadAtRandom && bytes - whole_pages >= kHugePage / 2) return whole_pages + kHugePage;
+  if (use == PageUse::kReadAtRandom && bytes - whole_pages >= kHugePage / 2) return RoundUpToHugePage(bytes);
   return whole_pages;
 }
 
