@@ -78,7 +78,8 @@ void BlockReader::NoteRefill() {
   const bool onward = window_size_ > 0 && position_ >= window_end &&
                       position_ - window_end < static_cast<int64_t>(fill_size_);
   ++refills_;
-  if (!onward) ++jumps_;
+  if (!onward && !walk_beginning_) ++jumps_;
+  walk_beginning_ = false;
   if (jumps_ < kJumpsBeforeAdapting || jumps_ * 4 < refills_) return;
   adapting_ = false;
   const int64_t size = FileSize();

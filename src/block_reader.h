@@ -88,6 +88,10 @@ class BlockReader {
   // window reaches no further than that; it still holds at least a first
   // window's bytes. INT64_MAX, the default, for no such end.
   void SetReadEnd(int64_t end) { read_end_ = end; }
+  // The next refill begins a walk over another part of the file (a chunk of
+  // records handed to this reader), not a jump within the walk under way:
+  // it is not counted when telling how the file is walked (AdaptToJumps).
+  void BeginWalk() { walk_beginning_ = true; }
 
   // Reads the next `width` bytes (fewer at the end of the file) as one
   // field holding an optionally signed decimal integer after any white space.
@@ -158,6 +162,7 @@ class BlockReader {
   int64_t read_end_ = INT64_MAX;   // see SetReadEnd
   int64_t position_ = 0;
   bool adapting_ = false;          // refills are still being counted
+  bool walk_beginning_ = false;    // see BeginWalk
   uint64_t max_in_memory_ = 0;
   int64_t refills_ = 0;
   int64_t jumps_ = 0;              // refills not at or just past the window's end

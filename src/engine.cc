@@ -196,7 +196,7 @@ void RecordReader::PrepareLookupsForLongWalk(int part, int parts) { state_->look
 
 void RecordReader::ExpectRecords(RecordRange range) {
   State& st = *state_;
-  st.store->ExpectHeadersBefore(range.end);
+  st.store->ExpectRecordsBefore(range.end);
   st.read_ahead_end = 0;
   st.ahead[0]->n = st.ahead[1]->n = -1;
   if (!st.engine->records_independent || range.size() < 2) return;

@@ -138,6 +138,7 @@ Status Store::Open(const Form& form, const std::string& dir) {
   if (!s.ok()) return s;
   if (!(s = doc_file_.Open(StoreFilePath(dir, kDocFile), kDocBlock)).ok()) return s;
   doc_file_.AdaptToJumps(kDocInMemory);
+  pointer_fields_.resize(static_cast<size_t>(kPointerWidth) * static_cast<size_t>(form.line_count));
 
   // Each read of the store is made under the readers' lock; taking it
   // first rolls back a change a writer died in the middle of.
@@ -398,9 +399,31 @@ bool Store::ReadWholeFields(BlockReader* file, const PartLayout& layout, int lin
   return true;
 }
 
-void Store::ExpectHeadersBefore(int64_t end) {
+void Store::ExpectRecordsBefore(int64_t end) {
   const int64_t length = form_->header_record_length;
   head_file_.SetReadEnd(end > INT64_MAX / length ? INT64_MAX : end * length);
+  doc_file_.SetReadEnd(FirstLineOf(end));
+  doc_file_.BeginWalk();
+}
+
+// Where in DOC the lowest pointer of record n points; INT64_MAX when record
+// n is past the count or has no line. Read apart from HEAD's window and
+// without the readers' lock: a writer's change in the meantime only moves
+// where a walk's reads stop ahead, never what it reads.
+int64_t Store::FirstLineOf(int64_t n) {
+  const int64_t length = form_->header_record_length;
+  const size_t width = pointer_fields_.size();
+  if (n < 0 || n >= record_count_ || width == 0 || n > INT64_MAX / length) return INT64_MAX;
+  const int64_t at = n * length + length - 1 - static_cast<int64_t>(width);
+  if (ReadAt(head_file_.fd(), pointer_fields_.data(), width, at) != static_cast<ssize_t>(width)) return INT64_MAX;
+  int64_t lowest = INT64_MAX;
+  for (size_t f = 0; f < width; f += kPointerWidth) {
+    int64_t p;
+    const char* field = pointer_fields_.data() + f;
+    if ((ParseBlanksThenDigits(field, &p) || ParsePointerSlowly(field, &p)) && p >= 0) lowest = std::min(lowest, p);
+  }
+  const int64_t line_length = form_->detail_record_length;
+  return lowest > INT64_MAX / line_length ? INT64_MAX : lowest * line_length;
 }
 
 void Store::ReadHeader(int64_t n, RecordValues* values) {

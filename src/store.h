@@ -50,9 +50,13 @@ class Store {
     return head_is_sparse_ ? SkipHoles(n) : n;
   }
 
-  // Header reads from here on are of records before `end`: HEAD's windows
-  // stop there (a walk's chunk), instead of reading on past it.
-  void ExpectHeadersBefore(int64_t end);
+  // Reads from here on are of records before `end` (a walk of its own, a
+  // chunk of the records): HEAD's windows stop there instead of reading on
+  // past it, and DOC's stop at the first line of record `end`, where the
+  // walk's lines end in a store whose lines follow their documents. That
+  // place is a bound on reading ahead, nothing more: a walk whose lines lie
+  // elsewhere reads them as it would without it.
+  void ExpectRecordsBefore(int64_t end);
   // Reads the stored header fields of record n into `values`.
   void ReadHeader(int64_t n, RecordValues* values);
   // Reads the detail pointers, one 6-byte field each, that follow the header
@@ -86,6 +90,7 @@ class Store {
   // allow it. `line` -1 names the header.
   static bool ReadWholeFields(BlockReader* file, const PartLayout& layout, int line, RecordValues* values);
   bool CutCountToHeadData(int64_t counted);
+  int64_t FirstLineOf(int64_t n);
   bool TrimZeroEdges(DataExtent* extent);
   int64_t SkipHoles(int64_t n) const;
 
@@ -107,6 +112,7 @@ class Store {
   uint64_t next_pointer_text_ = 0;
   int64_t next_pointer_value_ = -1;    // -1: no pointer expected
   bool last_pointer_followed_ = true;  // the last pointer read was the one expected
+  std::vector<char> pointer_fields_;   // one record's pointer fields, for FirstLineOf
 };
 
 #endif  // QUERY_STORE_H_

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "test_util.h"
 
@@ -165,6 +167,33 @@ TEST_F(BlockReaderTest, ScatteredReadsGiveTheSameBytesWhicheverWayTheFileIsRead)
   }
   // Every reader gave its room back.
   EXPECT_EQ(BlockReader::BytesHeldInMemory(), 0u);
+}
+
+// A reader given chunks of records reads a part of the file, skips what
+// other readers take, and reads on: the first refill of each chunk is no
+// jump about the file, and such a walk keeps its windows, where the same
+// reads without being told of the chunks take the file for one walked by
+// jumps and hold it whole.
+TEST_F(BlockReaderTest, ChunksBegunAsWalksAreNotTakenForJumps) {
+  constexpr size_t kBlock = 4096;
+  constexpr int kChunks = 150;  // more than the jumps that make a reader adapt
+  const std::string bytes(kChunks * 4 * kBlock, 'x');
+  dir_.Write("f", bytes);
+  for (const bool told : {true, false}) {
+    SCOPED_TRACE(told);
+    BlockReader reader;
+    ASSERT_TRUE(reader.Open(dir_.File("f"), kBlock).ok());
+    reader.AdaptToJumps(uint64_t{1} << 30);
+    for (int chunk = 0; chunk < kChunks; ++chunk) {
+      if (told) reader.BeginWalk();
+      // Two windows of this chunk, then on to the next but one.
+      for (size_t at = 0; at < 2 * kBlock; at += 64) {
+        reader.Seek(static_cast<int64_t>(chunk * 4 * kBlock + at));
+        ASSERT_NE(reader.Take(64), nullptr);
+      }
+    }
+    EXPECT_EQ(BlockReader::BytesHeldInMemory(), told ? 0u : bytes.size());
+  }
 }
 
 TEST_F(BlockReaderTest, PointerFieldsAreReadSixBytesAtATime) {
@@ -329,6 +358,77 @@ TEST(StoreTest, DetailLinesFillEachStoredFieldAndNoOther) {
   EXPECT_EQ(values.DetailText(1, 1), "WXYZ");
   EXPECT_EQ(values.DetailText(1, 2), "c1");
   EXPECT_EQ(values.DetailText(1, 3), "uv");
+}
+
+// A reader walking chunks of the records stops reading DOC ahead where the
+// next record's first line lies. That place only bounds reading ahead:
+// whether the lines follow their documents, come in the opposite order (the
+// next record's lines lie before the chunk's), or the next record has none,
+// every line must read as it is stored.
+TEST(StoreTest, ChunkedWalksReadEveryLineWhereverTheNextRecordsLinesLie) {
+  constexpr int kRecords = 3000;
+  constexpr int64_t kChunk = 700;
+  Form form;
+  ASSERT_TRUE(ParseFormDefinition("f", "1 2 1 0\n1 1 2 0\n1 1 40 0\n1 1 40 0\n", &form).ok());
+  auto line_text = [](int record, int line) {
+    char text[48];
+    std::snprintf(text, sizeof text, "record %06d line %d%-21s", record, line, "");
+    return std::string(text, 40);
+  };
+  for (const char* order : {"in order", "reversed", "every third without lines"}) {
+    SCOPED_TRACE(order);
+    const bool reversed = std::strcmp(order, "reversed") == 0;
+    const bool gaps = std::strcmp(order, "every third without lines") == 0;
+    std::string head, doc;
+    int64_t next_line = 0;
+    std::vector<std::string> lines(2 * kRecords);
+    for (int r = 0; r < kRecords; ++r) {
+      char fields[48];
+      const bool none = gaps && r % 3 == 1;
+      const int64_t first = reversed ? 2 * (kRecords - 1 - r) : next_line;
+      if (none) {
+        std::snprintf(fields, sizeof fields, "%6s%6s", "", "");
+      } else {
+        std::snprintf(fields, sizeof fields, "%6lld%6lld", static_cast<long long>(first),
+                      static_cast<long long>(first + 1));
+        lines[static_cast<size_t>(first)] = line_text(r, 0);
+        lines[static_cast<size_t>(first) + 1] = line_text(r, 1);
+        if (!reversed) next_line += 2;
+      }
+      head += std::string("r") + static_cast<char>('a' + r % 26) + fields + "\n";
+    }
+    for (const std::string& l : lines)
+      if (!l.empty()) doc += l + "     \n";
+    TempDir dir;
+    dir.Write("HEAD", head);
+    dir.Write("DOC", doc);
+    dir.Write("INFO", std::to_string(kRecords));
+    ScopedChdir in(dir.path());
+    Store store;
+    ASSERT_TRUE(store.Open(form).ok());
+    RecordValues values;
+    values.Init(form);
+    std::vector<int64_t> pointers;
+    // The chunks one of two readers takes, then those of the other.
+    for (const int64_t parity : {0, 1}) {
+      for (int64_t first = parity * kChunk; first < kRecords; first += 2 * kChunk) {
+        const int64_t end = std::min<int64_t>(first + kChunk, kRecords);
+        store.ExpectRecordsBefore(end);
+        for (int64_t r = first; r < end; ++r) {
+          store.ReadHeader(r, &values);
+          store.ReadPointers(&pointers);
+          if (gaps && r % 3 == 1) {
+            ASSERT_EQ(pointers, (std::vector<int64_t>{-1, -1})) << r;
+            continue;
+          }
+          for (int line = 0; line < 2; ++line) {
+            ASSERT_TRUE(store.ReadDetailLine(line, pointers[static_cast<size_t>(line)], &values)) << r;
+            ASSERT_EQ(values.DetailText(line, 0), line_text(static_cast<int>(r), line)) << r;
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(StoreTest, ClosesEveryFileItOpened) {
