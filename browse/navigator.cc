@@ -15,7 +15,7 @@ Status Navigator::OpenReader() {
 
 Status Navigator::ReadWholeRecord(int64_t n, bool* beyond_head) {
   RecordReader::Outcome outcome;
-  Status s = reader_->Read(n, &outcome);
+  Status s = reader_->ReadRecord(n, &outcome);
   *beyond_head = outcome.beyond_head;
   if (!s.ok() || *beyond_head) return s;
   // A deferred field ends with the same text whenever it is computed within

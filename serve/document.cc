@@ -32,7 +32,7 @@ int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_v
   // A remembered record is taken only while it still holds the key.
   const int64_t remembered = form.keys.Find(padded);
   RecordReader::Outcome outcome;
-  if (remembered >= 0 && reader->Read(remembered, &outcome).ok() && !outcome.beyond_head &&
+  if (remembered >= 0 && reader->ReadRecord(remembered, &outcome).ok() && !outcome.beyond_head &&
       HoldsKey(reader->values(), padded)) {
     *read = true;
     return remembered;
@@ -45,7 +45,7 @@ int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_v
   const int64_t end = std::min(reader->record_count(), engine.record_count() + kMaxGrowthSearched);
   for (int64_t n = reader->NextRecordWithData(engine.record_count()); n < end;
        n = reader->NextRecordWithData(n + 1)) {
-    if (!reader->Read(n, &outcome).ok() || outcome.beyond_head) return -1;
+    if (!reader->ReadRecord(n, &outcome).ok() || outcome.beyond_head) return -1;
     if (HoldsKey(reader->values(), padded)) {
       *read = true;
       return n;
@@ -56,7 +56,7 @@ int64_t FindDocument(const ServedForm& form, RecordReader* reader, std::string_v
 
 bool ReadDocument(RecordReader* reader, int64_t n, RecordReader::Outcome* outcome, Status* status) {
   if (n < 0 || n >= reader->record_count()) return false;
-  *status = reader->Read(n, outcome);
+  *status = reader->ReadRecord(n, outcome);
   return status->ok() ? !outcome->beyond_head : true;
 }
 

@@ -128,7 +128,7 @@ struct RecordReader::State {
   int64_t read_ahead_end = 0;
   SearchMemo search_memo;  // verdicts of the selection last given to AcceptsLine
   SharedVerdicts* shared_verdicts = nullptr;  // the engine's, shared with its other readers
-  // While set, Read leaves unresolved the lines its verdicts reject.
+  // While set, ReadRecord leaves unresolved the lines its verdicts reject.
   const Selection* resolve_only_accepted_by = nullptr;
 
   State() = default;
@@ -259,7 +259,7 @@ void RecordReader::State::Fill(int64_t n, RecordSlot* slot) {
 // the record usually was read ahead already, its lookups fetched from memory
 // since; the next record's are then found and the one after that read, so
 // that their fetches run while this one is resolved.
-Status RecordReader::Read(int64_t n, Outcome* outcome) {
+Status RecordReader::ReadRecord(int64_t n, Outcome* outcome) {
   State& st = *state_;
   if (n >= st.read_ahead_end) {
     st.Load(n, st.current);
@@ -340,7 +340,7 @@ Status RecordReader::Resolve(const TypedRecord& typed, std::vector<MissingKey>* 
 }
 
 // The lookups of the whole record are fetched from memory together (see
-// Read), then each part is resolved and computed in order.
+// ReadRecord), then each part is resolved and computed in order.
 Status RecordReader::ResolveLoaded(std::vector<MissingKey>* missing, bool while_walking) {
   State& st = *state_;
   st.PrefetchKeys(st.current);

@@ -7,7 +7,7 @@
 //   Selection selection = Selection::FromText({"h00;", "h02;", "d01;tornillo"});
 //   RecordReader reader;
 //   s = reader.Open(*engine);
-//   for (int64_t n : range) { s = reader.Read(n, &read); ... reader.values() ... }
+//   for (int64_t n : range) { s = reader.ReadRecord(n, &read); ... reader.values() ... }
 //
 // An Engine never changes once loaded, and may be shared by any number of
 // threads. A RecordReader is one thread's or one cursor's: it has its own
@@ -113,7 +113,7 @@ class RecordReader {
   Status Open(const Engine& engine);
   // Calculated fields that only the output of `selection` reads are left
   // for ComputeForOutput (a saving when most records do not match). Without
-  // this call every field is computed by Read.
+  // this call every field is computed by ReadRecord.
   void DeferFieldsOutputOnly(const Selection& selection);
   // For a walk over many records, shared by `parts` readers of one engine:
   // makes ready now what the lookups would build in the first records
@@ -125,26 +125,26 @@ class RecordReader {
   void PrepareLookupsForLongWalk(int part, int parts);
 
   // Reads to come are of records [first, end), mostly in order (a walk):
-  // Read then reads the next two records ahead and starts fetching their
+  // ReadRecord then reads the next two records ahead and starts fetching their
   // lookups from memory while it resolves the one asked for, so that those
   // fetches overlap the work. Only where each record's results are its own
   // (Engine::RecordsIndependent); without this call, or for a single
   // record, nothing is read ahead.
   void ExpectRecords(RecordRange range);
 
-  // What one Read found.
+  // What one ReadRecord found.
   struct Outcome {
     bool beyond_head = false;  // HEAD no longer holds the record; nothing was read
     bool has_detail = false;   // some detail line is present
   };
   // Reads record n into values(): stored fields, lookups, and calculated
   // fields (but those deferred). A table that cannot be read is a failure.
-  Status Read(int64_t n, Outcome* outcome);
-  // Puts the stored fields of `typed` into values() as Read puts a stored
+  Status ReadRecord(int64_t n, Outcome* outcome);
+  // Puts the stored fields of `typed` into values() as ReadRecord puts a stored
   // record's (text beyond a field's room is cut; fields that are not stored
   // and entries beyond the form's counts are ignored; missing entries are
   // empty text and absent lines), then resolves lookups and computes every
-  // calculated field, deferred ones included, as Read does. The text given
+  // calculated field, deferred ones included, as ReadRecord does. The text given
   // should be the bytes the fields would be stored as, so that the results
   // are those a reader gets once the record is stored. `missing` (when
   // given) receives the key fields whose table lacks their key.
@@ -168,7 +168,7 @@ class RecordReader {
   // selection (or a copy of it).
   bool AcceptsLine(const Selection& selection, int line);
   // For a walk that uses only the lines `selection` accepts (a print loop):
-  // from now on, until called with nullptr, Read leaves unresolved each
+  // from now on, until called with nullptr, ReadRecord leaves unresolved each
   // present line that a remembered verdict of AcceptsLine already rejects.
   // Its values are then left as they were, and AcceptsLine says false for
   // it (asked with another selection too: ask with this one). Only where
@@ -188,7 +188,7 @@ class RecordReader {
  private:
   struct State;
   // Resolves the record now in values(): lookups, then formulas;
-  // `while_walking` for Read, whose callers may ask that rejected lines be
+  // `while_walking` for ReadRecord, whose callers may ask that rejected lines be
   // skipped.
   Status ResolveLoaded(std::vector<MissingKey>* missing, bool while_walking);
   // The same once its lookups' prefetches are done.

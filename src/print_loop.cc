@@ -29,7 +29,7 @@ Status PrintMatches(RecordReader* reader, const Form& form, const Selection& sel
   Status s;
   for (int64_t n = reader->NextRecordWithData(range.first); n < range.end; n = reader->NextRecordWithData(n + 1)) {
     RecordReader::Outcome outcome;
-    if (!(s = reader->Read(n, &outcome)).ok()) break;
+    if (!(s = reader->ReadRecord(n, &outcome)).ok()) break;
     if (outcome.beyond_head) {
       *head_ended_at = n;
       break;

@@ -30,7 +30,7 @@ void Query::SetArguments(std::vector<QueryArgument> arguments) {
 
 Status Query::ReadWholeRecord(int64_t n, bool* beyond_head) {
   RecordReader::Outcome outcome;
-  Status s = reader_.Read(n, &outcome);
+  Status s = reader_.ReadRecord(n, &outcome);
   *beyond_head = outcome.beyond_head;
   if (!s.ok() || *beyond_head) return s;
   // A deferred field ends with the same text whenever it is computed within

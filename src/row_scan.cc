@@ -38,7 +38,7 @@ Status RowScan::Step(int64_t max_records, const RowCallback& on_row) {
 
 Status RowScan::Examine(int64_t n, const RowCallback& on_row, bool* stop) {
   RecordReader::Outcome outcome;
-  Status s = reader_->Read(n, &outcome);
+  Status s = reader_->ReadRecord(n, &outcome);
   if (!s.ok()) return s;
   ++examined_;
   if (outcome.beyond_head) {

@@ -49,7 +49,7 @@ std::string ReadAll(const Engine& engine) {
   std::string text;
   for (int64_t n = 0; n < reader.record_count(); ++n) {
     RecordReader::Outcome outcome;
-    if (!reader.Read(n, &outcome).ok()) return "cannot read";
+    if (!reader.ReadRecord(n, &outcome).ok()) return "cannot read";
     text += Shown(engine, reader) + "\n";
   }
   return text;
@@ -90,7 +90,7 @@ TEST(EngineTest, ReadingAheadShowsWhatReadingEachRecordAloneShows) {
   std::vector<std::string> want;
   for (int64_t n = 0; n < count; ++n) {
     RecordReader::Outcome outcome;
-    ASSERT_TRUE(alone.Read(n, &outcome).ok());
+    ASSERT_TRUE(alone.ReadRecord(n, &outcome).ok());
     want.push_back(Shown(*engine, alone));
   }
   const std::vector<std::vector<int64_t>> orders = {
@@ -107,7 +107,7 @@ TEST(EngineTest, ReadingAheadShowsWhatReadingEachRecordAloneShows) {
       for (int64_t n : order) {
         if (n >= count) continue;
         RecordReader::Outcome outcome;
-        ASSERT_TRUE(ahead.Read(n, &outcome).ok());
+        ASSERT_TRUE(ahead.ReadRecord(n, &outcome).ok());
         EXPECT_FALSE(outcome.beyond_head);
         EXPECT_EQ(Shown(*engine, ahead), want[static_cast<size_t>(n)]) << "record " << n;
       }
@@ -217,9 +217,9 @@ TEST(EngineTest, TypedValuesResolveAsTheStoredRecordReads) {
   ASSERT_TRUE(typed_reader.Open(*engine).ok());
   for (int64_t n : {0, 2}) {
     RecordReader::Outcome outcome;
-    ASSERT_TRUE(stored.Read(n, &outcome).ok());
+    ASSERT_TRUE(stored.ReadRecord(n, &outcome).ok());
     // A reader that read another record first: nothing of it may remain.
-    ASSERT_TRUE(typed_reader.Read(n == 0 ? 3 : 0, &outcome).ok());
+    ASSERT_TRUE(typed_reader.ReadRecord(n == 0 ? 3 : 0, &outcome).ok());
     TypedRecord typed;
     // Stored text as the store holds it: the field's bytes.
     std::string head_record = dir.Read("HEAD").substr(static_cast<size_t>(n) * 64, 64);

@@ -82,7 +82,7 @@ void Verdicts(const Engine& engine, RecordReader* reader, const Selection& selec
               std::string* tested) {
   for (int64_t n = 0; n < reader->record_count(); ++n) {
     RecordReader::Outcome outcome;
-    ASSERT_TRUE(reader->Read(n, &outcome).ok());
+    ASSERT_TRUE(reader->ReadRecord(n, &outcome).ok());
     for (int line = 0; line < engine.form().line_count; ++line) {
       if (!reader->LinePresent(line)) continue;
       const std::string at = std::to_string(n) + "." + std::to_string(line) + " ";
@@ -132,7 +132,7 @@ std::string PrintedLineByLine(const Engine& engine, const Selection& selection, 
   if (range.end < 0) range.end = reader.record_count();
   for (int64_t n = range.first; n < range.end; ++n) {
     RecordReader::Outcome outcome;
-    EXPECT_TRUE(reader.Read(n, &outcome).ok());
+    EXPECT_TRUE(reader.ReadRecord(n, &outcome).ok());
     for (int line = 0; line < form.line_count; ++line) {
       if (reader.LinePresent(line) && selection.AcceptsLine(form, reader.values(), line))
         PrintRow(selection, reader.values(), line, &out);
