@@ -371,14 +371,14 @@ TEST(StoreTest, ChunkedWalksReadEveryLineWhereverTheNextRecordsLinesLie) {
   Form form;
   ASSERT_TRUE(ParseFormDefinition("f", "1 2 1 0\n1 1 2 0\n1 1 40 0\n1 1 40 0\n", &form).ok());
   auto line_text = [](int record, int line) {
-    char text[48];
-    std::snprintf(text, sizeof text, "record %06d line %d%-21s", record, line, "");
-    return std::string(text, 40);
+    std::string text = "record " + std::to_string(record) + " line " + std::to_string(line);
+    text.resize(40, ' ');  // the field's whole width
+    return text;
   };
-  for (const char* order : {"in order", "reversed", "every third without lines"}) {
+  for (const std::string order : {"in order", "reversed", "every third without lines"}) {
     SCOPED_TRACE(order);
-    const bool reversed = std::strcmp(order, "reversed") == 0;
-    const bool gaps = std::strcmp(order, "every third without lines") == 0;
+    const bool reversed = order == "reversed";
+    const bool gaps = order == "every third without lines";
     std::string head, doc;
     int64_t next_line = 0;
     std::vector<std::string> lines(2 * kRecords);
